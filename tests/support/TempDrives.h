@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// A throw-away machine for one test: a Wine prefix whose dosdevices/ maps the
+// given letters to fresh temporary folders, WINEPREFIX pointing at it, the
+// process-wide drive map reloaded from it, and XDG_DATA_HOME and
+// XDG_CACHE_HOME in temporary folders too, so no test touches the real
+// drives, home or trash. Everything is restored on destruction.
+class TempDrives
+{
+public:
+    explicit TempDrives(const QString &letters = QStringLiteral("c"));
+    ~TempDrives();
+    TempDrives(const TempDrives &) = delete;
+    TempDrives &operator=(const TempDrives &) = delete;
+
+    // The prefix folder (holding dosdevices/).
+    QByteArray prefix() const;
+    // The POSIX folder of a drive.
+    QByteArray root(QChar letter = QLatin1Char('c')) const;
+    // The POSIX path of a path relative to a drive's folder ("a/b.lnk").
+    QByteArray posix(const QString &relative, QChar letter = QLatin1Char('c')) const;
+    // The Windows form of the same ("c:\a\b.lnk").
+    QString win(const QString &relative, QChar letter = QLatin1Char('c')) const;
+
+    // Creates the folder (and its parents) below a drive.
+    void makeFolder(const QString &relative, QChar letter = QLatin1Char('c')) const;
+    // Writes a file below a drive, creating its folders.
+    void writeFile(const QString &relative, const QByteArray &bytes,
+                   QChar letter = QLatin1Char('c')) const;
+    // Maps one more letter to an arbitrary folder and reloads the map.
+    void mapLetter(QChar letter, const QByteArray &folder);
+
+    QByteArray dataHome() const;
+    QByteArray cacheHome() const;
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QByteArray m_oldPrefix, m_oldData, m_oldCache;
+    bool m_hadPrefix = false, m_hadData = false, m_hadCache = false;
+};
+
+// Reads a whole file; empty when it cannot be read.
+QByteArray readWholeFile(const QByteArray &posixPath);
