@@ -1,0 +1,42 @@
+#include "app/LinkmendApplication.h"
+
+#include "app/Dialogs.h"
+#include "app/ErrorText.h"
+
+#include <QFile>
+#include <QFontDatabase>
+
+#include <exception>
+
+LinkmendApplication::LinkmendApplication(int &argc, char **argv) : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("Linkmend"));
+    setApplicationVersion(QStringLiteral("1.0.0.0"));
+    setOrganizationName(QStringLiteral("Tessivane"));
+    // The title is not set by the program: it follows the program file's name.
+    setApplicationTitle(applicationTitleFrom(QString::fromLocal8Bit(argv[0])));
+    setQuitOnLastWindowClosed(true);
+}
+
+bool LinkmendApplication::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception &error) {
+        showGeneralError(QString::fromUtf8(error.what()));
+    } catch (...) {
+        showGeneralError(QStringLiteral("Unknown error"));
+    }
+    return false;
+}
+
+void loadProgramFonts()
+{
+    static bool loaded = false;
+    if (loaded)
+        return;
+    loaded = true;
+    const QString tahoma = QStringLiteral("/usr/share/wine/fonts/tahoma.ttf");
+    if (QFile::exists(tahoma))
+        QFontDatabase::addApplicationFont(tahoma);
+}

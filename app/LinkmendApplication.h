@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QApplication>
+
+// The application object. Every event handler runs inside notify(), so an
+// exception that escapes a handler ends up here: it is shown in the general
+// error box and the program goes on.
+class LinkmendApplication : public QApplication
+{
+public:
+    LinkmendApplication(int &argc, char **argv);
+    bool notify(QObject *receiver, QEvent *event) override;
+};
+
+// Loads the Tahoma face that Debian's fonts-wine package ships but does not
+// register with fontconfig; without it the closest sans face is used.
+void loadProgramFonts();

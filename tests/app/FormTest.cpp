@@ -1,0 +1,208 @@
+#include "app/Dialogs.h"
+#include "app/ErrorText.h"
+#include "app/LinkmendApplication.h"
+#include "app/TForm2.h"
+#include "app/TListBox.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QScrollBar>
+
+#include <gtest/gtest.h>
+
+TEST(ApplicationTitle, FollowsTheProgramFileName)
+{
+    EXPECT_EQ(applicationTitleFrom(QStringLiteral("/usr/bin/Linkmend")), QStringLiteral("Linkmend"));
+    EXPECT_EQ(applicationTitleFrom(QStringLiteral("Linkmend.exe")), QStringLiteral("Linkmend"));
+    EXPECT_EQ(applicationTitleFrom(QStringLiteral("/opt/x.y/LINKMEND.tar.gz")), QStringLiteral("Linkmend"));
+    // Only the characters after the first are lowered.
+    EXPECT_EQ(applicationTitleFrom(QStringLiteral("c:\\Program Files\\lINKmEND.exe")), QStringLiteral("linkmend"));
+    EXPECT_EQ(applicationTitleFrom(QStringLiteral("./a")), QStringLiteral("a"));
+}
+
+TEST(ErrorBoxText, AddsAFullStopOnlyAfterCharactersAboveIt)
+{
+    EXPECT_EQ(errorBoxText(QStringLiteral("Resource X not found")), QStringLiteral("Resource X not found."));
+    EXPECT_EQ(errorBoxText(QStringLiteral("Done.")), QStringLiteral("Done."));
+    // Space, comma and hyphen have lower codes than the full stop.
+    EXPECT_EQ(errorBoxText(QStringLiteral("Trailing ")), QStringLiteral("Trailing "));
+    EXPECT_EQ(errorBoxText(QStringLiteral("a,")), QStringLiteral("a,"));
+    EXPECT_EQ(errorBoxText(QStringLiteral("a-")), QStringLiteral("a-"));
+    // A slash and a closing quote are above it.
+    EXPECT_EQ(errorBoxText(QStringLiteral("a/")), QStringLiteral("a/."));
+    EXPECT_EQ(errorBoxText(QStringLiteral("\"x\"")), QStringLiteral("\"x\""));
+    EXPECT_EQ(errorBoxText(QString()), QString());
+}
+
+namespace {
+
+class RecordingDialogs : public Dialogs
+{
+public:
+    QStringList errors, messages;
+    void showError(const QString &text) override { errors << text; }
+    void showMessage(const QString &text) override { messages << text; }
+    bool askYesNo(const QString &) override { return true; }
+};
+
+class ThrowingWidget : public QWidget
+{
+protected:
+    bool event(QEvent *e) override
+    {
+        if (e->type() == QEvent::User)
+            throw std::runtime_error("Cannot create file \"x\". No space left on device");
+        return QWidget::event(e);
+    }
+};
+
+} // namespace
+
+TEST(GeneralErrorHandler, ShowsTheTextOfAnEscapingErrorAndGoesOn)
+{
+    RecordingDialogs dialogs;
+    Dialogs::install(&dialogs);
+    ThrowingWidget widget;
+    QEvent event(QEvent::User);
+    // The test program's application object is a plain QApplication; call
+    // the handler's notify the way the program's application does.
+    auto *app = static_cast<LinkmendApplication *>(qApp);
+    EXPECT_FALSE(app->LinkmendApplication::notify(&widget, &event));
+    Dialogs::install(nullptr);
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_EQ(dialogs.errors.first(), QStringLiteral("Cannot create file \"x\". No space left on device."));
+}
+
+struct ControlRow
+{
+    const char *name;
+    const char *kind;
+    QRect bounds; // width/height -1: sized by its text
+    bool visible;
+};
+
+TEST(MainWindow, HasEveryFormControlWithItsKindBoundsAndVisibility)
+{
+    TForm2 form;
+    form.FormCreate();
+    EXPECT_EQ(form.size(), QSize(800, 600));
+    EXPECT_EQ(form.pos(), QPoint(0, 0));
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Linkmend"));
+    EXPECT_EQ(form.minimumSize(), form.maximumSize()); // not resizable
+    EXPECT_TRUE(form.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_NE(form.windowType(), Qt::Tool);
+
+    const ControlRow rows[] = {
+        {"Image1", "QLabel", {0, 0, 800, 600}, true},
+        {"Label1", "QLabel", {20, 112, -1, 14}, true},
+        {"Label2", "QLabel", {36, 463, -1, 14}, true},
+        {"Label3", "QLabel", {18, 515, 396, 73}, true},
+        {"Label5", "QLabel", {467, 515, 318, 28}, true},
+        {"URLLabel1", "QLabel", {608, 528, -1, 14}, true},
+        {"URLLabel2", "QLabel", {467, 515, -1, 14}, true},
+        {"Image2", "QLabel", {200, 421, 57, 56}, true},
+        {"ListBox1", "TListBox", {840, 135, 113, 280}, true},
+        {"CheckListBox1", "TCheckListBox", {18, 132, 762, 280}, true},
+        {"DriveComboBox1", "QComboBox", {18, 430, 153, 20}, true},
+        {"DirectoryListBox1", "TListBox", {832, 433, 145, 97}, false},
+        {"CheckBox1", "QCheckBox", {18, 463, 17, 16}, true},
+        {"WebBrowser1", "QWidget", {881, 421, 56, 56}, true},
+    };
+    for (const ControlRow &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto *control = form.findChild<QWidget *>(QLatin1String(row.name), Qt::FindDirectChildrenOnly);
+        ASSERT_NE(control, nullptr);
+        EXPECT_TRUE(control->inherits(row.kind));
+        EXPECT_EQ(control->x(), row.bounds.x());
+        EXPECT_EQ(control->y(), row.bounds.y());
+        if (row.bounds.width() >= 0)
+            EXPECT_EQ(control->width(), row.bounds.width());
+        else
+            EXPECT_GT(control->width(), 0);
+        EXPECT_EQ(control->height(), row.bounds.height());
+        EXPECT_EQ(!control->isHidden(), row.visible);
+    }
+}
+
+TEST(MainWindow, TextsAreExactlyTheFormTexts)
+{
+    TForm2 form;
+    form.FormCreate();
+    EXPECT_TRUE(form.Label1->text().isEmpty());
+    EXPECT_EQ(form.Label2->text(), QStringLiteral("Ignore remote shortcuts"));
+    EXPECT_TRUE(form.Label3->text().startsWith(QStringLiteral("Linkmend will scan all shortcuts")));
+    EXPECT_TRUE(form.Label3->text().contains(QStringLiteral("click \u201CScan Shortcuts.\u201D Any")));
+    EXPECT_TRUE(form.Label3->text().endsWith(QStringLiteral("in the window above.")));
+    const QString label5 = form.Label5->text();
+    EXPECT_EQ(label5.size(), 31 + 54 + 19 + 1);
+    EXPECT_TRUE(label5.startsWith(QString(31, QLatin1Char(' ')) + QStringLiteral("is a free")));
+    EXPECT_TRUE(label5.endsWith(QStringLiteral("also makes") + QString(19, QLatin1Char(' ')) + QStringLiteral(".")));
+    EXPECT_EQ(form.URLLabel1->text(), QStringLiteral("Zorbital"));
+    EXPECT_EQ(form.URLLabel2->text(), QStringLiteral("Linkmend"));
+    EXPECT_TRUE(form.CheckBox1->text().isEmpty());
+    EXPECT_FALSE(form.CheckBox1->isChecked());
+    // The link labels' addresses use reserved example hosts, fixed path and query.
+    for (const QString &url : {FormTexts::URLLabel1Url, FormTexts::URLLabel2Url}) {
+        EXPECT_TRUE(url.startsWith(QStringLiteral("http://")));
+        EXPECT_TRUE(url.endsWith(QStringLiteral(".example/?utm_medium=app&utm_campaign=linkmend")));
+    }
+}
+
+TEST(MainWindow, TabOrderRunsThroughTheWindowedControlsOnly)
+{
+    TForm2 form;
+    form.FormCreate();
+    QWidget *expected[] = {form.ListBox1, form.CheckListBox1, form.DriveComboBox1, form.DirectoryListBox1,
+                           form.CheckBox1, form.WebBrowser1};
+    // The focus chain also holds the controls' inner widgets; the form's own
+    // controls must come in tab order.
+    QList<QWidget *> order;
+    QWidget *w = form.ListBox1;
+    do {
+        if (std::find(std::begin(expected), std::end(expected), w) != std::end(expected) && !order.contains(w))
+            order << w;
+        w = w->nextInFocusChain();
+    } while (w != form.ListBox1);
+    EXPECT_EQ(order, QList<QWidget *>(std::begin(expected), std::end(expected)));
+    for (QLabel *label : form.findChildren<QLabel *>())
+        EXPECT_EQ(label->focusPolicy(), Qt::NoFocus) << label->objectName().toStdString();
+}
+
+TEST(MainWindow, WindowedControlsLieOverPicturesAndLabels)
+{
+    TForm2 form;
+    form.FormCreate();
+    const QObjectList children = form.children();
+    auto stackIndex = [&](QWidget *w) { return children.indexOf(w); };
+    for (QWidget *windowed : {static_cast<QWidget *>(form.ListBox1), static_cast<QWidget *>(form.CheckListBox1),
+                              static_cast<QWidget *>(form.DriveComboBox1), static_cast<QWidget *>(form.CheckBox1),
+                              static_cast<QWidget *>(form.WebBrowser1)})
+        for (QLabel *label : form.findChildren<QLabel *>(Qt::FindDirectChildrenOnly))
+            EXPECT_GT(stackIndex(windowed), stackIndex(label));
+}
+
+TEST(MainWindow, CheckListDrawsRedEntriesWithTickBoxesAtFourteenPixels)
+{
+    TForm2 form;
+    form.CheckListBox1->addEntry(QStringLiteral("c:\\a.lnk"));
+    EXPECT_EQ(form.CheckListBox1->palette().color(QPalette::Text), QColor(Qt::red));
+    EXPECT_EQ(form.CheckListBox1->sizeHintForRow(0), 14);
+    EXPECT_FALSE(form.CheckListBox1->isChecked(0));
+    form.CheckListBox1->setChecked(0, true);
+    EXPECT_TRUE(form.CheckListBox1->isChecked(0));
+}
+
+TEST(MainWindow, HorizontalExtentSetsTheScrollRange)
+{
+    TForm2 form;
+    form.show();
+    form.CheckListBox1->setHorizontalExtent(2000);
+    EXPECT_EQ(form.CheckListBox1->horizontalExtent(), 2000);
+    EXPECT_EQ(form.CheckListBox1->horizontalScrollBar()->maximum(),
+              2000 - form.CheckListBox1->viewport()->width());
+    form.CheckListBox1->setHorizontalExtent(2);
+    EXPECT_EQ(form.CheckListBox1->horizontalScrollBar()->maximum(), 0);
+}
