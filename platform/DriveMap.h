@@ -35,6 +35,9 @@ public:
     static const DriveMap &current();
     static void setCurrent(DriveMap map);
     static void reloadCurrent() { setCurrent(load()); }
+    // Counts replacements of the process-wide map, so that what is derived
+    // from it can be cached and rebuilt when it changes.
+    static quint64 currentGeneration();
 
     // Maps a letter (any case) to a folder; the folder is stored canonical.
     void insert(QChar letter, const QByteArray &folder);
@@ -45,8 +48,20 @@ public:
     QList<QChar> letters() const;
     bool isEmpty() const;
     // The lower-case letter whose folder is the longest prefix of the
-    // canonical form of posixPath; a null QChar when none is.
+    // canonical form of posixPath; a null QChar when none is. When the path
+    // as written (made absolute, "." and ".." applied) lies in a drive whose
+    // folder is longer still, that drive wins: a file reached through a
+    // linked folder inside c: stays on c:.
     QChar driveOf(const QByteArray &posixPath) const;
+
+    // The drive of a path as driveOf() picks it, with the form of the path
+    // (canonical or as written) that lies in the drive's folder.
+    struct Placement
+    {
+        QChar letter;
+        QByteArray path;
+    };
+    std::optional<Placement> place(const QByteArray &posixPath) const;
 
 private:
     std::array<QByteArray, 26> m_folders;

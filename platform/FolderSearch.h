@@ -14,6 +14,12 @@ struct FindData
 {
     QString name;
     quint32 attributes = 0;
+    // What the entry is, following symbolic links, when the search learnt it
+    // on the way (d_type, or the stat that FILE_ATTRIBUTE_DIRECTORY needs for
+    // a symbolic link); Unknown when it did not. The scan opens only regular
+    // files: opening a FIFO named x.lnk would block, a device may act on open.
+    enum class Kind : quint8 { Unknown, RegularFile, Other };
+    Kind kind = Kind::Unknown;
 };
 
 // A search over one folder (FindFirstFileW / FindNextFileW / FindClose as
@@ -25,24 +31,28 @@ struct FindData
 // Attribute bits: DIRECTORY follows symbolic links; HIDDEN for names that
 // begin with a dot; SYSTEM for the mount point of a pseudo file system or the
 // root folder of another drive of the map; READONLY when the user may not
-// write the entry; REPARSE_POINT for a symbolic link. READONLY costs a system
-// call per entry, so a search computes it only when asked to.
+// write the entry; REPARSE_POINT for a symbolic link; ARCHIVE for everything
+// that is not a folder (as Windows marks plain files). "." and ".." carry
+// DIRECTORY only. READONLY costs a system call per entry, so a search
+// computes it only when asked to.
 class FolderSearch
 {
 public:
     enum class Attributes { All, WithoutReadOnly };
 
     // Windows form: "c:\dir\*.lnk" (the folder, a backslash, the pattern).
+    // The folder part is translated with WinPath::toPosix, so a full file
+    // path searches for that one name.
     explicit FolderSearch(const QString &winPathAndPattern, Attributes which = Attributes::All);
     // The folder as a POSIX path, with the pattern apart.
-    FolderSearch(const QByteArray &posixFolder, const QString &pattern,
-                 Attributes which = Attributes::All);
+    FolderSearch(const QByteArray &posixFolder, const QString &pattern, Attributes which = Attributes::All);
     ~FolderSearch();
     FolderSearch(const FolderSearch &) = delete;
     FolderSearch &operator=(const FolderSearch &) = delete;
 
     // False when the folder could not be opened (missing, access denied,
-    // not a folder, path too long); error() then tells why.
+    // not a folder, path too long); error() then tells why. An open search
+    // that ends without yielding anything reports ERROR_FILE_NOT_FOUND.
     bool isOpen() const;
     quint32 error() const;
     // The next matching entry; false when there are no more.
@@ -58,10 +68,15 @@ private:
 };
 
 // Case-insensitive wildcard match of a name against a pattern ('*', '?').
+// As on Windows, a pattern ending in ".*" also matches the name without that
+// extension, so "*.*" matches every name.
 bool matchesPattern(const QString &name, const QString &pattern);
 
 // Attribute query (GetFileAttributesW): the bits of what a Windows-form path
 // names, or INVALID_FILE_ATTRIBUTES with *error set to ERROR_FILE_NOT_FOUND,
-// ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED or ERROR_INVALID_NAME.
+// ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED or ERROR_INVALID_NAME
+// (ERROR_NOT_READY for a device or share that does not answer). Symbolic
+// links are followed: a dangling one is ERROR_FILE_NOT_FOUND. SYSTEM is set
+// here for folders of pseudo file systems only.
 quint32 getFileAttributes(const QString &winPath, quint32 *error = nullptr);
 quint32 getFileAttributesPosix(const QByteArray &posixPath, quint32 *error = nullptr);

@@ -20,7 +20,8 @@ public:
     class Scope
     {
     public:
-        Scope(WalkGuard &guard, const FileIdentity &folder) : m_guard(guard), m_entered(guard.enter(folder)) {}
+        Scope(WalkGuard &guard, const FileIdentity &folder) : m_guard(guard), m_entered(guard.enter(folder))
+        {}
         ~Scope()
         {
             if (m_entered)

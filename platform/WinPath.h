@@ -7,6 +7,8 @@
 
 #include <optional>
 
+class MountTable;
+
 // Translation between the program's Windows-form paths ("c:\Users\x.lnk")
 // and POSIX paths of this machine.
 namespace WinPath {
@@ -15,11 +17,23 @@ namespace WinPath {
 // folder from the map; every further component is looked up exactly first
 // and, when that fails, without regard to case (simple case folding), one
 // component at a time. Components that do not exist are kept as written, so
-// the result may name a missing file. "." and ".." are applied textually
-// and never climb above the drive's folder. Nothing for a letter the map
-// lacks, for a UNC path (\\server\share\...), a relative path, or a
-// component that no POSIX name can hold (an embedded '/' or NUL).
+// the result may name a missing file. Backslashes and slashes both separate
+// components, as on Windows. "." and ".." are applied textually and never
+// climb above the drive's folder. Nothing for a letter the map lacks, a
+// relative or drive-relative path ("c:x"), a device path ("\\.\x"), or a
+// component that cannot be shown in Windows form (see isRepresentable). A
+// UNC path (\\server\share\...) names the same place in a mounted network
+// share whose source is //server/share (any case) and whose mount point lies
+// in a drive of the map; nothing otherwise. "\\?\" prefixes are accepted.
 std::optional<QByteArray> toPosix(const QString &winPath, const DriveMap &map = DriveMap::current());
+// The same, telling why nothing was found: ERROR_PATH_NOT_FOUND for a letter
+// the map lacks, an unknown share or a relative path; ERROR_INVALID_NAME for
+// a malformed path or component. ERROR_SUCCESS with a result.
+std::optional<QByteArray> toPosix(const QString &winPath, const DriveMap &map, quint32 *error);
+// The same with the mount table that UNC paths are looked up in given
+// (the others use the system's).
+std::optional<QByteArray> toPosix(const QString &winPath, const DriveMap &map, const MountTable &mounts,
+                                  quint32 *error);
 
 // The Windows form of a POSIX path: the drive whose folder is the longest
 // prefix, its lower-case letter, a colon and backslashes. Nothing when no

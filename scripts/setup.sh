@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev libjpeg-dev libglib2.0-dev
   libgtest-dev libgmock-dev
   fonts-wine
+  dpkg-dev desktop-file-utils appstream xvfb xauth x11-utils
 )
 # Extra packages a caller may ask for (the fuzz and sanitizer builds use clang).
 packages+=(${LINKMEND_EXTRA_PACKAGES:-})

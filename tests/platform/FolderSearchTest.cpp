@@ -1,0 +1,343 @@
+// Folder search, attribute bits and queries, identities and the walk guard.
+
+#include "support/TempDrives.h"
+
+#include "platform/DriveMap.h"
+#include "platform/FileIdentity.h"
+#include "platform/FolderSearch.h"
+#include "platform/MountTable.h"
+#include "platform/WalkGuard.h"
+#include "platform/WinTypes.h"
+
+#include <QMap>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace win;
+
+namespace {
+
+// Every entry a search yields, in order.
+QList<FindData> collect(FolderSearch &search)
+{
+    QList<FindData> entries;
+    FindData entry;
+    while (search.next(entry))
+        entries.append(entry);
+    return entries;
+}
+
+QMap<QString, quint32> byName(const QList<FindData> &entries)
+{
+    QMap<QString, quint32> map;
+    for (const FindData &entry : entries)
+        map.insert(entry.name, entry.attributes);
+    return map;
+}
+
+QMap<QString, FindData::Kind> kindByName(const QList<FindData> &entries)
+{
+    QMap<QString, FindData::Kind> map;
+    for (const FindData &entry : entries)
+        map.insert(entry.name, entry.kind);
+    return map;
+}
+
+QStringList names(const QList<FindData> &entries)
+{
+    QStringList list;
+    for (const FindData &entry : entries)
+        list.append(entry.name);
+    return list;
+}
+
+void touch(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0) << path.toHex().constData();
+    ::close(fd);
+}
+
+} // namespace
+
+TEST(FolderSearch, MatchesWithoutRegardToCaseAndYieldsDotsFirst)
+{
+    TempDrives drives;
+    for (const char *name : {"OLD.LNK", "new.lnk", "notes.txt", "notes.lnkx", "README", "Ärger.Lnk"})
+        drives.writeFile(QString::fromUtf8(name), "x");
+    drives.makeFolder(QStringLiteral("Folder.lnk"));
+
+    FolderSearch lnk(drives.posix(QString()), QStringLiteral("*.lnk"));
+    ASSERT_TRUE(lnk.isOpen());
+    QStringList found = names(collect(lnk));
+    found.sort();
+    EXPECT_EQ(found, (QStringList{"Folder.lnk", "OLD.LNK", "new.lnk", "Ärger.Lnk"}));
+
+    FolderSearch all(drives.posix(QString()), QStringLiteral("*.*"));
+    const QStringList every = names(collect(all));
+    ASSERT_EQ(every.size(), 9);
+    EXPECT_EQ(every.at(0), QStringLiteral("."));
+    EXPECT_EQ(every.at(1), QStringLiteral(".."));
+    EXPECT_TRUE(every.contains(QStringLiteral("README"))); // "*.*" also matches names without a dot
+
+    FolderSearch one(drives.win(QStringLiteral("?EW.lNk")));
+    EXPECT_EQ(names(collect(one)), QStringList{QStringLiteral("new.lnk")});
+
+    FolderSearch none(drives.posix(QString()), QStringLiteral("*.exe"));
+    EXPECT_TRUE(none.isOpen());
+    FindData entry;
+    EXPECT_FALSE(none.next(entry));
+    EXPECT_FALSE(none.next(entry));
+    EXPECT_EQ(none.error(), ERROR_FILE_NOT_FOUND);
+}
+
+TEST(FolderSearch, PatternMatching)
+{
+    EXPECT_TRUE(matchesPattern(QStringLiteral("Old.LNK"), QStringLiteral("*.lnk")));
+    EXPECT_FALSE(matchesPattern(QStringLiteral("old.lnkx"), QStringLiteral("*.lnk")));
+    EXPECT_FALSE(matchesPattern(QStringLiteral("old.lnk.bak"), QStringLiteral("*.lnk")));
+    EXPECT_TRUE(matchesPattern(QStringLiteral(".lnk"), QStringLiteral("*.lnk")));
+    EXPECT_TRUE(matchesPattern(QStringLiteral("a.b.lnk"), QStringLiteral("*.lnk")));
+    EXPECT_TRUE(matchesPattern(QStringLiteral("abcbc"), QStringLiteral("a*bc")));
+    EXPECT_TRUE(matchesPattern(QStringLiteral("x"), QStringLiteral("?")));
+    EXPECT_FALSE(matchesPattern(QString(), QStringLiteral("?")));
+    EXPECT_TRUE(matchesPattern(QString::fromUtf8("\xf0\x9f\x98\x80"), QStringLiteral("?"))); // one character
+    EXPECT_TRUE(matchesPattern(QStringLiteral("notes"), QStringLiteral("*.*")));
+    EXPECT_TRUE(matchesPattern(QStringLiteral("setup"), QStringLiteral("setup.*")));
+    EXPECT_FALSE(matchesPattern(QStringLiteral("setups"), QStringLiteral("setup.*")));
+    EXPECT_TRUE(matchesPattern(QStringLiteral("ÄRGER.TXT"), QStringLiteral("ärger.*")));
+    EXPECT_TRUE(matchesPattern(QStringLiteral("file.txt"), QStringLiteral("FILE.TXT")));
+    EXPECT_FALSE(matchesPattern(QStringLiteral("file.txt"), QString()));
+}
+
+TEST(FolderSearch, AttributeBits)
+{
+    TempDrives drives(QStringLiteral("cd"));
+    drives.writeFile(QStringLiteral("plain.lnk"), "x");
+    drives.writeFile(QStringLiteral(".hidden.lnk"), "x");
+    drives.makeFolder(QStringLiteral("folder"));
+    drives.makeFolder(QStringLiteral(".config"));
+    drives.makeFolder(QStringLiteral("mnt/other"));
+    const QByteArray root = drives.root();
+    ASSERT_EQ(::symlink(root + "/folder", root + "/to-folder"), 0);
+    ASSERT_EQ(::symlink(root + "/plain.lnk", root + "/to-file.lnk"), 0);
+    ASSERT_EQ(::symlink(root + "/gone", root + "/dangling.lnk"), 0);
+    ASSERT_EQ(::symlink(drives.root(u'd'), root + "/to-d"), 0);
+    ASSERT_EQ(::mkfifo((root + "/pipe.lnk").constData(), 0644), 0);
+    drives.mapLetter(u'e', root + "/mnt/other"); // a drive inside c:
+
+    FolderSearch search(drives.win(QStringLiteral("*")), FolderSearch::Attributes::WithoutReadOnly);
+    const QList<FindData> entries = collect(search);
+    const QMap<QString, quint32> bits = byName(entries);
+    EXPECT_EQ(bits.value(QStringLiteral(".")), FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(bits.value(QStringLiteral("..")), FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(bits.value(QStringLiteral("plain.lnk")), FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_EQ(bits.value(QStringLiteral(".hidden.lnk")), FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(bits.value(QStringLiteral("folder")), FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(bits.value(QStringLiteral(".config")), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(bits.value(QStringLiteral("to-folder")),
+              FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_EQ(bits.value(QStringLiteral("to-file.lnk")),
+              FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_EQ(bits.value(QStringLiteral("dangling.lnk")),
+              FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT);
+    // Roots of other drives, directly or through a link, are system folders.
+    EXPECT_EQ(bits.value(QStringLiteral("to-d")),
+              FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_SYSTEM);
+    EXPECT_EQ(bits.value(QStringLiteral("pipe.lnk")), FILE_ATTRIBUTE_ARCHIVE);
+
+    // Only regular files, directly or through a link, are marked as such.
+    const QMap<QString, FindData::Kind> kinds = kindByName(entries);
+    EXPECT_EQ(kinds.value(QStringLiteral("plain.lnk")), FindData::Kind::RegularFile);
+    EXPECT_EQ(kinds.value(QStringLiteral("to-file.lnk")), FindData::Kind::RegularFile);
+    EXPECT_EQ(kinds.value(QStringLiteral("pipe.lnk")), FindData::Kind::Other);
+    EXPECT_EQ(kinds.value(QStringLiteral("folder")), FindData::Kind::Other);
+    EXPECT_EQ(kinds.value(QStringLiteral("to-folder")), FindData::Kind::Other);
+    EXPECT_NE(kinds.value(QStringLiteral("dangling.lnk")), FindData::Kind::RegularFile);
+
+    FolderSearch inner(drives.win(QStringLiteral("mnt\\*")));
+    EXPECT_EQ(byName(collect(inner)).value(QStringLiteral("other")),
+              FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
+}
+
+TEST(FolderSearch, ReadOnlyOnlyWhenAsked)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may write everything";
+    TempDrives drives;
+    drives.writeFile(QStringLiteral("locked.lnk"), "x");
+    ASSERT_EQ(::chmod(drives.posix(QStringLiteral("locked.lnk")).constData(), 0444), 0);
+    FolderSearch all(drives.posix(QString()), QStringLiteral("locked.lnk"));
+    EXPECT_EQ(byName(collect(all)).value(QStringLiteral("locked.lnk")),
+              FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY);
+    FolderSearch cheap(drives.posix(QString()), QStringLiteral("locked.lnk"),
+                       FolderSearch::Attributes::WithoutReadOnly);
+    EXPECT_EQ(byName(collect(cheap)).value(QStringLiteral("locked.lnk")), FILE_ATTRIBUTE_ARCHIVE);
+}
+
+TEST(FolderSearch, PseudoFileSystemMountPointIsSystem)
+{
+    bool procMounted = false;
+    for (const MountEntry &mount : MountTable::fromSystem().entries())
+        procMounted = procMounted || (mount.mountPoint == "/proc" && mount.fsType == "proc");
+    if (!procMounted)
+        GTEST_SKIP() << "no proc file system at /proc";
+    TempDrives drives; // the map holds no drive whose root is /proc
+    FolderSearch search(QByteArray("/"), QStringLiteral("PROC"));
+    const QList<FindData> found = collect(search);
+    ASSERT_EQ(found.size(), 1);
+    EXPECT_EQ(found.at(0).name, QStringLiteral("proc"));
+    EXPECT_EQ(found.at(0).attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM),
+              FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
+    EXPECT_EQ(getFileAttributesPosix("/proc") & FILE_ATTRIBUTE_SYSTEM, FILE_ATTRIBUTE_SYSTEM);
+}
+
+TEST(FolderSearch, NamesThatCannotBeShownAreNeverYielded)
+{
+    TempDrives drives;
+    const QByteArray root = drives.root();
+    const QList<QByteArray> badNames = {"back\\slash.lnk", "co:lon.lnk", "\xff\xfe.lnk", "ctl\x01.lnk",
+                                        "\xed\xa0\x80.lnk"};
+    // Qt cannot remove names that are not UTF-8, so the test does.
+    struct Cleanup
+    {
+        const QByteArray &root;
+        const QList<QByteArray> &names;
+        ~Cleanup()
+        {
+            for (const QByteArray &name : names)
+                ::unlink((root + '/' + name).constData());
+            ::rmdir((root + "/bad\xff").constData());
+        }
+    } cleanup{root, badNames};
+    for (const QByteArray &bad : badNames)
+        touch(root + '/' + bad);
+    ASSERT_EQ(::mkdir((root + "/bad\xff").constData(), 0755), 0);
+    touch(root + "/good.lnk");
+    touch(root + "/gr\xc3\xbc\xc3\x9f.lnk");
+
+    FolderSearch search(root, QStringLiteral("*"));
+    QStringList found = names(collect(search));
+    found.sort();
+    EXPECT_EQ(found, (QStringList{".", "..", "good.lnk", QString::fromUtf8("grüß.lnk")}));
+}
+
+TEST(FolderSearch, FoldersThatCannotBeOpened)
+{
+    TempDrives drives;
+    drives.writeFile(QStringLiteral("file.txt"), "x");
+    drives.makeFolder(QStringLiteral("Sub"));
+    drives.writeFile(QStringLiteral("Sub/Inner.lnk"), "x");
+    FindData entry;
+
+    FolderSearch missing(drives.posix(QStringLiteral("missing")), QStringLiteral("*"));
+    EXPECT_FALSE(missing.isOpen());
+    EXPECT_EQ(missing.error(), ERROR_PATH_NOT_FOUND);
+    EXPECT_FALSE(missing.next(entry));
+    EXPECT_FALSE(missing.folderIdentity().has_value());
+
+    FolderSearch notFolder(drives.posix(QStringLiteral("file.txt")), QStringLiteral("*"));
+    EXPECT_FALSE(notFolder.isOpen());
+    EXPECT_EQ(notFolder.error(), ERROR_PATH_NOT_FOUND);
+
+    FolderSearch unmapped(QStringLiteral("q:\\*.lnk"));
+    EXPECT_FALSE(unmapped.isOpen());
+    EXPECT_EQ(unmapped.error(), ERROR_PATH_NOT_FOUND);
+
+    FolderSearch tooLong(drives.posix(QString(300, u'x')), QStringLiteral("*"));
+    EXPECT_EQ(tooLong.error(), ERROR_INVALID_NAME);
+
+    // The folder part of a Windows-form search is translated like any path.
+    FolderSearch windows(drives.win(QStringLiteral("SUB\\*.LNK")));
+    ASSERT_TRUE(windows.isOpen());
+    EXPECT_EQ(windows.posixFolder(), drives.posix(QStringLiteral("Sub")));
+    EXPECT_EQ(windows.folderIdentity(), identityOf(drives.posix(QStringLiteral("Sub"))));
+    EXPECT_EQ(names(collect(windows)), QStringList{QStringLiteral("Inner.lnk")});
+    // A full file path is a search for that one name.
+    FolderSearch single(drives.win(QStringLiteral("sub\\INNER.lnk")));
+    EXPECT_EQ(names(collect(single)), QStringList{QStringLiteral("Inner.lnk")});
+
+    if (::geteuid() == 0)
+        return; // root reads unreadable folders
+    ASSERT_EQ(::chmod(drives.posix(QStringLiteral("Sub")).constData(), 0), 0);
+    FolderSearch denied(drives.win(QStringLiteral("Sub\\*")));
+    EXPECT_FALSE(denied.isOpen());
+    EXPECT_EQ(denied.error(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(denied.next(entry));
+}
+
+TEST(FileAttributes, QueryResultsAndErrors)
+{
+    TempDrives drives;
+    drives.writeFile(QStringLiteral("Dir/file.txt"), "x");
+    drives.writeFile(QStringLiteral("Dir/.profile"), "x");
+    const QByteArray root = drives.root();
+    ASSERT_EQ(::symlink(root + "/Dir", root + "/link"), 0);
+    ASSERT_EQ(::symlink(root + "/nowhere", root + "/dangling"), 0);
+    ASSERT_EQ(::symlink(root + "/loop", root + "/loop"), 0);
+
+    const auto query = [](const QString &path) {
+        quint32 error = 0xdead;
+        const quint32 bits = getFileAttributes(path, &error);
+        return std::pair{bits, error};
+    };
+    const auto failure = [](quint32 error) { return std::pair{INVALID_FILE_ATTRIBUTES, error}; };
+
+    EXPECT_EQ(query(drives.win(QStringLiteral("dir\\FILE.TXT"))),
+              std::pair(FILE_ATTRIBUTE_ARCHIVE, ERROR_SUCCESS));
+    EXPECT_EQ(query(drives.win(QStringLiteral("Dir\\.profile"))).first,
+              FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(query(drives.win(QStringLiteral("Dir"))).first, FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(query(drives.win(QString())).first, FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(query(drives.win(QStringLiteral("link"))).first,
+              FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+
+    EXPECT_EQ(query(drives.win(QStringLiteral("Dir\\missing.exe"))), failure(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(query(drives.win(QStringLiteral("dangling"))), failure(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(query(drives.win(QStringLiteral("Gone\\x.exe"))), failure(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(query(drives.win(QStringLiteral("Dir\\file.txt\\x"))), failure(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(query(QStringLiteral("q:\\x.exe")), failure(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(query(drives.win(QString(300, u'n'))), failure(ERROR_INVALID_NAME));
+    EXPECT_EQ(query(drives.win(QStringLiteral("loop"))), failure(ERROR_INVALID_NAME));
+    EXPECT_EQ(query(drives.win(QStringLiteral("a:b"))), failure(ERROR_INVALID_NAME));
+    EXPECT_EQ(query(QStringLiteral("relative\\x")), failure(ERROR_PATH_NOT_FOUND));
+
+    quint32 error = 0;
+    EXPECT_EQ(getFileAttributesPosix(root + "/Dir/", &error), FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(getFileAttributesPosix(root + "/missing/", &error), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(error, ERROR_FILE_NOT_FOUND);
+
+    if (::geteuid() == 0)
+        return; // root passes every permission check
+    ASSERT_EQ(::chmod((root + "/Dir").constData(), 0), 0);
+    EXPECT_EQ(query(drives.win(QStringLiteral("Dir\\file.txt"))), failure(ERROR_ACCESS_DENIED));
+}
+
+TEST(WalkGuard, RefusesFoldersAlreadyOnThePath)
+{
+    TempDrives drives;
+    drives.makeFolder(QStringLiteral("a"));
+    ASSERT_EQ(::symlink(drives.posix(QStringLiteral("a")), drives.posix(QStringLiteral("a/loop"))), 0);
+    const std::optional<FileIdentity> a = identityOf(drives.posix(QStringLiteral("a")));
+    const std::optional<FileIdentity> root = identityOf(drives.root());
+    ASSERT_TRUE(a && root);
+    EXPECT_EQ(identityOf(drives.posix(QStringLiteral("a/loop"))), a);
+    EXPECT_FALSE(identityOf(drives.posix(QStringLiteral("missing"))).has_value());
+
+    WalkGuard guard;
+    {
+        WalkGuard::Scope outer(guard, *root);
+        EXPECT_TRUE(outer.entered());
+        WalkGuard::Scope inner(guard, *a);
+        EXPECT_TRUE(inner.entered());
+        WalkGuard::Scope again(guard, *a); // a/loop
+        EXPECT_FALSE(again.entered());
+        EXPECT_EQ(guard.depth(), 2);
+    }
+    EXPECT_EQ(guard.depth(), 0);
+    EXPECT_TRUE(guard.enter(*a)); // a sibling visit after leaving is fine
+}
