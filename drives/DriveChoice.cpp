@@ -1,0 +1,117 @@
+#include "drives/DriveChoice.h"
+
+#include "platform/DriveMap.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace {
+
+char16_t upperLetter(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= u'a' && u <= u'z') ? char16_t(u - 32) : u;
+}
+
+QChar lowerLetter(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= u'A' && u <= u'Z') ? QChar(char16_t(u + 32)) : c;
+}
+
+QByteArray currentFolder()
+{
+    return QFile::encodeName(QDir::currentPath());
+}
+
+// Sets a flag for the length of a scope.
+class FlagScope
+{
+public:
+    explicit FlagScope(bool &flag) : m_flag(flag) { m_flag = true; }
+    ~FlagScope() { m_flag = false; }
+    FlagScope(const FlagScope &) = delete;
+    FlagScope &operator=(const FlagScope &) = delete;
+
+private:
+    bool &m_flag;
+};
+
+} // namespace
+
+DriveChoice::DriveChoice(DriveChoiceHost &host, std::shared_ptr<const VolumeServices> volumes)
+    : m_host(host), m_volumes(volumes ? std::move(volumes) : std::make_shared<const SystemVolumeServices>())
+{
+    const QByteArray folder = currentFolder();
+    m_listDrive = DriveMap::current().driveOf(folder);
+    if (!m_listDrive.isNull())
+        m_lastFolder.insert(m_listDrive, folder);
+}
+
+void DriveChoice::DriveComboBox1Change()
+{
+    const QChar drive = m_host.selectorDrive();
+    // With no drive the message names none.
+    const QString s = drive.isNull() ? QString() : QString(drive) + QLatin1Char(':');
+
+    // The nested run of a reset finds the drive that has just passed the
+    // check, so it neither checks again nor can it show a second message.
+    if (!m_resetting && !IsDiskInDrive(drive)) {
+        m_host.showMissingDiskMessage(QStringLiteral("There is no disk in drive ") + s);
+        const QChar target = usableDriveAfterFailure(drive);
+        const FlagScope resetting(m_resetting);
+        m_host.setSelectorDrive(target);
+    }
+
+    setDirectoryListDrive(m_host.selectorDrive());
+    const QChar shown = m_host.selectorDrive();
+    m_host.setSelectedDrive(shown.isNull() ? QString() : QString(shown));
+}
+
+QChar DriveChoice::usableDriveAfterFailure(QChar failed) const
+{
+    // C when it is listed and holds a disk, else the first listed drive that
+    // does; only listed drives, so the selector shows the drive it is set to.
+    const QList<QChar> listed = m_host.selectorDrives();
+    QList<QChar> candidates;
+    if (listed.contains(QLatin1Char('c')))
+        candidates.append(QLatin1Char('c'));
+    for (QChar letter : listed) {
+        if (letter != QLatin1Char('c'))
+            candidates.append(letter);
+    }
+    for (QChar letter : candidates) {
+        if (upperLetter(letter) != upperLetter(failed) && IsDiskInDrive(letter))
+            return letter;
+    }
+    return QChar();
+}
+
+bool DriveChoice::IsDiskInDrive(QChar letter) const
+{
+    // There are no critical-error dialogs to suppress here: a drive without
+    // media simply fails the query.
+    return m_volumes->diskFreeSpace(QString(letter) + QStringLiteral(":\\")).has_value();
+}
+
+void DriveChoice::setDirectoryListDrive(QChar letter)
+{
+    if (upperLetter(letter) == upperLetter(m_listDrive) || letter.isNull())
+        return;
+    const QChar drive = lowerLetter(letter);
+    const DriveMap &map = DriveMap::current();
+    const std::optional<QByteArray> root = map.folder(drive);
+    if (!root)
+        return;
+
+    const QByteArray leaving = currentFolder();
+    if (!m_listDrive.isNull() && map.driveOf(leaving) == m_listDrive)
+        m_lastFolder.insert(m_listDrive, leaving);
+
+    const QByteArray remembered = m_lastFolder.value(drive);
+    if (remembered.isEmpty() || !QDir::setCurrent(QFile::decodeName(remembered))) {
+        if (!QDir::setCurrent(QFile::decodeName(*root)))
+            return;
+    }
+    m_listDrive = drive;
+}

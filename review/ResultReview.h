@@ -1,0 +1,50 @@
+#pragma once
+
+#include "review/ReviewHost.h"
+
+#include <QString>
+
+class ShellLinkFactory;
+class ShellServices;
+
+// The result-list actions of the main window: where a listed shortcut points
+// (a click or keyboard selection), its folder (a double-click), and deleting
+// the ticked shortcuts to the trash. TForm2's handlers forward here.
+class ResultReview
+{
+public:
+    // All three must outlive this object.
+    ResultReview(ReviewHost &host, ShellLinkFactory &links, ShellServices &shell);
+
+    // The selection of a list changed by mouse or keyboard: the list's tool
+    // tip becomes "Points to " and the target the selected shortcut holds now
+    // (read afresh, never resolved, so the file is never rewritten). Nothing
+    // when no entry is selected or no link object can be had.
+    void CheckListBox1onClick();
+    void ListBox1onclick();
+
+    // A double-click: opens the folder that holds the selected shortcut.
+    void CheckListBox1DblClick();
+    void ListBox1DblClick();
+
+    // The Btdelete click: moves every ticked shortcut to the trash in one
+    // request. If the user declines, nothing changes. Otherwise the unticked
+    // entries and the ticked ones whose files are gone leave both lists and
+    // ShortcutPaths together; ticked shortcuts whose files are still there
+    // stay listed and ticked, and Label1 says how many. Btdelete stays enabled
+    // while anything is left to delete.
+    void DeleteCheckedShortcuts();
+
+    // The folder part of a path: up to and including its last backslash or
+    // colon ("c:\a\b.lnk" -> "c:\a\", "c:\b.lnk" -> "c:\"); empty when it has
+    // neither.
+    static QString folderPart(const QString &path);
+
+private:
+    void showTarget(ResultList list);
+    void openFolderOf(ResultList list);
+
+    ReviewHost &m_host;
+    ShellLinkFactory &m_links;
+    ShellServices &m_shell;
+};

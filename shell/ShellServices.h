@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class ShellUi;
+
+// The outcome of one request to move files to the trash. Every requested path
+// is in exactly one of the three lists (when the request was confirmed), in
+// request order.
+struct TrashResult
+{
+    // False when the user declined: then nothing was touched.
+    bool confirmed = false;
+    // Moved to the trash; the user can restore them from there.
+    QStringList moved;
+    // Not moved because nothing was at the path any more.
+    QStringList gone;
+    // Left where they were (or, for a path this machine cannot name, wherever
+    // they are).
+    QStringList failed;
+};
+
+// The shell's services other than shortcut access, in the shape the program's
+// rules use them: open a folder in the file manager, open a web address,
+// delete files recoverably. Paths are Windows form ("c:\Users\x.lnk"). Every
+// call is synchronous and runs on the user-interface thread. This is the one
+// place a Windows build would replace with the Windows shell.
+class ShellServices
+{
+public:
+    virtual ~ShellServices() = default;
+
+    // Opens a folder ("c:\Users\Public\Desktop\", "c:\") in the desktop's file
+    // manager. Nothing is reported: a folder this machine cannot name opens
+    // nothing.
+    virtual void openFolder(const QString &winFolder) = 0;
+
+    // Opens a web address (http or https) with the user's web browser. Other
+    // addresses open nothing.
+    virtual void openWebAddress(const QString &address) = 0;
+
+    // Moves files to the trash in one request. Asks the user once (naming the
+    // file, or the count when there are several); when they agree, moves each
+    // file, shows one message listing any file it could not move, and reports
+    // what became of each path. Never deletes anything for good. An empty
+    // request asks nothing and counts as confirmed.
+    virtual TrashResult deleteToTrash(const QStringList &winPaths) = 0;
+
+    // The services of this platform: the file manager and web browser through
+    // ui.openUrl, and the freedesktop.org Trash through GIO. `ui` must outlive
+    // the services.
+    static std::unique_ptr<ShellServices> create(ShellUi &ui);
+
+    // The question asked before moving `winPaths` to the trash.
+    static QString deleteQuestion(const QStringList &winPaths);
+
+    // The POSIX folder of the trash that files on the home file system go to
+    // ($XDG_DATA_HOME/Trash as GIO settled it for this process).
+    static QByteArray homeTrashFolder();
+};

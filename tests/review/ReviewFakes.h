@@ -1,0 +1,128 @@
+#pragma once
+
+#include "review/ReviewHost.h"
+#include "shell/ShellLink.h"
+
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QUrl>
+
+#include <memory>
+#include <ostream>
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+// The main window as the review sees it: two lists, tick marks, tool tips,
+// Label1, Btdelete and ShortcutPaths.
+class FakeHost : public ReviewHost
+{
+public:
+    // Fills all three lists with the same paths, every entry ticked.
+    void fill(const QStringList &paths)
+    {
+        listBox = paths;
+        checkList = paths;
+        ticks = QList<bool>(paths.size(), true);
+        shortcuts = paths;
+    }
+
+    int entryCount(ResultList list) const override { return int(items(list).size()); }
+    QString entry(ResultList list, int index) const override { return items(list).at(index); }
+    int selectedIndex(ResultList list) const override
+    {
+        return list == ResultList::ListBox1 ? listBoxSelected : checkListSelected;
+    }
+    bool isTicked(int index) const override { return ticks.at(index); }
+    void setToolTip(ResultList list, const QString &text) override
+    {
+        (list == ResultList::ListBox1 ? listBoxToolTip : checkListToolTip) = text;
+    }
+    void removeEntry(ResultList list, int index) override
+    {
+        if (list == ResultList::ListBox1) {
+            listBox.removeAt(index);
+        } else {
+            checkList.removeAt(index);
+            ticks.removeAt(index);
+        }
+    }
+    void setLabel1Text(const QString &text) override
+    {
+        label1 = text;
+        ++label1Writes;
+    }
+    void setBtdeleteEnabled(bool enabled) override
+    {
+        btdeleteEnabled = enabled;
+        ++btdeleteWrites;
+    }
+    QStringList &shortcutPaths() override { return shortcuts; }
+
+    QStringList listBox, checkList, shortcuts;
+    QList<bool> ticks;
+    int listBoxSelected = -1, checkListSelected = -1;
+    QString listBoxToolTip, checkListToolTip;
+    QString label1 = QStringLiteral("3 Broken Shortcuts Found");
+    int label1Writes = 0;
+    bool btdeleteEnabled = true;
+    int btdeleteWrites = 0;
+
+private:
+    const QStringList &items(ResultList list) const
+    {
+        return list == ResultList::ListBox1 ? listBox : checkList;
+    }
+};
+
+// A link service whose first steps fail on demand: no link object (L1), or
+// one without a file interface (L2). Counts the link objects it made and
+// released.
+class FailingLinkFactory : public ShellLinkFactory
+{
+public:
+    bool failCreate = true;
+    int created = 0;
+    int released = 0;
+
+    win::HRESULT CoCreateInstance(std::unique_ptr<ShellLink> &out) override
+    {
+        if (failCreate)
+            return win::E_OUTOFMEMORY;
+        ++created;
+        out = std::make_unique<Link>(released);
+        return win::S_OK;
+    }
+
+private:
+    class Link : public ShellLink
+    {
+    public:
+        explicit Link(int &released) : m_released(released) {}
+        ~Link() override { ++m_released; }
+        win::HRESULT QueryPersistFile(std::unique_ptr<PersistFile> &) override { return win::E_NOINTERFACE; }
+        win::HRESULT Resolve(quintptr, quint32) override { return win::E_FAIL; }
+        win::HRESULT GetPath(char16_t *, int, win::WIN32_FIND_DATAW *, quint32) override
+        {
+            return win::E_FAIL;
+        }
+
+    private:
+        int &m_released;
+    };
+};
+
+// Catches the URLs handed to QDesktopServices (setUrlHandler).
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl &url) { urls.append(url); }
+};
