@@ -1,12 +1,27 @@
 #include "app/TForm2.h"
 
+#include "app/Dialogs.h"
+#include "app/StartupFiles.h"
 #include "app/TListBox.h"
+#include "controls/BusyAnimation.h"
+#include "controls/ImageButton.h"
+#include "controls/URLLabel.h"
+#include "drives/DriveComboBox.h"
+#include "resources/JpegDecoder.h"
 #include "resources/Resources.h"
+#include "review/ResultReview.h"
+#include "scan/ShortcutScan.h"
+#include "shell/ShellLinkService.h"
+#include "shell/ShellServices.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QComboBox>
+#include <QDesktopServices>
 #include <QLabel>
+#include <QPixmap>
+
+#include <exception>
 
 namespace FormTexts {
 const QString Label2 = QStringLiteral("Ignore remote shortcuts");
@@ -45,7 +60,28 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QRect &bounds, const 
     return label;
 }
 
+TURLLabel *makeLink(QWidget *parent, const char *name, QPoint at, const QString &caption, const QString &url)
+{
+    auto *link = new TURLLabel(parent);
+    link->setObjectName(QLatin1String(name));
+    QFont font = formFont();
+    font.setUnderline(true);
+    link->setFont(font);
+    QPalette blue = link->palette();
+    blue.setColor(QPalette::WindowText, Qt::blue);
+    link->setPalette(blue);
+    link->setText(caption);
+    link->setURL(url);
+    link->setParams(QString());
+    link->setGeometry(at.x(), at.y(), link->sizeHint().width(), 14);
+    return link;
+}
+
+QPixmap picture(const char *resource) { return QPixmap::fromImage(decodeJpeg(Resources::data(QLatin1String(resource)))); }
+
 } // namespace
+
+ScanResults Form2State;
 
 TForm2::TForm2(QWidget *parent) : QWidget(parent)
 {
@@ -60,6 +96,12 @@ TForm2::TForm2(QWidget *parent) : QWidget(parent)
     move(0, 0);
     setFont(formFont());
     createFormControls();
+
+    m_links = std::make_unique<ShellLinkService>();
+    m_shell = ShellServices::create(*this);
+    m_scan = std::make_unique<ShortcutScan>(*this, Form2State, *m_links);
+    m_review = std::make_unique<ResultReview>(*this, *m_links, *m_shell);
+    m_driveChoice = std::make_unique<DriveChoice>(*this, DriveComboBox1->volumeServices());
 }
 
 TForm2::~TForm2() = default;
@@ -69,6 +111,8 @@ void TForm2::createFormControls()
     // Windowless controls first, in the form's order: later ones lie over
     // earlier ones.
     Image1 = makeLabel(this, "Image1", QRect(0, 0, 800, 600), QString(), false);
+    Image1->setPixmap(picture("BACKGROUND"));
+    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label1 = makeLabel(this, "Label1", QRect(20, 112, 0, 14), QString(), true);
     Label2 = makeLabel(this, "Label2", QRect(36, 463, 0, 14), FormTexts::Label2, true);
     Label3 = makeLabel(this, "Label3", QRect(18, 515, 396, 73), FormTexts::Label3, false);
@@ -78,10 +122,11 @@ void TForm2::createFormControls()
     Label5 = makeLabel(this, "Label5", QRect(467, 515, 318, 28), FormTexts::Label5, false);
     Label5->setWordWrap(true);
     Label5->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    URLLabel1 = makeLabel(this, "URLLabel1", QRect(608, 528, 0, 14), FormTexts::URLLabel1, true);
-    URLLabel2 = makeLabel(this, "URLLabel2", QRect(467, 515, 0, 14), FormTexts::URLLabel2, true);
+    URLLabel1 = makeLink(this, "URLLabel1", QPoint(608, 528), FormTexts::URLLabel1, FormTexts::URLLabel1Url);
+    URLLabel2 = makeLink(this, "URLLabel2", QPoint(467, 515), FormTexts::URLLabel2, FormTexts::URLLabel2Url);
     Image2 = makeLabel(this, "Image2", QRect(200, 421, 57, 56), QString(), false);
     Image2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Image2->setPixmap(picture("SPHERE"));
 
     // Windowed controls.
     ListBox1 = new TListBox(this, 14);
@@ -91,13 +136,14 @@ void TForm2::createFormControls()
     CheckListBox1 = new TCheckListBox(this, 14);
     CheckListBox1->setObjectName(QStringLiteral("CheckListBox1"));
     CheckListBox1->setGeometry(18, 132, 762, 280);
-    QFont listFont = formFont();
-    CheckListBox1->setFont(listFont);
+    CheckListBox1->setFont(formFont());
     QPalette red = CheckListBox1->palette();
     red.setColor(QPalette::Text, Qt::red);
     CheckListBox1->setPalette(red);
 
-    DriveComboBox1 = new QComboBox(this);
+    // The selector takes its start drive from the process's current folder,
+    // so it is made before anything could change that folder.
+    DriveComboBox1 = new TDriveComboBox(this);
     DriveComboBox1->setObjectName(QStringLiteral("DriveComboBox1"));
     DriveComboBox1->setGeometry(18, 430, 153, 20);
 
@@ -110,40 +156,171 @@ void TForm2::createFormControls()
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
     CheckBox1->setGeometry(18, 463, 17, 16);
 
-    WebBrowser1 = new QWidget(this);
+    WebBrowser1 = new BusyAnimation(this);
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
     WebBrowser1->setGeometry(881, 421, 56, 56);
     WebBrowser1->setFocusPolicy(Qt::TabFocus);
 
-    for (QWidget *w : {static_cast<QWidget *>(Image1), static_cast<QWidget *>(Label1), static_cast<QWidget *>(Label2),
-                       static_cast<QWidget *>(Label3), static_cast<QWidget *>(Label4), static_cast<QWidget *>(Label5),
-                       static_cast<QWidget *>(URLLabel1), static_cast<QWidget *>(URLLabel2),
-                       static_cast<QWidget *>(Image2)})
-        w->setFocusPolicy(Qt::NoFocus);
-
-    ListBox1->setToolTip(QString());
-    CheckListBox1->setToolTip(QString());
+    for (QLabel *label : findChildren<QLabel *>(Qt::FindDirectChildrenOnly))
+        label->setFocusPolicy(Qt::NoFocus);
 
     setTabOrder(ListBox1, CheckListBox1);
     setTabOrder(CheckListBox1, DriveComboBox1);
     setTabOrder(DriveComboBox1, DirectoryListBox1);
     setTabOrder(DirectoryListBox1, CheckBox1);
     setTabOrder(CheckBox1, WebBrowser1);
+
+    connect(ListBox1, &TListBox::userSelectionChanged, this, [this] { ListBox1onclick(ListBox1); });
+    connect(ListBox1, &QListWidget::doubleClicked, this, [this] { ListBox1DblClick(ListBox1); });
+    connect(CheckListBox1, &TListBox::userSelectionChanged, this, [this] { CheckListBox1onClick(CheckListBox1); });
+    connect(CheckListBox1, &QListWidget::doubleClicked, this, [this] { CheckListBox1DblClick(CheckListBox1); });
+    // Direct connection: the handler re-enters itself through the reset.
+    connect(DriveComboBox1, &TDriveComboBox::changed, this, [this] { DriveComboBox1Change(DriveComboBox1); });
 }
 
 void TForm2::FormCreate()
 {
+    // The page and the animated picture: cosmetic files, so a failure to
+    // write them (or to start the animation) is reported once and creation
+    // goes on; the still picture then shows at the indicator's place.
+    try {
+        StartupFiles::startUp(*WebBrowser1);
+    } catch (const std::exception &error) {
+        showGeneralError(QString::fromUtf8(error.what()));
+    }
+
     // Labels draw only their text over the background picture.
-    for (QLabel *label : {Label1, Label2, Label3, Label4, Label5, URLLabel1, URLLabel2}) {
+    for (QLabel *label : {Label1, Label2, Label3, Label4, Label5, static_cast<QLabel *>(URLLabel1),
+                          static_cast<QLabel *>(URLLabel2)}) {
         label->setAutoFillBackground(false);
         label->setAttribute(Qt::WA_TranslucentBackground);
     }
+
+    createPictureButtons();
 }
 
-void TForm2::FormClose() {}
+void TForm2::createPictureButtons()
+{
+    Btscan = new TImageButton(this, QStringLiteral("Btscan"), [this](QObject *sender) { ScanShortcuts(sender); });
+    Btscan->PlaceButton(290, 421, 194, 58, QStringLiteral("Btscan"), false, QString());
+    Btscan->SetImageStates(true, true, true, false);
+    Btdelete = new TImageButton(this, QStringLiteral("Btdelete"),
+                                [this](QObject *sender) { DeleteCheckedShortcuts(sender); });
+    Btdelete->PlaceButton(498, 421, 286, 58, QStringLiteral("Btdelete"), false, QString());
+    Btdelete->SetImageStates(true, true, true, false);
+    Btdelete->SetButtonEnabled(false);
+
+    // The picture buttons lie above the pictures and labels, below every
+    // windowed control.
+    for (QWidget *windowed : {static_cast<QWidget *>(ListBox1), static_cast<QWidget *>(CheckListBox1),
+                              static_cast<QWidget *>(DriveComboBox1), static_cast<QWidget *>(DirectoryListBox1),
+                              static_cast<QWidget *>(CheckBox1), static_cast<QWidget *>(WebBrowser1)})
+        windowed->raise();
+}
+
+void TForm2::FormClose()
+{
+    Form2State.ShortcutPaths.reset();
+}
 
 void TForm2::closeEvent(QCloseEvent *event)
 {
     FormClose();
+    m_closing = true;
     event->accept();
 }
+
+bool TForm2::isScanning() const { return m_scan->isScanning(); }
+
+void TForm2::ScanShortcuts(QObject *) { m_scan->ScanShortcuts(); }
+void TForm2::ScanFolder(const QString &folder, const QString &pattern, bool recurse)
+{
+    m_scan->ScanFolder(folder, pattern, recurse);
+}
+void TForm2::CheckShortcut(const QString &shortcutPath, QString &targetPath)
+{
+    m_scan->CheckShortcut(shortcutPath, targetPath);
+}
+void TForm2::CheckListBox1onClick(QObject *) { m_review->CheckListBox1onClick(); }
+void TForm2::CheckListBox1DblClick(QObject *) { m_review->CheckListBox1DblClick(); }
+void TForm2::ListBox1onclick(QObject *) { m_review->ListBox1onclick(); }
+void TForm2::ListBox1DblClick(QObject *) { m_review->ListBox1DblClick(); }
+void TForm2::DeleteCheckedShortcuts(QObject *) { m_review->DeleteCheckedShortcuts(); }
+void TForm2::DriveComboBox1Change(QObject *) { m_driveChoice->DriveComboBox1Change(); }
+bool TForm2::IsDiskInDrive(QChar letter) { return m_driveChoice->IsDiskInDrive(letter); }
+
+// ScanHost.
+void TForm2::setWaitCursor(bool on)
+{
+    if (on)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+void TForm2::setBusyIndicatorLeft(int left) { WebBrowser1->move(left, WebBrowser1->y()); }
+void TForm2::setLabel1Text(const QString &text)
+{
+    Label1->setText(text);
+    Label1->resize(Label1->sizeHint().width(), Label1->height());
+}
+void TForm2::SetButtonEnabled(ScanHost::Button button, bool enabled)
+{
+    TImageButton *target = button == ScanHost::Button::Btscan ? Btscan : Btdelete;
+    if (target)
+        target->SetButtonEnabled(enabled);
+}
+void TForm2::clearListBox() { ListBox1->clear(); }
+void TForm2::appendToListBox(const QString &text) { ListBox1->addItem(text); }
+int TForm2::listBoxWidth() const { return ListBox1->width(); }
+void TForm2::setListBoxExtent(int pixels) { ListBox1->setHorizontalExtent(pixels); }
+void TForm2::clearCheckList() { CheckListBox1->clear(); }
+void TForm2::appendToCheckList(const QString &text) { CheckListBox1->addEntry(text); }
+int TForm2::checkListCount() const { return CheckListBox1->count(); }
+QString TForm2::checkListItem(int index) const { return CheckListBox1->item(index)->text(); }
+void TForm2::setCheckListTicked(int index, bool ticked) { CheckListBox1->setChecked(index, ticked); }
+int TForm2::checkListTextWidth(const QString &text) const
+{
+    return CheckListBox1->fontMetrics().horizontalAdvance(text);
+}
+void TForm2::setCheckListExtent(int pixels) { CheckListBox1->setHorizontalExtent(pixels); }
+bool TForm2::ignoreRemoteShortcuts() const { return CheckBox1->isChecked(); }
+void TForm2::dispatchPendingEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+bool TForm2::closing() const { return m_closing; }
+
+// ReviewHost.
+TListBox *TForm2::list(ResultList which) const
+{
+    return which == ResultList::ListBox1 ? ListBox1 : static_cast<TListBox *>(CheckListBox1);
+}
+int TForm2::entryCount(ResultList which) const { return list(which)->count(); }
+QString TForm2::entry(ResultList which, int index) const { return list(which)->item(index)->text(); }
+int TForm2::selectedIndex(ResultList which) const { return list(which)->selectedIndex(); }
+bool TForm2::isTicked(int index) const { return CheckListBox1->isChecked(index); }
+void TForm2::setToolTip(ResultList which, const QString &text) { list(which)->setToolTip(text); }
+void TForm2::removeEntry(ResultList which, int index) { delete list(which)->takeItem(index); }
+void TForm2::setBtdeleteEnabled(bool enabled)
+{
+    if (Btdelete)
+        Btdelete->SetButtonEnabled(enabled);
+}
+QStringList &TForm2::shortcutPaths()
+{
+    if (!Form2State.ShortcutPaths)
+        Form2State.ShortcutPaths = std::make_unique<QStringList>();
+    return *Form2State.ShortcutPaths;
+}
+
+// DriveChoiceHost.
+QChar TForm2::selectorDrive() const { return DriveComboBox1->drive(); }
+QList<QChar> TForm2::selectorDrives() const { return DriveComboBox1->drives(); }
+void TForm2::setSelectorDrive(QChar drive) { DriveComboBox1->setDrive(drive); }
+void TForm2::showMissingDiskMessage(const QString &text) { Dialogs::current().showMessage(text); }
+void TForm2::setSelectedDrive(const QString &drive) { Form2State.SelectedDrive = drive; }
+
+// ShellUi.
+bool TForm2::confirmDelete(const QStringList &, const QString &question)
+{
+    return Dialogs::current().askYesNo(question);
+}
+void TForm2::showMessage(const QString &text) { Dialogs::current().showMessage(text); }
+void TForm2::openUrl(const QUrl &url) { QDesktopServices::openUrl(url); }

@@ -1,17 +1,41 @@
 #pragma once
 
+#include "drives/DriveChoice.h"
+#include "review/ReviewHost.h"
+#include "scan/ScanHost.h"
+#include "scan/ScanResults.h"
+#include "shell/ShellUi.h"
+
 #include <QWidget>
 
+#include <memory>
+
+class BusyAnimation;
 class QCheckBox;
-class QComboBox;
 class QLabel;
+class ResultReview;
+class ShellLinkService;
+class ShellServices;
+class ShortcutScan;
 class TCheckListBox;
+class TDriveComboBox;
+class TImageButton;
 class TListBox;
+class TURLLabel;
+
+// The main window's module state: BrokenCount, BrokenCountText,
+// SelectedDrive and ShortcutPaths, shared by the scan, the review and the
+// drive choice. Plain module-level state, not fields of the window.
+extern ScanResults Form2State;
 
 // The main window: every control of the fixed 800 x 600 layout, the
 // creation and close handlers, and the program's named operations, which
-// forward to the subsystem folders.
-class TForm2 : public QWidget
+// forward to the subsystem folders. It is the host those folders talk to.
+class TForm2 : public QWidget,
+               public ScanHost,
+               public ReviewHost,
+               public DriveChoiceHost,
+               public ShellUi
 {
     Q_OBJECT
 public:
@@ -19,15 +43,31 @@ public:
     ~TForm2() override;
 
     // Creation handler: runs once, after every form-defined control exists
-    // and before the window is first shown.
+    // and before the window is first shown. A failing step raises its error.
     void FormCreate();
-    // Close handler.
+    // Close handler: releases ShortcutPaths.
     void FormClose();
+
+    // The program's named operations.
+    void ScanShortcuts(QObject *sender = nullptr);
+    void ScanFolder(const QString &folder, const QString &pattern, bool recurse);
+    void CheckShortcut(const QString &shortcutPath, QString &targetPath);
+    void CheckListBox1onClick(QObject *sender = nullptr);
+    void CheckListBox1DblClick(QObject *sender = nullptr);
+    void ListBox1onclick(QObject *sender = nullptr);
+    void ListBox1DblClick(QObject *sender = nullptr);
+    void DeleteCheckedShortcuts(QObject *sender = nullptr);
+    void DriveComboBox1Change(QObject *sender = nullptr);
+    bool IsDiskInDrive(QChar letter);
+
+    // The shell link service every scan and click uses.
+    ShellLinkService &linkService() { return *m_links; }
+    bool isScanning() const;
 
     // Form-defined controls, in declaration order.
     TListBox *ListBox1 = nullptr;
     TCheckListBox *CheckListBox1 = nullptr;
-    QComboBox *DriveComboBox1 = nullptr;
+    TDriveComboBox *DriveComboBox1 = nullptr;
     TListBox *DirectoryListBox1 = nullptr;
     QCheckBox *CheckBox1 = nullptr;
     QLabel *Image1 = nullptr;
@@ -36,16 +76,71 @@ public:
     QLabel *Label3 = nullptr;
     QLabel *Label4 = nullptr;
     QLabel *Label5 = nullptr;
-    QLabel *URLLabel1 = nullptr;
-    QLabel *URLLabel2 = nullptr;
+    TURLLabel *URLLabel1 = nullptr;
+    TURLLabel *URLLabel2 = nullptr;
     QLabel *Image2 = nullptr;
-    QWidget *WebBrowser1 = nullptr;
+    BusyAnimation *WebBrowser1 = nullptr;
+    // Picture buttons made by FormCreate.
+    TImageButton *Btscan = nullptr;
+    TImageButton *Btdelete = nullptr;
+
+    // ScanHost.
+    void setWaitCursor(bool on) override;
+    void setBusyIndicatorLeft(int left) override;
+    void setLabel1Text(const QString &text) override;
+    void SetButtonEnabled(ScanHost::Button button, bool enabled) override;
+    void clearListBox() override;
+    void appendToListBox(const QString &text) override;
+    int listBoxWidth() const override;
+    void setListBoxExtent(int pixels) override;
+    void clearCheckList() override;
+    void appendToCheckList(const QString &text) override;
+    int checkListCount() const override;
+    QString checkListItem(int index) const override;
+    void setCheckListTicked(int index, bool ticked) override;
+    int checkListTextWidth(const QString &text) const override;
+    void setCheckListExtent(int pixels) override;
+    bool ignoreRemoteShortcuts() const override;
+    void dispatchPendingEvents() override;
+    bool closing() const override;
+
+    // ReviewHost.
+    int entryCount(ResultList list) const override;
+    QString entry(ResultList list, int index) const override;
+    int selectedIndex(ResultList list) const override;
+    bool isTicked(int index) const override;
+    void setToolTip(ResultList list, const QString &text) override;
+    void removeEntry(ResultList list, int index) override;
+    void setBtdeleteEnabled(bool enabled) override;
+    QStringList &shortcutPaths() override;
+
+    // DriveChoiceHost.
+    QChar selectorDrive() const override;
+    QList<QChar> selectorDrives() const override;
+    void setSelectorDrive(QChar drive) override;
+    void showMissingDiskMessage(const QString &text) override;
+    void setSelectedDrive(const QString &drive) override;
+
+    // ShellUi.
+    bool confirmDelete(const QStringList &paths, const QString &question) override;
+    void showMessage(const QString &text) override;
+    void openUrl(const QUrl &url) override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
     void createFormControls();
+    void startBusyAnimation();
+    void createPictureButtons();
+    TListBox *list(ResultList which) const;
+
+    std::unique_ptr<ShellLinkService> m_links;
+    std::unique_ptr<ShellServices> m_shell;
+    std::unique_ptr<ShortcutScan> m_scan;
+    std::unique_ptr<ResultReview> m_review;
+    std::unique_ptr<DriveChoice> m_driveChoice;
+    bool m_closing = false;
 };
 
 // The texts of the form definition.

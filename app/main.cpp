@@ -1,6 +1,7 @@
 #include "app/Dialogs.h"
 #include "app/LinkmendApplication.h"
 #include "app/TForm2.h"
+#include "drives/DriveComboBox.h"
 
 #include <exception>
 
@@ -15,6 +16,9 @@ int main(int argc, char **argv)
     } catch (const std::exception &error) {
         showGeneralError(QString::fromUtf8(error.what()));
     }
+    // The drive selector gets its window: it lists the drives and selects the
+    // start-up drive, which sets SelectedDrive before the user can act.
+    Form2.DriveComboBox1->createWindow();
     Form2.show();
     app.exec();
     return 0;

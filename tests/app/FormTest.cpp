@@ -1,10 +1,17 @@
+#include "QuietDialogs.h"
 #include "app/Dialogs.h"
 #include "app/ErrorText.h"
 #include "app/LinkmendApplication.h"
 #include "app/TForm2.h"
 #include "app/TListBox.h"
+#include "controls/BusyAnimation.h"
+#include "controls/ImageButton.h"
+#include "controls/URLLabel.h"
+#include "drives/DriveComboBox.h"
+#include "support/TempDrives.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QComboBox>
 #include <QLabel>
 #include <QScrollBar>
@@ -37,15 +44,6 @@ TEST(ErrorBoxText, AddsAFullStopOnlyAfterCharactersAboveIt)
 
 namespace {
 
-class RecordingDialogs : public Dialogs
-{
-public:
-    QStringList errors, messages;
-    void showError(const QString &text) override { errors << text; }
-    void showMessage(const QString &text) override { messages << text; }
-    bool askYesNo(const QString &) override { return true; }
-};
-
 class ThrowingWidget : public QWidget
 {
 protected:
@@ -69,7 +67,7 @@ TEST(GeneralErrorHandler, ShowsTheTextOfAnEscapingErrorAndGoesOn)
     // the handler's notify the way the program's application does.
     auto *app = static_cast<LinkmendApplication *>(qApp);
     EXPECT_FALSE(app->LinkmendApplication::notify(&widget, &event));
-    Dialogs::install(nullptr);
+    restoreQuietDialogs();
     ASSERT_EQ(dialogs.errors.size(), 1);
     EXPECT_EQ(dialogs.errors.first(), QStringLiteral("Cannot create file \"x\". No space left on device."));
 }
@@ -84,6 +82,7 @@ struct ControlRow
 
 TEST(MainWindow, HasEveryFormControlWithItsKindBoundsAndVisibility)
 {
+    TempDrives drives;
     TForm2 form;
     form.FormCreate();
     EXPECT_EQ(form.size(), QSize(800, 600));
@@ -101,15 +100,15 @@ TEST(MainWindow, HasEveryFormControlWithItsKindBoundsAndVisibility)
         {"Label2", "QLabel", {36, 463, -1, 14}, true},
         {"Label3", "QLabel", {18, 515, 396, 73}, true},
         {"Label5", "QLabel", {467, 515, 318, 28}, true},
-        {"URLLabel1", "QLabel", {608, 528, -1, 14}, true},
-        {"URLLabel2", "QLabel", {467, 515, -1, 14}, true},
+        {"URLLabel1", "TURLLabel", {608, 528, -1, 14}, true},
+        {"URLLabel2", "TURLLabel", {467, 515, -1, 14}, true},
         {"Image2", "QLabel", {200, 421, 57, 56}, true},
         {"ListBox1", "TListBox", {840, 135, 113, 280}, true},
         {"CheckListBox1", "TCheckListBox", {18, 132, 762, 280}, true},
-        {"DriveComboBox1", "QComboBox", {18, 430, 153, 20}, true},
+        {"DriveComboBox1", "TDriveComboBox", {18, 430, 153, 20}, true},
         {"DirectoryListBox1", "TListBox", {832, 433, 145, 97}, false},
         {"CheckBox1", "QCheckBox", {18, 463, 17, 16}, true},
-        {"WebBrowser1", "QWidget", {881, 421, 56, 56}, true},
+        {"WebBrowser1", "BusyAnimation", {881, 421, 56, 56}, true},
     };
     for (const ControlRow &row : rows) {
         SCOPED_TRACE(row.name);
@@ -129,6 +128,7 @@ TEST(MainWindow, HasEveryFormControlWithItsKindBoundsAndVisibility)
 
 TEST(MainWindow, TextsAreExactlyTheFormTexts)
 {
+    TempDrives drives;
     TForm2 form;
     form.FormCreate();
     EXPECT_TRUE(form.Label1->text().isEmpty());
@@ -141,6 +141,10 @@ TEST(MainWindow, TextsAreExactlyTheFormTexts)
     EXPECT_TRUE(label5.startsWith(QString(31, QLatin1Char(' ')) + QStringLiteral("is a free")));
     EXPECT_TRUE(label5.endsWith(QStringLiteral("also makes") + QString(19, QLatin1Char(' ')) + QStringLiteral(".")));
     EXPECT_EQ(form.URLLabel1->text(), QStringLiteral("Zorbital"));
+    EXPECT_EQ(form.URLLabel1->URL(), FormTexts::URLLabel1Url);
+    EXPECT_EQ(form.URLLabel2->URL(), FormTexts::URLLabel2Url);
+    EXPECT_TRUE(form.URLLabel1->Params().isEmpty());
+    EXPECT_TRUE(form.URLLabel1->font().underline());
     EXPECT_EQ(form.URLLabel2->text(), QStringLiteral("Linkmend"));
     EXPECT_TRUE(form.CheckBox1->text().isEmpty());
     EXPECT_FALSE(form.CheckBox1->isChecked());
@@ -153,6 +157,7 @@ TEST(MainWindow, TextsAreExactlyTheFormTexts)
 
 TEST(MainWindow, TabOrderRunsThroughTheWindowedControlsOnly)
 {
+    TempDrives drives;
     TForm2 form;
     form.FormCreate();
     QWidget *expected[] = {form.ListBox1, form.CheckListBox1, form.DriveComboBox1, form.DirectoryListBox1,
@@ -173,10 +178,14 @@ TEST(MainWindow, TabOrderRunsThroughTheWindowedControlsOnly)
 
 TEST(MainWindow, WindowedControlsLieOverPicturesAndLabels)
 {
+    TempDrives drives;
     TForm2 form;
     form.FormCreate();
     const QObjectList children = form.children();
     auto stackIndex = [&](QWidget *w) { return children.indexOf(w); };
+    for (QWidget *button : {static_cast<QWidget *>(form.Btscan), static_cast<QWidget *>(form.Btdelete)})
+        for (QLabel *label : form.findChildren<QLabel *>(Qt::FindDirectChildrenOnly))
+            EXPECT_GT(stackIndex(button), stackIndex(label));
     for (QWidget *windowed : {static_cast<QWidget *>(form.ListBox1), static_cast<QWidget *>(form.CheckListBox1),
                               static_cast<QWidget *>(form.DriveComboBox1), static_cast<QWidget *>(form.CheckBox1),
                               static_cast<QWidget *>(form.WebBrowser1)})
@@ -186,6 +195,7 @@ TEST(MainWindow, WindowedControlsLieOverPicturesAndLabels)
 
 TEST(MainWindow, CheckListDrawsRedEntriesWithTickBoxesAtFourteenPixels)
 {
+    TempDrives drives;
     TForm2 form;
     form.CheckListBox1->addEntry(QStringLiteral("c:\\a.lnk"));
     EXPECT_EQ(form.CheckListBox1->palette().color(QPalette::Text), QColor(Qt::red));
@@ -197,6 +207,7 @@ TEST(MainWindow, CheckListDrawsRedEntriesWithTickBoxesAtFourteenPixels)
 
 TEST(MainWindow, HorizontalExtentSetsTheScrollRange)
 {
+    TempDrives drives;
     TForm2 form;
     form.show();
     form.CheckListBox1->setHorizontalExtent(2000);
@@ -205,4 +216,47 @@ TEST(MainWindow, HorizontalExtentSetsTheScrollRange)
               2000 - form.CheckListBox1->viewport()->width());
     form.CheckListBox1->setHorizontalExtent(2);
     EXPECT_EQ(form.CheckListBox1->horizontalScrollBar()->maximum(), 0);
+}
+
+TEST(MainWindow, FormCreateMakesBothPictureButtonsWithDeleteDisabled)
+{
+    TempDrives drives;
+    TForm2 form;
+    form.FormCreate();
+    ASSERT_NE(form.Btscan, nullptr);
+    ASSERT_NE(form.Btdelete, nullptr);
+    EXPECT_EQ(form.Btscan->geometry(), QRect(290, 421, 194, 58));
+    EXPECT_EQ(form.Btdelete->geometry(), QRect(498, 421, 286, 58));
+    EXPECT_EQ(form.Btscan->BaseImageName(), QStringLiteral("Btscan"));
+    EXPECT_TRUE(form.Btscan->isEnabled());
+    EXPECT_FALSE(form.Btdelete->isEnabled());
+    EXPECT_EQ(form.Btdelete->picture().size(), QSize(285, 56));
+    for (TImageButton *button : {form.Btscan, form.Btdelete}) {
+        EXPECT_TRUE(button->UseClickImage());
+        EXPECT_TRUE(button->UseOverImage());
+        EXPECT_TRUE(button->UseDisabledImage());
+        EXPECT_FALSE(button->RestoreOnClick());
+        EXPECT_FALSE(button->ToggleMode());
+        EXPECT_EQ(button->focusPolicy(), Qt::NoFocus);
+    }
+}
+
+TEST(MainWindow, SelectorWindowCreationSetsSelectedDriveOnce)
+{
+    TempDrives drives(QStringLiteral("cd"));
+    RecordingDialogs dialogs;
+    Dialogs::install(&dialogs);
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(QString::fromLocal8Bit(drives.root(QLatin1Char('d'))));
+    Form2State.SelectedDrive.clear();
+    {
+        TForm2 form;
+        form.FormCreate();
+        form.DriveComboBox1->createWindow();
+        EXPECT_EQ(Form2State.SelectedDrive, QStringLiteral("d"));
+        EXPECT_EQ(form.DriveComboBox1->drive(), QLatin1Char('d'));
+    }
+    QDir::setCurrent(before);
+    restoreQuietDialogs();
+    EXPECT_TRUE(dialogs.messages.isEmpty());
 }

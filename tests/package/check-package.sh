@@ -27,7 +27,7 @@ appstreamcli validate --no-net --pedantic "$scratch/root/usr/share/metainfo/$app
 # The installed program starts and shows its window.
 export HOME="$scratch/home" XDG_CACHE_HOME="$scratch/cache" XDG_DATA_HOME="$scratch/data" WINEPREFIX="$scratch/noprefix"
 mkdir -p "$HOME"
-xvfb-run -a sh -c "
+env -u QT_QPA_PLATFORM xvfb-run -a sh -c "
   '$scratch/root/usr/bin/Linkmend' & pid=\$!
   for i in \$(seq 1 50); do
     if xwininfo -root -tree 2>/dev/null | grep -q '\"Linkmend\"'; then kill \$pid; exit 0; fi

@@ -1,0 +1,322 @@
+#include "scan/ShortcutScan.h"
+
+#include "platform/WinPath.h"
+#include "platform/WinTypes.h"
+#include "scan/TargetRules.h"
+#include "shell/ShellLink.h"
+#include "shell/ShellLinkService.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+const QString ShortcutScan::ScanningText = QStringLiteral("Scanning....");
+const QString ShortcutScan::OneBrokenText = QStringLiteral(" Broken Shortcut   (double click to explore)");
+const QString ShortcutScan::ManyBrokenText = QStringLiteral(" Broken Shortcuts   (double click to explore)");
+const QString ShortcutScan::ShortcutPattern = QStringLiteral("*.lnk");
+
+namespace {
+
+const QString EveryName = QStringLiteral("*.*");
+constexpr quint32 RuleBits =
+    win::FILE_ATTRIBUTE_HIDDEN | win::FILE_ATTRIBUTE_SYSTEM | win::FILE_ATTRIBUTE_DIRECTORY;
+
+// The search rule: an entry is skipped when it has any of the rule's bits
+// that the pass does not want.
+bool wanted(quint32 attributes, quint32 wantedBits)
+{
+    const quint32 excluded = ~wantedBits & RuleBits;
+    return (attributes & excluded) == 0;
+}
+
+QByteArray childPosix(const QByteArray &posixFolder, const QString &name)
+{
+    // Yielded names are valid UTF-8, so this gives back the name's own bytes.
+    QByteArray path = posixFolder;
+    if (!path.endsWith('/'))
+        path += '/';
+    return path + name.toUtf8();
+}
+
+// The text of a filled target buffer: up to its first zero character.
+template <std::size_t N> QString textOf(const std::array<char16_t, N> &buffer)
+{
+    qsizetype length = 0;
+    while (length < qsizetype(N) && buffer[std::size_t(length)] != 0)
+        ++length;
+    return QString::fromUtf16(buffer.data(), length);
+}
+
+// Sets a flag for the length of a scope, whichever way the scope is left.
+class FlagScope
+{
+public:
+    explicit FlagScope(bool &flag) : m_flag(flag) { m_flag = true; }
+    ~FlagScope() { m_flag = false; }
+    FlagScope(const FlagScope &) = delete;
+    FlagScope &operator=(const FlagScope &) = delete;
+
+private:
+    bool &m_flag;
+};
+
+// Enters the folder a search has opened into the walk's path. False when the
+// folder already stands on the path (a symbolic-link loop): it is not walked
+// again. A folder that could not be opened yields nothing either way.
+bool enterFolder(WalkGuard &guard, const FolderSearch &search, std::optional<WalkGuard::Scope> &onPath)
+{
+    if (onPath || !search.isOpen())
+        return true;
+    std::optional<FileIdentity> identity = search.folderIdentity();
+    if (!identity)
+        identity = identityOf(search.posixFolder());
+    if (!identity)
+        return true;
+    onPath.emplace(guard, *identity);
+    return onPath->entered();
+}
+
+// For the length of a scan, lets our own link service dispatch the window's
+// events while a Resolve searches for a moved target, so the window repaints
+// during a long search. The service's listings are dropped afterwards.
+class ProgressHookScope
+{
+public:
+    ProgressHookScope(ShellLinkFactory &links, std::function<void()> hook)
+        : m_service(dynamic_cast<ShellLinkService *>(&links))
+    {
+        if (m_service)
+            m_service->setProgressHook(std::move(hook));
+    }
+    ~ProgressHookScope()
+    {
+        if (m_service) {
+            m_service->setProgressHook({});
+            m_service->clearCaches();
+        }
+    }
+    ProgressHookScope(const ProgressHookScope &) = delete;
+    ProgressHookScope &operator=(const ProgressHookScope &) = delete;
+
+private:
+    ShellLinkService *m_service;
+};
+
+} // namespace
+
+ShortcutScan::ShortcutScan(ScanHost &host, ScanResults &results, ShellLinkFactory &links)
+    : m_host(host), m_results(results), m_links(links)
+{}
+
+void ShortcutScan::ScanShortcuts()
+{
+    // Both buttons are disabled while a scan runs, so no second one can start
+    // from the events the walk dispatches; this holds even if one got through.
+    if (m_scanning || m_host.closing())
+        return;
+    const FlagScope scanning(m_scanning);
+
+    m_host.setWaitCursor(true);
+    try {
+        runScan();
+    } catch (...) {
+        // The window goes back to idle before the error reaches the general
+        // error handler; the count line and the ticks are not set.
+        cleanUp();
+        throw;
+    }
+    cleanUp();
+}
+
+void ShortcutScan::runScan()
+{
+    m_host.setBusyIndicatorLeft(BusyIndicatorShownLeft);
+    m_host.setLabel1Text(ScanningText);
+    m_host.SetButtonEnabled(ScanHost::Button::Btdelete, false);
+    m_host.SetButtonEnabled(ScanHost::Button::Btscan, false);
+    m_host.clearListBox();
+    m_host.clearCheckList();
+    m_results.BrokenCount = 0;
+    if (m_results.ShortcutPaths)
+        m_results.ShortcutPaths->clear();
+    else
+        m_results.ShortcutPaths = std::make_unique<QStringList>();
+
+    {
+        const ProgressHookScope hook(m_links, [this] { progress(); });
+        ScanFolder(m_results.SelectedDrive + QStringLiteral(":\\"), ShortcutPattern, true);
+    }
+    if (stopping())
+        return;
+
+    m_results.BrokenCountText = QString::number(m_results.BrokenCount);
+    m_host.setLabel1Text(m_results.BrokenCountText +
+                         (m_results.BrokenCount == 1 ? OneBrokenText : ManyBrokenText));
+    const int count = m_host.checkListCount();
+    for (int i = 0; i < count; ++i)
+        m_host.setCheckListTicked(i, true);
+}
+
+void ShortcutScan::cleanUp()
+{
+    m_host.setListBoxExtent(m_host.listBoxWidth() + ListBoxExtentMargin);
+    m_host.setWaitCursor(false);
+    m_host.SetButtonEnabled(ScanHost::Button::Btdelete, true);
+    m_host.SetButtonEnabled(ScanHost::Button::Btscan, true);
+    m_host.setBusyIndicatorLeft(BusyIndicatorHiddenLeft);
+    int widest = 0;
+    const int count = m_host.checkListCount();
+    for (int i = 0; i < count; ++i) {
+        const int width = m_host.checkListTextWidth(m_host.checkListItem(i));
+        if (width > widest)
+            widest = width;
+    }
+    m_host.setCheckListExtent(widest + CheckListExtentMargin);
+}
+
+void ShortcutScan::ScanFolder(const QString &folder, const QString &pattern, bool recurse)
+{
+    // The POSIX folder is worked out once here and carried down the walk, so
+    // no search translates its path from the drive's root again.
+    const std::optional<QByteArray> posixFolder = WinPath::toPosix(folder);
+    if (!posixFolder)
+        return;
+    walk(folder, *posixFolder, pattern, recurse);
+}
+
+void ShortcutScan::walk(const QString &folder, const QByteArray &posixFolder, const QString &pattern,
+                        bool recurse)
+{
+    const QString dir = folder.endsWith(QLatin1Char('\\')) ? folder : folder + QLatin1Char('\\');
+    std::optional<WalkGuard::Scope> onPath;
+
+    // File pass: every matching entry that is not a folder. The search is
+    // closed before the folder pass opens its own.
+    {
+        FolderSearch files(posixFolder, pattern, FolderSearch::Attributes::WithoutReadOnly);
+        if (!enterFolder(m_guard, files, onPath))
+            return;
+        // A fresh record for every entry, so no field is left over from the last one.
+        for (FindData entry; files.next(entry); entry = FindData{}) {
+            if (!wanted(entry.attributes, FilePassWanted))
+                continue;
+            if (isRegularFile(entry, childPosix(posixFolder, entry.name))) {
+                QString targetPath;
+                CheckShortcut(dir + entry.name, targetPath);
+            }
+            if (!dispatch())
+                return;
+        }
+    }
+    if (!recurse)
+        return;
+
+    // Folder pass: every entry that is neither hidden nor system; only
+    // folders other than "." and ".." are walked, each completely before the
+    // next entry is taken.
+    FolderSearch folders(posixFolder, EveryName, FolderSearch::Attributes::WithoutReadOnly);
+    if (!enterFolder(m_guard, folders, onPath))
+        return;
+    FindData entry;
+    while (folders.next(entry)) {
+        if (!wanted(entry.attributes, FolderPassWanted))
+            continue;
+        if ((entry.attributes & win::FILE_ATTRIBUTE_DIRECTORY) && entry.name != QLatin1String(".") &&
+            entry.name != QLatin1String("..")) {
+            walk(dir + entry.name, childPosix(posixFolder, entry.name), pattern, true);
+            if (stopping())
+                return;
+        }
+        if (!dispatch())
+            return;
+    }
+}
+
+bool ShortcutScan::isRegularFile(const FindData &entry, const QByteArray &posixPath) const
+{
+    switch (entry.kind) {
+    case FindData::Kind::RegularFile:
+        return true;
+    case FindData::Kind::Other:
+        return false;
+    case FindData::Kind::Unknown:
+        break;
+    }
+    // A FIFO, socket or device named x.lnk is never opened.
+    return QFileInfo(QFile::decodeName(posixPath)).isFile();
+}
+
+bool ShortcutScan::dispatch()
+{
+    if (stopping())
+        return false;
+    {
+        const FlagScope dispatching(m_dispatching);
+        m_host.dispatchPendingEvents();
+    }
+    return !stopping();
+}
+
+void ShortcutScan::progress()
+{
+    // Never nested in a dispatch of the walk, and nothing more once the
+    // window is closing. The buttons are disabled, so no handler run from
+    // here can start a check or a scan of its own.
+    if (m_dispatching || stopping())
+        return;
+    const FlagScope dispatching(m_dispatching);
+    m_host.dispatchPendingEvents();
+}
+
+bool ShortcutScan::stopping() const
+{
+    return m_host.closing();
+}
+
+void ShortcutScan::CheckShortcut(const QString &shortcutPath, QString &targetPath)
+{
+    // L1 and L2. The file interface is declared after the link object, so it
+    // is released first on every way out (L6).
+    std::unique_ptr<ShellLink> link;
+    if (win::FAILED(m_links.CoCreateInstance(link)) || !link)
+        return;
+    std::unique_ptr<PersistFile> file;
+    if (link->QueryPersistFile(file) != win::S_OK || !file)
+        return;
+
+    std::array<char16_t, win::MAX_PATH + 1> buffer{};
+    win::WIN32_FIND_DATAW findData;
+    if (win::SUCCEEDED(file->Load(shortcutPath, win::STGM_READ)) &&
+        win::SUCCEEDED(link->Resolve(0, ResolveFlags))) {
+        const win::HRESULT gotPath =
+            link->GetPath(buffer.data(), win::MAX_PATH, &findData, win::SLGP_UNCPRIORITY);
+        if (win::SUCCEEDED(gotPath)) {
+            const QString target = textOf(buffer);
+            if (!target.isEmpty() && !TargetRules::targetExists(target)) {
+                // Broken. With "Ignore remote shortcuts" ticked, only targets on
+                // the shortcut's own drive are kept.
+                if (!m_host.ignoreRemoteShortcuts() ||
+                    TargetRules::drivePart(shortcutPath) ==
+                        TargetRules::asciiLower(TargetRules::drivePart(target)))
+                    record(shortcutPath);
+            }
+        }
+    }
+    targetPath = textOf(buffer);
+}
+
+void ShortcutScan::record(const QString &shortcutPath)
+{
+    // Once the window is closing its lists may be gone: nothing more is
+    // recorded, and the four stay equal in length.
+    if (stopping() || !m_results.ShortcutPaths)
+        return;
+    m_host.appendToListBox(shortcutPath);
+    m_host.appendToCheckList(shortcutPath);
+    m_results.ShortcutPaths->append(shortcutPath);
+    ++m_results.BrokenCount;
+}

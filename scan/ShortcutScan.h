@@ -1,0 +1,85 @@
+#pragma once
+
+#include "platform/FolderSearch.h"
+#include "platform/WalkGuard.h"
+#include "scan/ScanHost.h"
+#include "scan/ScanResults.h"
+
+#include <QByteArray>
+#include <QString>
+
+class ShellLinkFactory;
+
+// The scan run of the Scan button, the recursive folder walk and the check of
+// one shortcut. TForm2's ScanShortcuts, ScanFolder and CheckShortcut forward
+// here. The scan talks to the window only through ScanHost and keeps the
+// shared state in the window's ScanResults.
+class ShortcutScan
+{
+public:
+    // Texts and places the scan shows.
+    static constexpr int BusyIndicatorShownLeft = 199;
+    static constexpr int BusyIndicatorHiddenLeft = 881;
+    static constexpr int ListBoxExtentMargin = 200;
+    static constexpr int CheckListExtentMargin = 2;
+    static const QString ScanningText;    // "Scanning...."
+    static const QString OneBrokenText;   // " Broken Shortcut   (double click to explore)"
+    static const QString ManyBrokenText;  // " Broken Shortcuts   (double click to explore)"
+    static const QString ShortcutPattern; // "*.lnk"
+
+    // Search rules of the walk: the attribute bits a pass wants among
+    // HIDDEN | SYSTEM | DIRECTORY; an entry with any of the others is skipped.
+    static constexpr quint32 FilePassWanted = 0x1EF;
+    static constexpr quint32 FolderPassWanted = 0x10;
+
+    // L4's flags: SLR_NO_UI | SLR_UPDATE, the service's default time limit.
+    static constexpr quint32 ResolveFlags = 0x5;
+
+    ShortcutScan(ScanHost &host, ScanResults &results, ShellLinkFactory &links);
+    ShortcutScan(const ShortcutScan &) = delete;
+    ShortcutScan &operator=(const ShortcutScan &) = delete;
+
+    // The Scan button: busy state, empty results, the walk of SelectedDrive's
+    // root, the count line, every entry ticked, idle state again. The idle
+    // state is restored also when an error ends the walk; the error then goes
+    // on to the caller (the application's general error handler). A scan
+    // that the closing window stopped shows no count line and ticks nothing.
+    void ScanShortcuts();
+
+    // Walks a folder (Windows form, with or without a trailing backslash):
+    // every entry matching the pattern that is not a folder goes to
+    // CheckShortcut, then, with recurse, every subfolder that is neither
+    // hidden nor system is walked the same way, depth first. Pending events
+    // are dispatched after every entry; the walk stops once the window is
+    // closing.
+    void ScanFolder(const QString &folder, const QString &pattern, bool recurse);
+
+    // Loads, resolves (so the service may repair it) and judges one shortcut;
+    // a broken one is recorded in ListBox1, CheckListBox1, ShortcutPaths and
+    // BrokenCount, in that order. targetPath receives the target path the
+    // link holds: unchanged when no link object could be made, empty when the
+    // file could not be loaded or resolved.
+    void CheckShortcut(const QString &shortcutPath, QString &targetPath);
+
+    bool isScanning() const { return m_scanning; }
+
+private:
+    void runScan();
+    void cleanUp();
+    void walk(const QString &folder, const QByteArray &posixFolder, const QString &pattern, bool recurse);
+    bool isRegularFile(const FindData &entry, const QByteArray &posixPath) const;
+    // Dispatches pending events; false when the walk must stop.
+    bool dispatch();
+    // The link service's progress hook during a scan: dispatches pending
+    // events while a Resolve searches.
+    void progress();
+    bool stopping() const;
+    void record(const QString &shortcutPath);
+
+    ScanHost &m_host;
+    ScanResults &m_results;
+    ShellLinkFactory &m_links;
+    WalkGuard m_guard;
+    bool m_scanning = false;
+    bool m_dispatching = false;
+};

@@ -1,0 +1,118 @@
+#include "shell/AnsiCodec.h"
+
+namespace {
+
+// Windows-1252 bytes 0x80..0x9F. The five bytes the code page leaves
+// undefined map to the C1 control of the same value, as Windows does.
+constexpr char16_t kHigh[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+std::optional<char> toCp1252(char16_t c)
+{
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
+        return static_cast<char>(c);
+    for (int i = 0; i < 32; ++i) {
+        if (kHigh[i] == c)
+            return static_cast<char>(0x80 + i);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+namespace AnsiCodec {
+
+bool isAscii(const char *data, qint64 size)
+{
+    for (qint64 i = 0; i < size; ++i) {
+        if (static_cast<quint8>(data[i]) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+bool isValidUtf8(const char *data, qint64 size)
+{
+    qint64 i = 0;
+    while (i < size) {
+        const quint8 c = static_cast<quint8>(data[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int extra = 0;
+        quint32 cp = 0;
+        if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (extra > size - i - 1)
+            return false;
+        for (int k = 1; k <= extra; ++k) {
+            const quint8 cc = static_cast<quint8>(data[i + k]);
+            if ((cc & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        if ((extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) || cp > 0x10FFFF ||
+            (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+QString decodeCp1252(const char *data, qint64 size)
+{
+    QString out(static_cast<qsizetype>(size), Qt::Uninitialized);
+    QChar *dst = out.data();
+    for (qint64 i = 0; i < size; ++i) {
+        const quint8 c = static_cast<quint8>(data[i]);
+        dst[i] = (c >= 0x80 && c < 0xA0) ? QChar(kHigh[c - 0x80]) : QChar(c);
+    }
+    return out;
+}
+
+QString decodeAnsi(const char *data, qint64 size)
+{
+    if (isAscii(data, size))
+        return QString::fromLatin1(data, static_cast<qsizetype>(size));
+    if (isValidUtf8(data, size))
+        return QString::fromUtf8(data, static_cast<qsizetype>(size));
+    return decodeCp1252(data, size);
+}
+
+std::optional<QByteArray> encodeCp1252(const QString &text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        const auto b = toCp1252(c.unicode());
+        if (!b)
+            return std::nullopt;
+        out.append(*b);
+    }
+    return out;
+}
+
+QByteArray encodeCp1252Lossy(const QString &text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    for (QChar c : text)
+        out.append(toCp1252(c.unicode()).value_or('?'));
+    return out;
+}
+
+} // namespace AnsiCodec

@@ -1,0 +1,652 @@
+#include "shell/DirIndex.h"
+
+#include "platform/WinPath.h"
+#include "shell/SearchBudget.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr quint32 kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
+                               IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK;
+
+// File systems whose changes need not pass through this kernel, so inotify
+// would not report them: their folders are checked with stat() instead.
+bool isRemoteFileSystem(int fd)
+{
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0)
+        return true;
+    switch (static_cast<quint32>(fs.f_type)) {
+    case 0x6969u:     // NFS
+    case 0x517Bu:     // SMB
+    case 0xFF534D42u: // CIFS
+    case 0xFE534D42u: // SMB2
+    case 0x65735546u: // FUSE
+    case 0x01021997u: // 9P
+    case 0x00C36400u: // Ceph
+    case 0x5346414Fu: // AFS
+    case 0x6B414653u: // kAFS
+    case 0x73757245u: // Coda
+    case 0x564Cu:     // NCP
+    case 0x7461636Fu: // OCFS2
+    case 0x01161970u: // GFS2
+        return true;
+    default:
+        return false;
+    }
+}
+
+qint64 nanoseconds(const struct timespec &t)
+{
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+qint64 wallClockNs()
+{
+    struct timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return nanoseconds(now);
+}
+
+// Times closer than this to the moment a listing was read are not trusted.
+constexpr qint64 kRacyMarginNs = 2000000000LL;
+
+// Closes a file descriptor on scope exit.
+struct FdCloser
+{
+    int fd;
+    ~FdCloser()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+bool isPathPrefix(const QByteArray &prefix, const QByteArray &path)
+{
+    if (prefix == "/")
+        return path.startsWith('/');
+    return path == prefix || (path.startsWith(prefix) && path.at(prefix.size()) == '/');
+}
+
+QByteArray joinPath(const QByteArray &folder, const char *name)
+{
+    return folder == "/" ? QByteArray("/") + name : folder + '/' + name;
+}
+
+} // namespace
+
+DirIndex::DirIndex(Checking checking) : m_checking(checking)
+{
+    if (m_checking == Checking::Notifications)
+        m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    // Watches count against a per-user limit that file managers and editors
+    // need too: take at most half of it. Folders beyond that are checked
+    // with stat() instead.
+    m_watchLimit = 8192 / 2;
+    QFile limit(QStringLiteral("/proc/sys/fs/inotify/max_user_watches"));
+    if (limit.open(QIODevice::ReadOnly)) {
+        bool ok = false;
+        const qint64 value = limit.readAll().trimmed().toLongLong(&ok);
+        if (ok && value > 0)
+            m_watchLimit = std::max<qint64>(1, value / 2);
+    }
+}
+
+DirIndex::~DirIndex()
+{
+    if (m_inotify >= 0)
+        ::close(m_inotify);
+}
+
+std::string DirIndex::foldName(const char *name, size_t length)
+{
+    std::string folded(name, length);
+    bool ascii = true;
+    for (char &c : folded) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x80) {
+            ascii = false;
+            break;
+        }
+        if (u >= 'A' && u <= 'Z')
+            c = char(u - 'A' + 'a');
+    }
+    if (ascii)
+        return folded;
+    return QString::fromUtf8(name, qsizetype(length)).toCaseFolded().toUtf8().toStdString();
+}
+
+void DirIndex::clear()
+{
+    if (m_inotify >= 0) {
+        ::close(m_inotify);
+        m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    }
+    m_nodes.clear();
+    m_free.clear();
+    m_names.clear();
+    m_watches.clear();
+    m_roots.clear();
+    m_entryCount = 0;
+}
+
+quint32 DirIndex::newNode(const QByteArray &path, quint32 parent)
+{
+    quint32 id;
+    if (!m_free.empty()) {
+        id = m_free.back();
+        m_free.pop_back();
+        m_nodes[id] = Node{};
+    } else {
+        id = quint32(m_nodes.size());
+        m_nodes.emplace_back();
+    }
+    Node &node = m_nodes[id];
+    node.path = path;
+    node.parent = parent;
+    node.state = State::Unread;
+    node.pending = 1;
+    if (parent != kNone)
+        adjust(parent, 1, 0);
+    return id;
+}
+
+void DirIndex::adjust(quint32 id, qint64 pending, qint64 unwatched)
+{
+    for (quint32 n = id; n != kNone; n = m_nodes[n].parent) {
+        m_nodes[n].pending += pending;
+        m_nodes[n].unwatched += unwatched;
+    }
+}
+
+void DirIndex::setState(quint32 id, State state)
+{
+    Node &node = m_nodes[id];
+    const auto pendingOf = [](State s) { return s == State::Unread || s == State::Stale ? 1 : 0; };
+    const auto unwatchedOf = [](State s, int watch) { return s == State::Fresh && watch < 0 ? 1 : 0; };
+    const qint64 dp = pendingOf(state) - pendingOf(node.state);
+    const qint64 du = unwatchedOf(state, node.watch) - unwatchedOf(node.state, node.watch);
+    node.state = state;
+    if (dp || du)
+        adjust(id, dp, du);
+}
+
+void DirIndex::setWatch(quint32 id, int watch)
+{
+    Node &node = m_nodes[id];
+    if (node.watch == watch)
+        return;
+    if (node.watch >= 0) {
+        auto it = m_watches.find(node.watch);
+        if (it != m_watches.end()) {
+            std::erase(it->second, id);
+            if (it->second.empty()) {
+                ::inotify_rm_watch(m_inotify, node.watch);
+                m_watches.erase(it);
+            }
+        }
+    }
+    const bool wasUnwatched = node.state == State::Fresh && node.watch < 0;
+    node.watch = watch;
+    if (watch >= 0)
+        m_watches[watch].push_back(id);
+    const bool isUnwatched = node.state == State::Fresh && node.watch < 0;
+    if (wasUnwatched != isUnwatched)
+        adjust(id, 0, isUnwatched ? 1 : -1);
+}
+
+quint64 DirIndex::nameKey(const std::string &foldedName)
+{
+    return std::hash<std::string_view>{}(std::string_view(foldedName));
+}
+
+void DirIndex::indexEntries(quint32 id, bool add)
+{
+    for (const Entry &entry : m_nodes[id].entries) {
+        if (add) {
+            m_names.emplace(entry.key, id);
+            continue;
+        }
+        auto [first, last] = m_names.equal_range(entry.key);
+        for (auto it = first; it != last; ++it) {
+            if (it->second == id) {
+                m_names.erase(it);
+                break;
+            }
+        }
+    }
+    const qsizetype count = qsizetype(m_nodes[id].entries.size());
+    m_entryCount += add ? count : -count;
+}
+
+void DirIndex::dropNode(quint32 id)
+{
+    // Children first, so the counters of this node end up holding its own
+    // share only.
+    for (size_t i = 0; i < m_nodes[id].entries.size(); ++i) {
+        const quint32 child = m_nodes[id].entries[i].child;
+        if (child != kNone) {
+            m_nodes[id].entries[i].child = kNone;
+            dropNode(child);
+        }
+    }
+    indexEntries(id, false);
+    setWatch(id, -1);
+    Node &node = m_nodes[id];
+    if (node.parent != kNone)
+        adjust(node.parent, -node.pending, -node.unwatched);
+    else
+        m_roots.remove(node.path);
+    node = Node{};
+    node.state = State::Dead;
+    m_free.push_back(id);
+}
+
+void DirIndex::read(quint32 id)
+{
+    ++m_readCount;
+    const QByteArray path = m_nodes[id].path;
+    indexEntries(id, false);
+    std::vector<Entry> old = std::move(m_nodes[id].entries);
+    m_nodes[id].entries.clear();
+
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    FdCloser closer{fd};
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        // Unreadable (or gone): an empty listing, checked by stat() before
+        // each use so that a change of permissions is noticed.
+        for (Entry &entry : old)
+            if (entry.child != kNone)
+                dropNode(entry.child);
+        setWatch(id, -1);
+        Node &node = m_nodes[id];
+        struct stat lst;
+        if (::lstat(path.constData(), &lst) == 0) {
+            node.device = lst.st_dev;
+            node.inode = lst.st_ino;
+            node.mtimeNs = nanoseconds(lst.st_mtim);
+            node.ctimeNs = nanoseconds(lst.st_ctim);
+            node.readAtNs = wallClockNs();
+        } else {
+            node.device = 0;
+            node.inode = 0;
+            node.mtimeNs = node.ctimeNs = 0;
+        }
+        setState(id, State::Fresh);
+        return;
+    }
+
+    // A folder on another device, or one that repeats a folder above it (a
+    // bind mount loop), is not entered from its parent.
+    bool foreign = false;
+    if (m_nodes[id].parent != kNone) {
+        if (st.st_dev != m_nodes[m_nodes[id].parent].device)
+            foreign = true;
+        for (quint32 up = m_nodes[id].parent; up != kNone && !foreign; up = m_nodes[up].parent)
+            if (m_nodes[up].device == st.st_dev && m_nodes[up].inode == st.st_ino)
+                foreign = true;
+    }
+    if (foreign) {
+        for (Entry &entry : old)
+            if (entry.child != kNone)
+                dropNode(entry.child);
+        setWatch(id, -1);
+        m_nodes[id].device = st.st_dev;
+        m_nodes[id].inode = st.st_ino;
+        setState(id, State::Foreign);
+        return;
+    }
+
+    // Watch first, then read: a change after this point is reported.
+    int watch = -1;
+    if (m_inotify >= 0 && qint64(m_watches.size()) < m_watchLimit && !isRemoteFileSystem(fd)) {
+        char self[64];
+        std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+        watch = ::inotify_add_watch(m_inotify, self, kWatchMask);
+        if (watch < 0 && errno == ENOENT)
+            watch = ::inotify_add_watch(m_inotify, path.constData(), kWatchMask | IN_DONT_FOLLOW);
+    }
+    setWatch(id, watch < 0 ? -1 : watch);
+    if (::fstat(fd, &st) != 0)
+        std::memset(&st, 0, sizeof st);
+
+    const qint64 readAt = wallClockNs();
+    std::vector<Entry> entries;
+    entries.reserve(std::max<size_t>(old.size(), 32));
+    if (m_buffer.empty())
+        m_buffer.resize(64 * 1024);
+    for (;;) {
+        const ssize_t got = ::getdents64(fd, m_buffer.data(), m_buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        for (ssize_t at = 0; at < got;) {
+            const auto *d = reinterpret_cast<const dirent64 *>(m_buffer.data() + at);
+            at += d->d_reclen;
+            const char *name = d->d_name;
+            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+                continue;
+            const size_t length = std::strlen(name);
+            if (!WinPath::isRepresentable(QByteArray::fromRawData(name, qsizetype(length))))
+                continue;
+            Entry entry;
+            entry.name.assign(name, length);
+            std::string folded = foldName(name, length);
+            if (folded != entry.name)
+                entry.folded = std::move(folded);
+            entry.key = nameKey(entry.foldedName());
+            entry.inode = d->d_ino;
+            unsigned char type = d->d_type;
+            if (type == DT_UNKNOWN) {
+                struct stat est;
+                if (::fstatat(fd, name, &est, AT_SYMLINK_NOFOLLOW) == 0)
+                    type = S_ISDIR(est.st_mode)   ? DT_DIR
+                           : S_ISREG(est.st_mode) ? DT_REG
+                           : S_ISLNK(est.st_mode) ? DT_LNK
+                                                  : DT_UNKNOWN;
+            }
+            entry.kind = type == DT_REG   ? Kind::File
+                         : type == DT_DIR ? Kind::Folder
+                         : type == DT_LNK ? Kind::SymLink
+                                          : Kind::Other;
+            entries.push_back(std::move(entry));
+        }
+    }
+
+    // Sub-folders that are still the same folder keep their nodes (and
+    // what was read below them); the others are forgotten.
+    std::unordered_map<std::string, std::pair<ino_t, quint32>> oldFolders;
+    for (Entry &entry : old)
+        if (entry.child != kNone)
+            oldFolders.emplace(entry.name, std::make_pair(entry.inode, entry.child));
+    for (Entry &entry : entries) {
+        if (entry.kind != Kind::Folder || oldFolders.empty())
+            continue;
+        auto it = oldFolders.find(entry.name);
+        if (it != oldFolders.end() && it->second.first == entry.inode) {
+            entry.child = it->second.second;
+            oldFolders.erase(it);
+        }
+    }
+    for (auto &[name, child] : oldFolders)
+        dropNode(child.second);
+    for (Entry &entry : entries)
+        if (entry.kind == Kind::Folder && entry.child == kNone)
+            entry.child = newNode(joinPath(path, entry.name.c_str()), id);
+
+    Node &node = m_nodes[id];
+    node.entries = std::move(entries);
+    node.device = st.st_dev;
+    node.inode = st.st_ino;
+    node.mtimeNs = nanoseconds(st.st_mtim);
+    node.ctimeNs = nanoseconds(st.st_ctim);
+    node.readAtNs = readAt;
+    node.checkedEpoch = m_epoch;
+    indexEntries(id, true);
+    setState(id, State::Fresh);
+}
+
+bool DirIndex::stillCurrent(quint32 id)
+{
+    const Node &node = m_nodes[id];
+    struct stat st;
+    if (::lstat(node.path.constData(), &st) != 0)
+        return node.inode == 0;
+    if (st.st_dev != node.device || st.st_ino != node.inode || nanoseconds(st.st_mtim) != node.mtimeNs ||
+        nanoseconds(st.st_ctim) != node.ctimeNs)
+        return false;
+    // File systems stamp times with a coarse clock: a folder changed within
+    // the same tick as it was read shows no new time. A listing read that
+    // close to its folder's last change is read again until it is older.
+    return std::max(node.mtimeNs, node.ctimeNs) < node.readAtNs - kRacyMarginNs;
+}
+
+void DirIndex::drainNotifications()
+{
+    if (m_inotify < 0)
+        return;
+    alignas(inotify_event) char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::read(m_inotify, buffer, sizeof buffer);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            return;
+        }
+        for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
+            inotify_event event;
+            std::memcpy(&event, buffer + at, sizeof event);
+            at += ssize_t(sizeof(inotify_event)) + event.len;
+            if (event.mask & IN_Q_OVERFLOW) {
+                // Events were lost: nothing read so far can be trusted.
+                for (quint32 id = 0; id < m_nodes.size(); ++id)
+                    if (m_nodes[id].state == State::Fresh)
+                        setState(id, State::Stale);
+                continue;
+            }
+            auto it = m_watches.find(event.wd);
+            if (it == m_watches.end())
+                continue;
+            const std::vector<quint32> ids = it->second;
+            if (event.mask & IN_IGNORED) {
+                // The watch is gone (folder deleted, file system unmounted):
+                // the kernel has already dropped it.
+                m_watches.erase(it);
+                for (quint32 id : ids) {
+                    const bool wasFresh = m_nodes[id].state == State::Fresh;
+                    if (wasFresh)
+                        setState(id, State::Stale);
+                    m_nodes[id].watch = -1;
+                }
+                continue;
+            }
+            for (quint32 id : ids)
+                if (m_nodes[id].state == State::Fresh)
+                    setState(id, State::Stale);
+        }
+    }
+}
+
+bool DirIndex::prepare(quint32 id, SearchBudget &budget)
+{
+    Node &node = m_nodes[id];
+    if (node.state == State::Unread || node.state == State::Stale) {
+        read(id);
+        return budget.tick();
+    }
+    if (node.state == State::Fresh && node.watch < 0 && node.checkedEpoch != m_epoch) {
+        node.checkedEpoch = m_epoch;
+        if (!stillCurrent(id))
+            read(id);
+        return budget.tick();
+    }
+    return true;
+}
+
+quint32 DirIndex::rootFor(const QByteArray &folder)
+{
+    if (auto it = m_roots.constFind(folder); it != m_roots.cend())
+        return it.value();
+    const quint32 id = newNode(folder, kNone);
+    m_roots.insert(folder, id);
+    return id;
+}
+
+quint32 DirIndex::nodeFor(const QByteArray &folder, SearchBudget &budget)
+{
+    // Start at the deepest root that holds the folder; a search always
+    // starts with the drive's own folder, so roots are drive folders and
+    // the points where a walk would leave a file system.
+    quint32 id = kNone;
+    qsizetype bestLength = -1;
+    for (auto it = m_roots.cbegin(); it != m_roots.cend(); ++it) {
+        const QByteArray &path = it.key();
+        const quint32 root = it.value();
+        if (path.size() > bestLength && isPathPrefix(path, folder)) {
+            id = root;
+            bestLength = path.size();
+        }
+    }
+    if (id == kNone)
+        id = rootFor(folder);
+
+    const QByteArray rest = folder.mid(m_nodes[id].path == "/" ? 1 : m_nodes[id].path.size());
+    const QList<QByteArray> components = rest.split('/');
+    for (qsizetype i = 0;; ++i) {
+        prepare(id, budget);
+        if (m_nodes[id].state == State::Foreign) {
+            id = rootFor(m_nodes[id].path);
+            prepare(id, budget);
+        }
+        while (i < components.size() && components[i].isEmpty())
+            ++i;
+        if (i >= components.size())
+            return id;
+        quint32 next = kNone;
+        for (const Entry &entry : m_nodes[id].entries) {
+            if (entry.child != kNone && entry.name.size() == size_t(components[i].size()) &&
+                std::memcmp(entry.name.data(), components[i].constData(), entry.name.size()) == 0) {
+                next = entry.child;
+                break;
+            }
+        }
+        if (next == kNone)
+            return kNone;
+        id = next;
+    }
+}
+
+bool DirIndex::isBelow(quint32 id, quint32 ancestor, int &depth) const
+{
+    depth = 0;
+    for (quint32 n = id; n != kNone; n = m_nodes[n].parent, ++depth)
+        if (n == ancestor)
+            return true;
+    return false;
+}
+
+void DirIndex::beginSearch()
+{
+    ++m_epoch;
+    drainNotifications();
+}
+
+bool DirIndex::complete(const QByteArray &folder, SearchBudget &budget)
+{
+    drainNotifications();
+    const quint32 root = nodeFor(folder, budget);
+    if (root == kNone)
+        return !budget.expired();
+    std::vector<quint32> stack;
+    for (int pass = 1;; ++pass) {
+        stack.assign(1, root);
+        while (!stack.empty()) {
+            const quint32 id = stack.back();
+            stack.pop_back();
+            if (m_nodes[id].state == State::Dead || (m_nodes[id].pending == 0 && m_nodes[id].unwatched == 0))
+                continue;
+            if (!prepare(id, budget))
+                return false;
+            if (m_nodes[id].state != State::Fresh)
+                continue;
+            for (const Entry &entry : m_nodes[id].entries) {
+                if (entry.child == kNone)
+                    continue;
+                const Node &child = m_nodes[entry.child];
+                if (child.pending > 0 || child.unwatched > 0)
+                    stack.push_back(entry.child);
+            }
+        }
+        // What changed while we read (or while the progress hook ran) is
+        // read again before the tree counts as complete. A folder that
+        // changes all the time (a cache being filled) is taken as last read
+        // after a few rounds: nothing fresher can be had.
+        drainNotifications();
+        if (m_nodes[root].state == State::Dead || m_nodes[root].pending == 0 || pass >= 3)
+            return true;
+        if (budget.expired())
+            return false;
+    }
+}
+
+void DirIndex::find(const std::string &foldedName, const QByteArray &folder, std::vector<Hit> &hits)
+{
+    auto [first, last] = m_names.equal_range(nameKey(foldedName));
+    if (first == last)
+        return;
+    // The folder's node, without reading anything.
+    quint32 under = kNone;
+    qsizetype bestLength = -1;
+    for (auto it = m_roots.cbegin(); it != m_roots.cend(); ++it) {
+        const QByteArray &path = it.key();
+        const quint32 root = it.value();
+        if (path.size() > bestLength && isPathPrefix(path, folder)) {
+            under = root;
+            bestLength = path.size();
+        }
+    }
+    if (under == kNone)
+        return;
+    const QByteArray rest = folder.mid(m_nodes[under].path == "/" ? 1 : m_nodes[under].path.size());
+    for (const QByteArray &component : rest.split('/')) {
+        if (component.isEmpty())
+            continue;
+        const std::string name = component.toStdString();
+        quint32 next = kNone;
+        for (const Entry &entry : m_nodes[under].entries)
+            if (entry.child != kNone && entry.name == name)
+                next = entry.child;
+        if (next == kNone)
+            return;
+        under = next;
+    }
+    if (m_nodes[under].state == State::Foreign) {
+        auto root = m_roots.constFind(m_nodes[under].path);
+        if (root == m_roots.cend())
+            return;
+        under = root.value();
+    }
+
+    std::vector<quint32> nodes;
+    for (auto it = first; it != last; ++it)
+        nodes.push_back(it->second);
+    std::sort(nodes.begin(), nodes.end());
+    nodes.erase(std::unique(nodes.begin(), nodes.end()), nodes.end());
+    for (quint32 id : nodes) {
+        int depth = 0;
+        if (!isBelow(id, under, depth))
+            continue;
+        for (const Entry &entry : m_nodes[id].entries)
+            if (entry.foldedName() == foldedName)
+                hits.push_back(Hit{joinPath(m_nodes[id].path, entry.name.c_str()), entry.kind, depth});
+    }
+}
+
+bool DirIndex::list(const QByteArray &folder, std::vector<std::pair<QByteArray, Kind>> &entries,
+                    SearchBudget &budget)
+{
+    drainNotifications();
+    const quint32 id = nodeFor(folder, budget);
+    if (id == kNone || m_nodes[id].state != State::Fresh)
+        return false;
+    entries.clear();
+    for (const Entry &entry : m_nodes[id].entries)
+        entries.emplace_back(QByteArray::fromStdString(entry.name), entry.kind);
+    return true;
+}

@@ -1,0 +1,248 @@
+#include "shell/LinkWriter.h"
+
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace {
+
+qint64 nanoseconds(const struct timespec &t)
+{
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+class Fd
+{
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return m_fd; }
+    void reset(int fd = -1)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+    // Closes and reports the result of close().
+    int close()
+    {
+        const int result = m_fd >= 0 ? ::close(m_fd) : 0;
+        m_fd = -1;
+        return result;
+    }
+
+private:
+    int m_fd;
+};
+
+// The temporary file until it has been renamed into place: removed on
+// every other way out.
+class TempFile
+{
+public:
+    TempFile(int dirFd) : m_dirFd(dirFd) {}
+    ~TempFile()
+    {
+        m_fd.reset();
+        if (!m_name.isEmpty())
+            ::unlinkat(m_dirFd, m_name.constData(), 0);
+    }
+    TempFile(const TempFile &) = delete;
+    TempFile &operator=(const TempFile &) = delete;
+
+    int create(const QByteArray &baseName)
+    {
+        // ".<name>.<random>.tmp": hidden, and never matched by "*.lnk".
+        QByteArray stem = baseName.left(NAME_MAX - 20);
+        for (int attempt = 0; attempt < 32; ++attempt) {
+            const QByteArray name =
+                '.' + stem + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".tmp";
+            const int fd = ::openat(m_dirFd, name.constData(),
+                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                m_fd.reset(fd);
+                m_name = name;
+                return 0;
+            }
+            if (errno != EEXIST)
+                return errno;
+        }
+        return EEXIST;
+    }
+    int fd() const { return m_fd.get(); }
+    const QByteArray &name() const { return m_name; }
+    int close() { return m_fd.close(); }
+    void release() { m_name.clear(); }
+
+private:
+    int m_dirFd;
+    Fd m_fd;
+    QByteArray m_name;
+};
+
+// Copies the extended attributes of one file to another. Only a failure to
+// copy a POSIX ACL counts: without it the permissions would not be kept.
+int copyExtendedAttributes(int from, int to)
+{
+    const ssize_t listSize = ::flistxattr(from, nullptr, 0);
+    if (listSize <= 0)
+        return 0;
+    std::vector<char> names(size_t(listSize) + 1, 0);
+    const ssize_t got = ::flistxattr(from, names.data(), names.size() - 1);
+    if (got < 0)
+        return 0;
+    for (ssize_t at = 0; at < got;) {
+        const char *name = names.data() + at;
+        at += ssize_t(std::strlen(name)) + 1;
+        const bool essential = std::strncmp(name, "system.posix_acl_", 17) == 0;
+        const ssize_t valueSize = ::fgetxattr(from, name, nullptr, 0);
+        if (valueSize < 0) {
+            if (essential)
+                return errno;
+            continue;
+        }
+        std::vector<char> value(size_t(valueSize) + 1);
+        const ssize_t valueGot = ::fgetxattr(from, name, value.data(), size_t(valueSize));
+        if (valueGot < 0 || ::fsetxattr(to, name, value.data(), size_t(valueGot), 0) != 0) {
+            if (essential)
+                return errno ? errno : EIO;
+        }
+    }
+    return 0;
+}
+
+int writeAll(int fd, const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            return EIO;
+        data += n;
+        left -= n;
+    }
+    return 0;
+}
+
+} // namespace
+
+FileStamp FileStamp::of(const struct stat &st)
+{
+    return FileStamp{st.st_dev, st.st_ino, qint64(st.st_size), nanoseconds(st.st_mtim),
+                     nanoseconds(st.st_ctim)};
+}
+
+LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteArray &bytes,
+                                       const FileStamp &loaded) const
+{
+    Result result;
+    const auto failed = [&](int error) {
+        result.outcome = Outcome::Failed;
+        result.error = error ? error : EIO;
+        return result;
+    };
+
+    // Through symbolic links to the file itself.
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(posixPath.constData(), nullptr), &std::free);
+    if (!real)
+        return failed(errno);
+    const QByteArray realPath(real.get());
+    const qsizetype slash = realPath.lastIndexOf('/');
+    const QByteArray folder = slash == 0 ? QByteArray("/") : realPath.left(slash);
+    const QByteArray baseName = realPath.mid(slash + 1);
+
+    Fd original(::open(realPath.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (original.get() < 0)
+        return failed(errno);
+    struct stat st;
+    if (::fstat(original.get(), &st) != 0)
+        return failed(errno);
+    if (!S_ISREG(st.st_mode) || !(FileStamp::of(st) == loaded)) {
+        result.outcome = Outcome::Changed;
+        return result;
+    }
+    // A file without any write permission is read-only in the Windows
+    // sense even for a user whom the system would let write it; rename()
+    // would otherwise replace it regardless of its own bits.
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+        ::faccessat(AT_FDCWD, realPath.constData(), W_OK, AT_EACCESS) != 0) {
+        result.outcome = Outcome::ReadOnly;
+        result.error = EACCES;
+        return result;
+    }
+
+    Fd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0)
+        return failed(errno);
+
+    if (const int error = fault(Step::CreateTemp))
+        return failed(error);
+    TempFile temp(dir.get());
+    if (const int error = temp.create(baseName))
+        return failed(error);
+
+    // Owner and group first (changing them clears set-id bits), then the
+    // permission bits, then the extended attributes.
+    struct stat tempSt;
+    if (::fstat(temp.fd(), &tempSt) != 0)
+        return failed(errno);
+    if ((tempSt.st_uid != st.st_uid || tempSt.st_gid != st.st_gid) &&
+        ::fchown(temp.fd(), st.st_uid, st.st_gid) != 0)
+        return failed(errno);
+    if (::fchmod(temp.fd(), st.st_mode & 07777) != 0)
+        return failed(errno);
+    if (const int error = copyExtendedAttributes(original.get(), temp.fd()))
+        return failed(error);
+
+    if (const int error = fault(Step::Write))
+        return failed(error);
+    if (const int error = writeAll(temp.fd(), bytes))
+        return failed(error);
+    if (const int error = fault(Step::Sync))
+        return failed(error);
+    if (::fsync(temp.fd()) != 0)
+        return failed(errno);
+    if (temp.close() != 0)
+        return failed(errno);
+
+    // Last look before the switch: still the loaded file, still at its path.
+    struct stat now, atPath;
+    if (::fstat(original.get(), &now) != 0 || !(FileStamp::of(now) == loaded) ||
+        ::fstatat(dir.get(), baseName.constData(), &atPath, AT_SYMLINK_NOFOLLOW) != 0 ||
+        atPath.st_dev != now.st_dev || atPath.st_ino != now.st_ino) {
+        result.outcome = Outcome::Changed;
+        return result;
+    }
+
+    if (const int error = fault(Step::Rename))
+        return failed(error);
+    if (::renameat(dir.get(), temp.name().constData(), dir.get(), baseName.constData()) != 0)
+        return failed(errno);
+    // The folder is not flushed: after a crash the rename may be undone,
+    // which leaves the old, complete shortcut; the new contents were flushed
+    // before the rename, so it can never appear half written.
+    temp.release();
+
+    struct stat written;
+    if (::fstatat(dir.get(), baseName.constData(), &written, AT_SYMLINK_NOFOLLOW) == 0)
+        result.stamp = FileStamp::of(written);
+    result.outcome = Outcome::Written;
+    return result;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+// Replaces a shortcut file with new bytes the safe way: a new file beside
+// it (same folder, exclusive temporary name), written and flushed, then
+// renamed over the old one, so the shortcut is at every moment either the
+// old file or the new one, never half written. A symbolic link is written
+// through: the file it points to is replaced and the link stays a link. The
+// new file keeps the old one's permission bits, owner, group and extended
+// attributes (POSIX ACLs included); when they cannot be kept, nothing is
+// written. A file that changed on disk since it was loaded, or that nobody
+// may write, is left alone.
+
+#include <QByteArray>
+
+#include <functional>
+#include <optional>
+
+#include <sys/stat.h>
+
+// What identifies the contents of a file as it was read.
+struct FileStamp
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    qint64 size = 0;
+    qint64 mtimeNs = 0;
+    qint64 ctimeNs = 0;
+
+    static FileStamp of(const struct stat &st);
+    friend bool operator==(const FileStamp &, const FileStamp &) = default;
+};
+
+class LinkWriter
+{
+public:
+    enum class Step { CreateTemp, Write, Sync, Rename };
+    enum class Outcome {
+        Written,
+        ReadOnly, // nobody may write the file (no write bit, or access denied)
+        Changed,  // the file on disk is not the one that was loaded
+        Failed,   // an error; `error` holds the errno
+    };
+    struct Result
+    {
+        Outcome outcome = Outcome::Failed;
+        int error = 0;
+        FileStamp stamp; // of the new file, when written
+    };
+
+    // Test seam: called before each step; a non-zero errno makes that step
+    // fail as if the system call had returned it.
+    using FaultHook = std::function<int(Step)>;
+    void setFaultHook(FaultHook hook) { m_faultHook = std::move(hook); }
+
+    // Replaces the file at posixPath (followed through symbolic links) with
+    // bytes, provided it is still the file described by `loaded`.
+    Result replace(const QByteArray &posixPath, const QByteArray &bytes, const FileStamp &loaded) const;
+
+private:
+    int fault(Step step) const { return m_faultHook ? m_faultHook(step) : 0; }
+
+    FaultHook m_faultHook;
+};

@@ -1,0 +1,353 @@
+#include "shell/ShellLinkService.h"
+
+#include "platform/PosixPath.h"
+#include "platform/WinPath.h"
+#include "shell/DirIndex.h"
+#include "shell/FileFacts.h"
+#include "shell/LinkWriter.h"
+#include "shell/LnkFile.h"
+#include "shell/SearchBudget.h"
+#include "shell/TargetSearch.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr quint32 SLR_NOUPDATE = 0x8;
+constexpr quint32 ERROR_FILE_TOO_LARGE = 223;
+
+win::HRESULT hresultFromErrno(int error)
+{
+    switch (error) {
+    case ENOENT:
+        return win::hresultFromWin32(win::ERROR_FILE_NOT_FOUND);
+    case ENOTDIR:
+    case ENAMETOOLONG:
+        return win::hresultFromWin32(win::ERROR_PATH_NOT_FOUND);
+    case EACCES:
+    case EPERM:
+        return win::hresultFromWin32(win::ERROR_ACCESS_DENIED);
+    default:
+        return win::E_FAIL;
+    }
+}
+
+class Fd
+{
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+struct ShellLinkService::Context
+{
+    DirIndex index;
+    LinkWriter writer;
+    std::function<void()> hook;
+    int hookIntervalMs = SearchBudget::kHookIntervalMs;
+    bool searching = false;
+};
+
+namespace {
+
+// The state one link object's two interfaces share.
+struct LinkState
+{
+    explicit LinkState(std::shared_ptr<ShellLinkService::Context> c) : context(std::move(c)) {}
+
+    std::shared_ptr<ShellLinkService::Context> context;
+    std::optional<LnkFile> link;
+    QByteArray bytes; // the file's contents as loaded (or as last written)
+    FileStamp stamp;  // what the file on disk looked like when they were read
+    QString winPath;
+    QByteArray posixPath;
+};
+
+class ServicePersistFile : public PersistFile
+{
+public:
+    explicit ServicePersistFile(std::shared_ptr<LinkState> state) : m_state(std::move(state)) {}
+
+    win::HRESULT Load(const QString &path, quint32 mode) override
+    {
+        Q_UNUSED(mode); // loading never writes, whatever the mode
+        LinkState &s = *m_state;
+        s.link.reset();
+        s.bytes.clear();
+        s.stamp = FileStamp{};
+        s.winPath.clear();
+        s.posixPath.clear();
+
+        const std::optional<QByteArray> posix = WinPath::toPosix(path);
+        if (!posix)
+            return win::hresultFromWin32(win::ERROR_PATH_NOT_FOUND);
+
+        // Only regular files are opened: a FIFO or a device named *.lnk is
+        // refused before anything could block on it or be set off by it.
+        struct stat st;
+        if (::stat(posix->constData(), &st) != 0)
+            return hresultFromErrno(errno);
+        if (!S_ISREG(st.st_mode))
+            return win::hresultFromWin32(win::ERROR_ACCESS_DENIED);
+        if (st.st_size > ShellLinkService::kMaxLinkFileSize)
+            return win::hresultFromWin32(ERROR_FILE_TOO_LARGE);
+
+        Fd fd(::open(posix->constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        if (fd.get() < 0)
+            return hresultFromErrno(errno);
+        struct stat fst;
+        if (::fstat(fd.get(), &fst) != 0)
+            return hresultFromErrno(errno);
+        if (!S_ISREG(fst.st_mode) || fst.st_dev != st.st_dev || fst.st_ino != st.st_ino)
+            return win::hresultFromWin32(win::ERROR_ACCESS_DENIED); // swapped since the check
+        if (fst.st_size > ShellLinkService::kMaxLinkFileSize)
+            return win::hresultFromWin32(ERROR_FILE_TOO_LARGE);
+
+        // The stamp is taken before reading: a change while we read shows
+        // as a different stamp when a repaired link is about to be written.
+        const FileStamp stamp = FileStamp::of(fst);
+        QByteArray bytes;
+        bytes.resize(qsizetype(fst.st_size) + 1);
+        qsizetype got = 0;
+        for (;;) {
+            if (got == bytes.size()) {
+                if (bytes.size() > ShellLinkService::kMaxLinkFileSize)
+                    return win::hresultFromWin32(ERROR_FILE_TOO_LARGE);
+                bytes.resize(std::min<qsizetype>(bytes.size() * 2, ShellLinkService::kMaxLinkFileSize + 1));
+            }
+            const ssize_t n = ::read(fd.get(), bytes.data() + got, size_t(bytes.size() - got));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return hresultFromErrno(errno);
+            }
+            if (n == 0)
+                break;
+            got += n;
+        }
+        bytes.truncate(got);
+
+        auto parsed = LnkFile::parse(bytes);
+        if (std::holds_alternative<LnkError>(parsed))
+            return win::E_FAIL;
+        s.link = std::move(std::get<LnkFile>(parsed));
+        s.bytes = bytes;
+        s.stamp = stamp;
+        s.winPath = path;
+        s.posixPath = *posix;
+        return win::S_OK;
+    }
+
+private:
+    std::shared_ptr<LinkState> m_state;
+};
+
+class ServiceShellLink : public ShellLink
+{
+public:
+    explicit ServiceShellLink(std::shared_ptr<ShellLinkService::Context> context)
+        : m_state(std::make_shared<LinkState>(std::move(context)))
+    {}
+
+    win::HRESULT QueryPersistFile(std::unique_ptr<PersistFile> &out) override
+    {
+        out = std::make_unique<ServicePersistFile>(m_state);
+        return win::S_OK;
+    }
+
+    win::HRESULT Resolve(quintptr hwnd, quint32 flags) override;
+    win::HRESULT GetPath(char16_t *buffer, int cch, win::WIN32_FIND_DATAW *findData, quint32 flags) override;
+
+private:
+    std::shared_ptr<LinkState> m_state;
+};
+
+win::HRESULT ServiceShellLink::GetPath(char16_t *buffer, int cch, win::WIN32_FIND_DATAW *findData,
+                                       quint32 flags)
+{
+    if (findData)
+        *findData = win::WIN32_FIND_DATAW{};
+    if (!buffer || cch <= 0)
+        return win::E_INVALIDARG;
+    buffer[0] = 0;
+    if (!m_state->link)
+        return win::S_FALSE; // an empty link has no path
+    const std::optional<QString> target = m_state->link->targetPath(flags & win::SLGP_UNCPRIORITY);
+    if (!target)
+        return win::E_FAIL; // a target that cannot be formed definitely
+    if (target->isEmpty())
+        return win::S_FALSE;
+
+    // At most cch - 1 characters and the terminating zero, never half a
+    // surrogate pair.
+    qsizetype length = std::min<qsizetype>(target->size(), cch - 1);
+    if (length > 0 && length < target->size() && target->at(length - 1).isHighSurrogate())
+        --length;
+    std::copy_n(reinterpret_cast<const char16_t *>(target->utf16()), length, buffer);
+    buffer[length] = 0;
+
+    if (findData) {
+        const QString name = target->mid(target->lastIndexOf(QLatin1Char('\\')) + 1);
+        const qsizetype nameLength = std::min<qsizetype>(name.size(), win::MAX_PATH - 1);
+        std::copy_n(reinterpret_cast<const char16_t *>(name.utf16()), nameLength, findData->cFileName);
+        FileFacts facts;
+        if (const auto posix = WinPath::toPosix(*target);
+            posix && readFacts(*posix, facts) == FactsStatus::Found) {
+            findData->dwFileAttributes = facts.attributes;
+            findData->ftCreationTime = facts.creationTime;
+            findData->ftLastAccessTime = facts.accessTime;
+            findData->ftLastWriteTime = facts.writeTime;
+            findData->nFileSize = facts.size;
+        }
+    }
+    return win::S_OK;
+}
+
+win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
+{
+    Q_UNUSED(hwnd); // no dialog is ever shown
+    LinkState &s = *m_state;
+    if (!s.link)
+        return win::S_OK; // nothing to resolve
+    const std::optional<QString> local = s.link->targetPath(false);
+    const std::optional<QString> network = s.link->targetPath(true);
+    if (!local || !network)
+        return win::E_FAIL; // cannot be judged: never reported missing
+    if (local->isEmpty() && network->isEmpty())
+        return win::S_OK; // no file-system target
+
+    // Is it there? A target we may not look at counts as there: it is never
+    // searched for, let alone replaced.
+    for (const QString *form : {&*local, &*network}) {
+        if (form->isEmpty())
+            continue;
+        const std::optional<QByteArray> posix = WinPath::toPosix(*form);
+        if (!posix)
+            continue;
+        FileFacts facts;
+        if (readFacts(*posix, facts) != FactsStatus::Missing)
+            return win::S_OK;
+    }
+    if (flags & win::SLR_NOSEARCH)
+        return win::S_FALSE;
+
+    ShellLinkService::Context &context = *s.context;
+    if (context.searching)
+        return win::E_UNEXPECTED; // called from the progress hook
+    context.searching = true;
+    struct Done
+    {
+        bool &flag;
+        ~Done() { flag = false; }
+    } done{context.searching};
+
+    quint32 limitMs = (flags & win::SLR_NO_UI) ? flags >> 16 : 0;
+    if (limitMs == 0)
+        limitMs = ShellLinkService::kDefaultTimeLimitMs;
+    SearchBudget budget(limitMs, context.hook, context.hookIntervalMs);
+
+    TargetSearchRequest request;
+    request.oldTarget = local->isEmpty() ? *network : *local;
+    request.relativePath = s.link->relativePath();
+    request.shortcutWinPath = s.winPath;
+    request.attributes = s.link->fileAttributes();
+    request.size = s.link->fileSize();
+    request.creationTime = s.link->creationTime();
+    request.writeTime = s.link->writeTime();
+    FileFacts shortcut;
+    if (readFacts(s.posixPath, shortcut) == FactsStatus::Found)
+        request.shortcut = shortcut;
+
+    const std::optional<FoundTarget> found = TargetSearch(context.index, budget).find(request);
+    if (!found)
+        return win::S_FALSE;
+
+    LnkTargetInfo info;
+    info.winPath = found->winPath;
+    info.attributes = found->facts.attributes;
+    info.size = found->facts.size;
+    info.creationTime = found->facts.creationTime;
+    info.accessTime = found->facts.accessTime;
+    info.writeTime = found->facts.writeTime;
+    // Still on the drive the link recorded: keep what it says of the volume.
+    if (const std::optional<LnkVolume> volume = s.link->volume();
+        volume && request.oldTarget.at(0).toLower() == found->winPath.at(0).toLower()) {
+        info.driveType = volume->driveType;
+        info.driveSerial = volume->serial;
+        info.volumeLabel = volume->label;
+    }
+    // The relative path is taken from where the shortcut file really lies
+    // (a symbolic link to it may stand elsewhere).
+    QString shortcutWinPath = s.winPath;
+    if (const std::optional<QByteArray> real = posix::realPath(s.posixPath))
+        shortcutWinPath = WinPath::toWindows(*real).value_or(s.winPath);
+    if (!s.link->setTarget(info, shortcutWinPath))
+        return win::S_FALSE; // the found place cannot be written into a link
+
+    // Written back only when asked to and when the bytes really change; a
+    // file that cannot be written keeps its old bytes, and the link object
+    // holds the found target all the same.
+    if ((flags & win::SLR_UPDATE) && !(flags & SLR_NOUPDATE)) {
+        const QByteArray bytes = s.link->serialize();
+        if (bytes != s.bytes) {
+            const LinkWriter::Result written = context.writer.replace(s.posixPath, bytes, s.stamp);
+            if (written.outcome == LinkWriter::Outcome::Written) {
+                s.bytes = bytes;
+                s.stamp = written.stamp;
+            }
+        }
+    }
+    return win::S_OK;
+}
+
+} // namespace
+
+ShellLinkService::ShellLinkService() : m_context(std::make_shared<Context>()) {}
+
+ShellLinkService::~ShellLinkService() = default;
+
+win::HRESULT ShellLinkService::CoCreateInstance(std::unique_ptr<ShellLink> &out)
+{
+    out = std::make_unique<ServiceShellLink>(m_context);
+    return win::S_OK;
+}
+
+void ShellLinkService::setProgressHook(std::function<void()> hook, int intervalMs)
+{
+    m_context->hook = std::move(hook);
+    m_context->hookIntervalMs = std::max(0, intervalMs);
+}
+
+void ShellLinkService::clearCaches()
+{
+    if (!m_context->searching)
+        m_context->index.clear();
+}
+
+qsizetype ShellLinkService::cachedEntries() const
+{
+    return m_context->index.entryCount();
+}
+
+LinkWriter &ShellLinkService::linkWriter()
+{
+    return m_context->writer;
+}

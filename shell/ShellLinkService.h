@@ -1,0 +1,60 @@
+#pragma once
+
+// The program's shell link service: link objects over our own .lnk codec,
+// with the Windows service's contract (create, file interface, Load,
+// Resolve, GetPath, release; HRESULT-style results).
+//
+// One service object serves a whole scan. It keeps what it learned about
+// the folders it searched (DirIndex) from one link to the next, which is
+// what makes a drive full of broken shortcuts quick to go through; the
+// cache checks itself against the file system before every use.
+//
+// Resolve searches for a missing target within a time limit (the flags'
+// high word with SLR_NO_UI, else 3000 ms) and calls the progress hook about
+// every 15 ms while it searches, so the caller can keep its window alive.
+
+#include "shell/ShellLink.h"
+
+#include <functional>
+#include <memory>
+
+class LinkWriter;
+
+class ShellLinkService : public ShellLinkFactory
+{
+public:
+    // Larger files are refused by Load: real shortcuts are a few kilobytes.
+    static constexpr qint64 kMaxLinkFileSize = 1 << 20;
+    static constexpr quint32 kDefaultTimeLimitMs = 3000;
+
+    ShellLinkService();
+    ~ShellLinkService() override;
+    ShellLinkService(const ShellLinkService &) = delete;
+    ShellLinkService &operator=(const ShellLinkService &) = delete;
+
+    // L1: a new, empty link object. Link objects may outlive the service.
+    win::HRESULT CoCreateInstance(std::unique_ptr<ShellLink> &out) override;
+
+    // Called about every intervalMs while a Resolve searches (the scan
+    // passes a function that dispatches the window's pending events). The
+    // hook must not re-enter this service's Resolve: a Resolve that would
+    // have to search while another one is searching fails with E_UNEXPECTED
+    // instead. Load and GetPath (the list's hint) are safe to call from the
+    // hook, and so is setProgressHook itself.
+    void setProgressHook(std::function<void()> hook, int intervalMs = 15);
+
+    // Forgets the cached folder listings (they are rebuilt on demand). The
+    // scan may call it when it ends, to give the memory back. Ignored while
+    // a Resolve is searching.
+    void clearCaches();
+    // Entries in the cached listings (for measurements).
+    qsizetype cachedEntries() const;
+
+    // The writer of repaired shortcuts; tests install a fault hook on it.
+    LinkWriter &linkWriter();
+
+    struct Context;
+
+private:
+    std::shared_ptr<Context> m_context;
+};
