@@ -1,14 +1,15 @@
-# Fuzzing of the shortcut loader (libFuzzer; clang only, skipped otherwise).
+# Fuzzing of the shortcut codec (libFuzzer; clang only, skipped otherwise).
 #
-# LnkLoadFuzzer builds the codec's sources with -fsanitize=fuzzer,address,
-# undefined. The test suite runs it briefly with a fixed seed over a corpus
-# that lnk_fuzz_seeds writes with our own link writer, plus the Windows-made
-# samples in tests/data/lnk-samples. For a longer run, from the build folder:
-#   tests/lnk_fuzz_seeds fuzz-corpus
-#   tests/LnkLoadFuzzer -max_total_time=3600 -max_len=8192 fuzz-corpus \
-#       ../tests/data/lnk-samples
+# LnkLoadFuzzer (loading a shortcut and getting its path) and
+# LnkRewriteFuzzer (changing its target, writing it back, loading the result)
+# build the codec's sources with -fsanitize=fuzzer,address,undefined. The
+# test suite runs each briefly with a fixed seed over a corpus that our own
+# link writer makes (lnk_fuzz_seeds, lnk_rewrite_seeds), plus the
+# Windows-made samples in tests/data/lnk-samples and the inputs that once
+# broke the codec in tests/data/lnk-malformed. For a longer run, see the
+# README's "Fuzzing" section.
 if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
-  message(STATUS "Shortcut loader fuzz target skipped: needs clang")
+  message(STATUS "Shortcut codec fuzz targets skipped: need clang")
   return()
 endif()
 
@@ -37,5 +38,32 @@ add_test(NAME lnk_fuzz_short
   COMMAND LnkLoadFuzzer -runs=20000 -seed=1 -max_len=8192
           -artifact_prefix=${CMAKE_CURRENT_BINARY_DIR}/lnk-fuzz-
           ${lnk_fuzz_corpus} ${CMAKE_CURRENT_SOURCE_DIR}/data/lnk-samples
+          ${CMAKE_CURRENT_SOURCE_DIR}/data/lnk-malformed
   WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 set_tests_properties(lnk_fuzz_short PROPERTIES FIXTURES_REQUIRED lnk_fuzz_corpus TIMEOUT 600)
+
+# Changing the target: inputs are a target description and a link
+# (tests/fuzz/RewriteInput.h), so the seeds pair links with targets.
+add_executable(LnkRewriteFuzzer ${CMAKE_CURRENT_LIST_DIR}/fuzz/LnkRewriteFuzzer.cpp ${lnk_codec_sources})
+target_include_directories(LnkRewriteFuzzer PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_options(LnkRewriteFuzzer PRIVATE -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer)
+target_link_options(LnkRewriteFuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
+target_link_libraries(LnkRewriteFuzzer PRIVATE Qt6::Core)
+set_target_properties(LnkRewriteFuzzer PROPERTIES AUTOMOC OFF)
+
+add_executable(lnk_rewrite_seeds ${CMAKE_CURRENT_LIST_DIR}/fuzz/LnkRewriteSeeds.cpp ${lnk_codec_sources})
+target_include_directories(lnk_rewrite_seeds PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(lnk_rewrite_seeds PRIVATE Qt6::Core)
+set_target_properties(lnk_rewrite_seeds PROPERTIES AUTOMOC OFF)
+
+set(lnk_rewrite_corpus ${CMAKE_CURRENT_BINARY_DIR}/lnk-rewrite-corpus)
+add_test(NAME lnk_rewrite_seeds
+  COMMAND lnk_rewrite_seeds ${lnk_rewrite_corpus} ${CMAKE_CURRENT_SOURCE_DIR}/data/lnk-samples
+          ${CMAKE_CURRENT_SOURCE_DIR}/data/lnk-malformed)
+set_tests_properties(lnk_rewrite_seeds PROPERTIES FIXTURES_SETUP lnk_rewrite_corpus)
+add_test(NAME lnk_rewrite_fuzz_short
+  COMMAND LnkRewriteFuzzer -runs=20000 -seed=1 -max_len=8192
+          -artifact_prefix=${CMAKE_CURRENT_BINARY_DIR}/lnk-rewrite-
+          ${lnk_rewrite_corpus}
+  WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+set_tests_properties(lnk_rewrite_fuzz_short PROPERTIES FIXTURES_REQUIRED lnk_rewrite_corpus TIMEOUT 600)

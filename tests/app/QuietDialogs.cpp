@@ -1,5 +1,7 @@
 #include "QuietDialogs.h"
 
+#include "app/LinkmendApplication.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -13,7 +15,12 @@ RecordingDialogs &quiet()
 class QuietDialogsEnvironment : public ::testing::Environment
 {
 public:
-    void SetUp() override { restoreQuietDialogs(); }
+    void SetUp() override
+    {
+        // The window's own face, as the program loads it at start-up.
+        loadProgramFonts();
+        restoreQuietDialogs();
+    }
 };
 
 const auto *const g_environment = ::testing::AddGlobalTestEnvironment(new QuietDialogsEnvironment);

@@ -7,7 +7,8 @@
 // Dialogs that record what the program would show instead of blocking on a
 // modal box. Every app test runs with them installed (see QuietDialogs.cpp);
 // a test that wants to look at the boxes installs its own RecordingDialogs
-// and puts these back with restoreQuietDialogs().
+// and puts these back with restoreQuietDialogs(). The program's fonts are
+// loaded for every app test too.
 class RecordingDialogs : public Dialogs
 {
 public:

@@ -1,0 +1,198 @@
+#include "QuietDialogs.h"
+
+#include "app/TForm2.h"
+#include "app/TListBox.h"
+#include "controls/BusyAnimation.h"
+#include "controls/ImageButton.h"
+#include "shell/LnkFile.h"
+#include "support/TempDrives.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QTimer>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <variant>
+
+namespace {
+
+// Catches the addresses the window asks the desktop to open.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    UrlCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
+    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
+// The whole window on a temporary drive c:, scanning shortcuts made by our
+// own codec through the real link service.
+class WindowScanTest : public ::testing::Test
+{
+protected:
+    WindowScanTest()
+    {
+        form.FormCreate();
+        Form2State.SelectedDrive = QStringLiteral("c");
+    }
+
+    void shortcut(const QString &relative, const QString &target)
+    {
+        LnkTargetInfo info;
+        info.winPath = target;
+        info.attributes = 0x20;
+        auto made = LnkFile::create(info, drives.win(relative));
+        ASSERT_TRUE(std::holds_alternative<LnkFile>(made));
+        drives.writeFile(relative, std::get<LnkFile>(made).serialize());
+    }
+
+    TempDrives drives;
+    TForm2 form;
+};
+
+TEST_F(WindowScanTest, ScanListsTheBrokenShortcutTickedAndReturnsToIdle)
+{
+    drives.writeFile(QStringLiteral("tools/app.exe"), "x");
+    shortcut(QStringLiteral("Desktop/Good.lnk"), drives.win(QStringLiteral("tools/app.exe")));
+    shortcut(QStringLiteral("Desktop/Old/Gone.lnk"), QStringLiteral("c:\\missing\\gone.exe"));
+
+    form.ScanShortcuts();
+
+    const QString broken = QStringLiteral("c:\\Desktop\\Old\\Gone.lnk");
+    ASSERT_EQ(form.CheckListBox1->count(), 1);
+    EXPECT_EQ(form.CheckListBox1->item(0)->text(), broken);
+    EXPECT_TRUE(form.CheckListBox1->isChecked(0));
+    ASSERT_EQ(form.ListBox1->count(), 1);
+    EXPECT_EQ(form.ListBox1->item(0)->text(), broken);
+    ASSERT_TRUE(Form2State.ShortcutPaths);
+    EXPECT_EQ(*Form2State.ShortcutPaths, QStringList{broken});
+    EXPECT_EQ(Form2State.BrokenCount, 1);
+    EXPECT_EQ(form.Label1->text(), QStringLiteral("1 Broken Shortcut   (double click to explore)"));
+    EXPECT_TRUE(form.Btscan->isEnabled());
+    EXPECT_TRUE(form.Btdelete->isEnabled());
+    EXPECT_EQ(form.WebBrowser1->x(), 881);
+    EXPECT_EQ(form.ListBox1->horizontalExtent(), 313);
+    EXPECT_EQ(form.CheckListBox1->horizontalExtent(), form.CheckListBox1->fontMetrics().horizontalAdvance(broken) + 2);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(WindowScanTest, BusyStateShowsDuringTheWalk)
+{
+    shortcut(QStringLiteral("a.lnk"), QStringLiteral("c:\\missing.exe"));
+    int seen = 0;
+    // Runs inside the walk's dispatching.
+    QTimer::singleShot(0, &form, [&] {
+        ++seen;
+        EXPECT_EQ(form.WebBrowser1->x(), 199);
+        EXPECT_EQ(form.Label1->text(), QStringLiteral("Scanning...."));
+        EXPECT_FALSE(form.Btscan->isEnabled());
+        EXPECT_FALSE(form.Btdelete->isEnabled());
+        ASSERT_NE(QApplication::overrideCursor(), nullptr);
+        EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    });
+    form.ScanShortcuts();
+    EXPECT_EQ(seen, 1);
+}
+
+TEST_F(WindowScanTest, KeyboardSelectionSetsTheHintAndDoubleClickOpensTheFolder)
+{
+    shortcut(QStringLiteral("Old/One.lnk"), QStringLiteral("c:\\gone\\one.exe"));
+    shortcut(QStringLiteral("Old/Two.lnk"), QStringLiteral("d:\\gone\\two.exe"));
+    form.ScanShortcuts();
+    ASSERT_EQ(form.CheckListBox1->count(), 2);
+
+    form.show();
+    form.CheckListBox1->setFocus();
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QApplication::sendEvent(form.CheckListBox1, &down);
+    const int first = form.CheckListBox1->selectedIndex();
+    ASSERT_GE(first, 0);
+    const QString expectedTarget =
+        form.CheckListBox1->item(first)->text().endsWith(QStringLiteral("One.lnk")) ? QStringLiteral("c:\\gone\\one.exe")
+                                                                                   : QStringLiteral("d:\\gone\\two.exe");
+    EXPECT_EQ(form.CheckListBox1->toolTip().toLower(), (QStringLiteral("Points to ") + expectedTarget).toLower());
+
+    UrlCatcher catcher;
+    form.CheckListBox1DblClick(form.CheckListBox1);
+    ASSERT_EQ(catcher.urls.size(), 1);
+    EXPECT_EQ(catcher.urls.first().toLocalFile().chopped(catcher.urls.first().toLocalFile().endsWith(QLatin1Char('/')) ? 1 : 0),
+              QString::fromLocal8Bit(drives.posix(QStringLiteral("Old"))))
+        << catcher.urls.first().toString().toStdString();
+
+    // The hint stays after a new scan empties the lists.
+    const QString hint = form.CheckListBox1->toolTip();
+    QFile::remove(QString::fromLocal8Bit(drives.posix(QStringLiteral("Old/One.lnk"))));
+    QFile::remove(QString::fromLocal8Bit(drives.posix(QStringLiteral("Old/Two.lnk"))));
+    form.ScanShortcuts();
+    EXPECT_EQ(form.CheckListBox1->count(), 0);
+    EXPECT_EQ(form.CheckListBox1->toolTip(), hint);
+}
+
+TEST_F(WindowScanTest, ClosingTheWindowMidScanStopsTheWalkSafely)
+{
+    for (int i = 0; i < 20; ++i)
+        shortcut(QStringLiteral("f%1/x.lnk").arg(i), QStringLiteral("c:\\missing%1.exe").arg(i));
+    form.show();
+    QTimer::singleShot(0, &form, [&] { form.close(); });
+    form.ScanShortcuts();
+    EXPECT_FALSE(Form2State.ShortcutPaths); // released by FormClose, never re-created
+    EXPECT_LT(form.CheckListBox1->count(), 20);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(form.WebBrowser1->x(), 881);
+}
+
+TEST(WindowStartup, FailedStartupFileStillGivesBothButtons)
+{
+    TempDrives drives;
+    RecordingDialogs dialogs;
+    Dialogs::install(&dialogs);
+    // A file where the picture folder must go makes the picture unwritable.
+    QDir().mkpath(QString::fromLocal8Bit(drives.cacheHome()) + QStringLiteral("/linkmend"));
+    QFile blocker(QString::fromLocal8Bit(drives.cacheHome()) + QStringLiteral("/linkmend/savedata"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    {
+        TForm2 form;
+        form.FormCreate();
+        EXPECT_NE(form.Btscan, nullptr);
+        EXPECT_NE(form.Btdelete, nullptr);
+        EXPECT_FALSE(form.WebBrowser1->isStarted());
+    }
+    restoreQuietDialogs();
+    ASSERT_EQ(dialogs.errors.size(), 1);
+    EXPECT_TRUE(dialogs.errors.first().startsWith(QStringLiteral("Cannot create file \""))) << dialogs.errors.first().toStdString();
+}
+
+TEST(WindowPictures, SavesPicturesOfTheWindowForTheReadme)
+{
+    TempDrives drives;
+    TForm2 form;
+    form.FormCreate();
+    Form2State.SelectedDrive = QStringLiteral("c");
+    const QString shots = QCoreApplication::applicationDirPath() + QStringLiteral("/shots");
+    QDir().mkpath(shots);
+    form.show();
+    EXPECT_TRUE(form.grab().save(shots + QStringLiteral("/window.png")));
+    for (const char *name : {"Desktop/Old Editor.lnk", "Desktop/Games/Solitaire.lnk", "Users/Public/Desktop/Report 2019.lnk"}) {
+        LnkTargetInfo info;
+        info.winPath = QStringLiteral("c:\\Program Files\\Gone\\") + QString::fromLatin1(name).section(QLatin1Char('/'), -1) + QStringLiteral(".exe");
+        auto made = LnkFile::create(info, drives.win(QString::fromLatin1(name)));
+        ASSERT_TRUE(std::holds_alternative<LnkFile>(made));
+        drives.writeFile(QString::fromLatin1(name), std::get<LnkFile>(made).serialize());
+    }
+    form.ScanShortcuts();
+    EXPECT_TRUE(form.grab().save(shots + QStringLiteral("/window-after-scan.png")));
+}
+
+} // namespace
+
+#include "WindowScanTest.moc"
