@@ -150,6 +150,27 @@ TEST_F(WindowScanTest, ClosingTheWindowMidScanStopsTheWalkSafely)
     EXPECT_EQ(form.WebBrowser1->x(), 881);
 }
 
+TEST_F(WindowScanTest, QuitRequestedDuringTheScanEndsTheProgramAfterIt)
+{
+    for (int i = 0; i < 5; ++i)
+        shortcut(QStringLiteral("f%1/x.lnk").arg(i), QStringLiteral("c:\\missing%1.exe").arg(i));
+    bool scanReturned = false;
+    QTimer::singleShot(0, &form, [&] {
+        // Taken by the walk's dispatching, in the middle of the scan.
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
+        form.ScanShortcuts();
+        scanReturned = true;
+    });
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(7); });
+    watchdog.start(10000);
+    // The main loop ends with the quit request's code, after the scan.
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_TRUE(scanReturned);
+    EXPECT_EQ(form.CheckListBox1->count(), 5);
+}
+
 TEST(WindowStartup, FailedStartupFileStillGivesBothButtons)
 {
     TempDrives drives;
