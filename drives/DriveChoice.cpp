@@ -1,41 +1,18 @@
 #include "drives/DriveChoice.h"
+#include "platform/AsciiCase.h"
 
 #include "platform/DriveMap.h"
 
 #include <QDir>
 #include <QFile>
+#include <QScopedValueRollback>
 
 namespace {
-
-char16_t upperLetter(QChar c)
-{
-    const char16_t u = c.unicode();
-    return (u >= u'a' && u <= u'z') ? char16_t(u - 32) : u;
-}
-
-QChar lowerLetter(QChar c)
-{
-    const char16_t u = c.unicode();
-    return (u >= u'A' && u <= u'Z') ? QChar(char16_t(u + 32)) : c;
-}
 
 QByteArray currentFolder()
 {
     return QFile::encodeName(QDir::currentPath());
 }
-
-// Sets a flag for the length of a scope.
-class FlagScope
-{
-public:
-    explicit FlagScope(bool &flag) : m_flag(flag) { m_flag = true; }
-    ~FlagScope() { m_flag = false; }
-    FlagScope(const FlagScope &) = delete;
-    FlagScope &operator=(const FlagScope &) = delete;
-
-private:
-    bool &m_flag;
-};
 
 } // namespace
 
@@ -59,7 +36,7 @@ void DriveChoice::DriveComboBox1Change()
     if (!m_resetting && !IsDiskInDrive(drive)) {
         m_host.showMissingDiskMessage(QStringLiteral("There is no disk in drive ") + s);
         const QChar target = usableDriveAfterFailure(drive);
-        const FlagScope resetting(m_resetting);
+        const QScopedValueRollback<bool> resetting(m_resetting, true);
         m_host.setSelectorDrive(target);
     }
 
@@ -81,7 +58,7 @@ QChar DriveChoice::usableDriveAfterFailure(QChar failed) const
             candidates.append(letter);
     }
     for (QChar letter : candidates) {
-        if (upperLetter(letter) != upperLetter(failed) && IsDiskInDrive(letter))
+        if (AsciiCase::upper(letter) != AsciiCase::upper(failed) && IsDiskInDrive(letter))
             return letter;
     }
     return QChar();
@@ -96,9 +73,9 @@ bool DriveChoice::IsDiskInDrive(QChar letter) const
 
 void DriveChoice::setDirectoryListDrive(QChar letter)
 {
-    if (upperLetter(letter) == upperLetter(m_listDrive) || letter.isNull())
+    if (AsciiCase::upper(letter) == AsciiCase::upper(m_listDrive) || letter.isNull())
         return;
-    const QChar drive = lowerLetter(letter);
+    const QChar drive = AsciiCase::lower(letter);
     const DriveMap &map = DriveMap::current();
     const std::optional<QByteArray> root = map.folder(drive);
     if (!root)

@@ -1,4 +1,5 @@
 #include "drives/DriveComboBox.h"
+#include "platform/AsciiCase.h"
 
 #include "platform/DriveMap.h"
 #include "resources/Resources.h"
@@ -21,19 +22,6 @@ constexpr qint64 TypeAheadPauseMs = 500;
 // Room left of the text for an entry without a picture.
 constexpr int NoPictureWidth = 16;
 constexpr int FloppyHeight = 11;
-
-// Upper case for the change test and the entry search: only a to z change.
-char16_t upperLetter(QChar c)
-{
-    const char16_t u = c.unicode();
-    return (u >= u'a' && u <= u'z') ? char16_t(u - 32) : u;
-}
-
-QChar lowerLetter(QChar c)
-{
-    const char16_t u = c.unicode();
-    return (u >= u'A' && u <= u'Z') ? QChar(char16_t(u + 32)) : c;
-}
 
 // A drive picture with every pixel of its bottom-left pixel's colour (the
 // blue background) made transparent, so it shows the entry's background.
@@ -156,16 +144,16 @@ void TDriveComboBox::setClock(std::function<qint64()> clock)
 
 void TDriveComboBox::setDrive(QChar letter)
 {
-    if (currentIndex() >= 0 && upperLetter(letter) == upperLetter(m_drive))
+    if (currentIndex() >= 0 && AsciiCase::upper(letter) == AsciiCase::upper(m_drive))
         return;
     if (letter.isNull()) {
         m_drive = QChar();
         setCurrentIndex(-1);
     } else {
-        m_drive = lowerLetter(letter);
+        m_drive = AsciiCase::lower(letter);
         for (int i = 0; i < count(); ++i) {
             const QString text = itemText(i);
-            if (text.size() >= 2 && upperLetter(text[0]) == upperLetter(m_drive) &&
+            if (text.size() >= 2 && AsciiCase::upper(text[0]) == AsciiCase::upper(m_drive) &&
                 text[1] == QLatin1Char(':')) {
                 setCurrentIndex(i);
                 break;
@@ -227,7 +215,7 @@ QString TDriveComboBox::bracketedLabel(QChar letter) const
 
 QString TDriveComboBox::networkName(QChar letter) const
 {
-    const QString localName = QString(QChar(upperLetter(letter))) + QLatin1Char(':');
+    const QString localName = QString(QChar(AsciiCase::upper(letter))) + QLatin1Char(':');
     if (const std::optional<QString> name = m_volumes->networkName(localName))
         return QLocale().toLower(*name);
     return bracketedLabel(letter);

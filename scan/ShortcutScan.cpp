@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QScopedValueRollback>
 
 #include <array>
 #include <functional>
@@ -50,19 +51,6 @@ template <std::size_t N> QString textOf(const std::array<char16_t, N> &buffer)
         ++length;
     return QString::fromUtf16(buffer.data(), length);
 }
-
-// Sets a flag for the length of a scope, whichever way the scope is left.
-class FlagScope
-{
-public:
-    explicit FlagScope(bool &flag) : m_flag(flag) { m_flag = true; }
-    ~FlagScope() { m_flag = false; }
-    FlagScope(const FlagScope &) = delete;
-    FlagScope &operator=(const FlagScope &) = delete;
-
-private:
-    bool &m_flag;
-};
 
 // Enters the folder a search has opened into the walk's path. False when the
 // folder already stands on the path (a symbolic-link loop): it is not walked
@@ -118,7 +106,7 @@ void ShortcutScan::ScanShortcuts()
     // from the events the walk dispatches; this holds even if one got through.
     if (m_scanning || m_host.closing())
         return;
-    const FlagScope scanning(m_scanning);
+    const QScopedValueRollback<bool> scanning(m_scanning, true);
 
     m_host.setWaitCursor(true);
     try {
@@ -255,7 +243,7 @@ bool ShortcutScan::dispatch()
     if (stopping())
         return false;
     {
-        const FlagScope dispatching(m_dispatching);
+        const QScopedValueRollback<bool> dispatching(m_dispatching, true);
         m_host.dispatchPendingEvents();
     }
     return !stopping();
@@ -268,7 +256,7 @@ void ShortcutScan::progress()
     // here can start a check or a scan of its own.
     if (m_dispatching || stopping())
         return;
-    const FlagScope dispatching(m_dispatching);
+    const QScopedValueRollback<bool> dispatching(m_dispatching, true);
     m_host.dispatchPendingEvents();
 }
 

@@ -1,4 +1,5 @@
 #include "scan/TargetRules.h"
+#include "platform/AsciiCase.h"
 
 #include "platform/FolderSearch.h"
 #include "platform/WinTypes.h"
@@ -24,12 +25,7 @@ QString drivePart(const QString &path)
 
 QString asciiLower(const QString &text)
 {
-    QString lower = text;
-    for (QChar &c : lower) {
-        if (c.unicode() >= u'A' && c.unicode() <= u'Z')
-            c = QChar(char16_t(c.unicode() + (u'a' - u'A')));
-    }
-    return lower;
+    return AsciiCase::lower(text);
 }
 
 bool targetExists(const QString &winPath)

@@ -2,6 +2,7 @@
 // "Link File Example", links as Wine's shell32 writes them, and damaged input.
 
 #include "shell/LnkFile.h"
+#include "LnkTestKit.h"
 #include "shell/AnsiCodec.h"
 #include "shell/LnkBuilder.h"
 
@@ -10,22 +11,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QByteArray sample(const QString &name)
-{
-    QFile f(QStringLiteral(LINKMEND_TEST_DATA "/lnk-samples/") + name);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
-
-LnkFile load(const QByteArray &bytes)
-{
-    auto parsed = LnkFile::parse(bytes);
-    if (auto *error = std::get_if<LnkError>(&parsed))
-        ADD_FAILURE() << "load failed: " << error->what.toStdString() << " at " << error->offset;
-    return std::get<LnkFile>(std::move(parsed));
-}
 
 QByteArray hex(const char *text)
 {

@@ -1,6 +1,7 @@
 // Writing shortcut files: new links from LnkFile::create, and changing the
 // target of existing ones while every unrelated byte stays.
 
+#include "LnkTestKit.h"
 #include "shell/LnkBuilder.h"
 #include "shell/LnkFile.h"
 
@@ -9,22 +10,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QByteArray sample(const QString &name)
-{
-    QFile f(QStringLiteral(LINKMEND_TEST_DATA "/lnk-samples/") + name);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
-
-LnkFile load(const QByteArray &bytes)
-{
-    auto parsed = LnkFile::parse(bytes);
-    if (auto *error = std::get_if<LnkError>(&parsed))
-        ADD_FAILURE() << "load failed: " << error->what.toStdString() << " at " << error->offset;
-    return std::get<LnkFile>(std::move(parsed));
-}
 
 LnkFile make(const LnkTargetInfo &target, const QString &shortcut, const LnkCreateOptions &options = {})
 {

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QChar>
+#include <QString>
+
+// Case changes of the 26 ASCII letters only, as drive letters and the
+// program's path rules compare them; every other character stays as it is.
+namespace AsciiCase {
+
+inline char16_t upper(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= u'a' && u <= u'z') ? char16_t(u - (u'a' - u'A')) : u;
+}
+
+inline QChar lower(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= u'A' && u <= u'Z') ? QChar(char16_t(u + (u'a' - u'A'))) : c;
+}
+
+inline QString lower(const QString &text)
+{
+    QString result = text;
+    for (QChar &c : result)
+        c = lower(c);
+    return result;
+}
+
+} // namespace AsciiCase
