@@ -708,8 +708,11 @@ std::optional<QString> LnkFile::targetPath(bool uncPriority) const
         }
     }
     std::optional<QString> path;
-    if (env && ((flags & LnkFlag::PreferEnvironmentPath) || env->contains(QLatin1Char('%'))))
+    bool fromEnvironment = false;
+    if (env && ((flags & LnkFlag::PreferEnvironmentPath) || env->contains(QLatin1Char('%')))) {
         path = env;
+        fromEnvironment = true;
+    }
     if (!path && !(flags & LnkFlag::ForceNoLinkInfo)) {
         bool ansiGuess = false;
         if (auto fromInfo = linkInfoPath(uncPriority, ansiGuess)) {
@@ -721,10 +724,16 @@ std::optional<QString> LnkFile::targetPath(bool uncPriority) const
     }
     if (!path)
         path = idListPath();
-    if (!path)
+    if (!path && env) {
         path = env;
+        fromEnvironment = true;
+    }
     if (!path)
         return QString();
+    // Only the environment block holds variables. LinkInfo and the IDList
+    // hold real names, in which a '%' is just a character ("50%off%").
+    if (!fromEnvironment)
+        return path;
     return WinVariables::expand(*path);
 }
 

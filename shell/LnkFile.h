@@ -145,7 +145,9 @@ public:
     quint16 hotKey() const;
 
     // The target a user would see (GetPath), with the well-known Windows
-    // folder variables expanded against drive c:. An empty string for a link
+    // folder variables of an EnvironmentVariable block expanded against drive
+    // c: (names from LinkInfo and the IDList are taken as they are: a '%' in
+    // them is part of a name). An empty string for a link
     // with no file-system target (control panel items, virtual folders, URLs,
     // MSI advertised links). Nothing when the target cannot be formed
     // definitely (an unknown %variable%): the caller must then treat the

@@ -52,8 +52,8 @@ struct Cut
 {
     QByteArray header;
     std::array<std::optional<QByteArray>, 5> strings; // with their counts
-    QList<QByteArray> blocks;                          // complete blocks
-    QByteArray end;                                    // terminal block and what follows
+    QList<QByteArray> blocks;                         // complete blocks
+    QByteArray end;                                   // terminal block and what follows
 };
 
 Cut cut(const QByteArray &b, bool relativeWithoutFlag)
@@ -102,9 +102,9 @@ bool describesTarget(const QByteArray &block)
 }
 
 // The flag bits setTarget may change; every other bit must stay.
-constexpr quint32 kTargetFlags = LnkFlag::HasLinkTargetIDList | LnkFlag::HasLinkInfo | LnkFlag::HasRelativePath |
-                                 LnkFlag::HasExpString | LnkFlag::PreferEnvironmentPath |
-                                 LnkFlag::ForceNoLinkInfo | LnkFlag::PersistVolumeIdRelative;
+constexpr quint32 kTargetFlags =
+    LnkFlag::HasLinkTargetIDList | LnkFlag::HasLinkInfo | LnkFlag::HasRelativePath | LnkFlag::HasExpString |
+    LnkFlag::PreferEnvironmentPath | LnkFlag::ForceNoLinkInfo | LnkFlag::PersistVolumeIdRelative;
 
 } // namespace
 
@@ -148,7 +148,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const Cut old = cut(before, relativeWithoutFlag);
     const Cut now = cut(after, false);
     check(old.header.left(0x14) == now.header.left(0x14), "header size or class id changed");
-    check(old.header.mid(0x38) == now.header.mid(0x38), "icon index, show command, hot key or reserved changed");
+    check(old.header.mid(0x38) == now.header.mid(0x38),
+          "icon index, show command, hot key or reserved changed");
     const quint32 oldFlags = u32At(old.header, 0x14);
     const quint32 newFlags = u32At(now.header, 0x14);
     check((oldFlags & ~kTargetFlags) == (newFlags & ~kTargetFlags), "an unrelated flag bit changed");
@@ -161,8 +162,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check(u64At(now.header, 0x1C) == input->target.creationTime, "creation time not recorded");
     check(u64At(now.header, 0x24) == input->target.accessTime, "access time not recorded");
     check(u64At(now.header, 0x2C) == input->target.writeTime, "write time not recorded");
-    const quint32 size = (input->target.attributes & 0x10) ? 0 : quint32(input->target.size & 0xFFFFFFFFu);
-    check(u32At(now.header, 0x34) == size, "size not recorded");
+    const quint32 recorded =
+        (input->target.attributes & 0x10) ? 0 : quint32(input->target.size & 0xFFFFFFFFu);
+    check(u32At(now.header, 0x34) == recorded, "size not recorded");
 
     // Strings: every one but the relative path byte for byte; a relative
     // path only where there was one.
@@ -181,11 +183,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             kept << block;
     }
     check(kept == now.blocks, "an unrelated extra data block changed");
-    check(now.end == (old.end.isEmpty() ? QByteArray(4, '\0') : old.end), "terminal block or trailer changed");
+    check(now.end == (old.end.isEmpty() ? QByteArray(4, '\0') : old.end),
+          "terminal block or trailer changed");
 
     // Changing to the same target again gives the same bytes.
     LnkFile twice = *reread;
-    check(twice.setTarget(input->target, input->shortcutWinPath), "the same target was refused the second time");
+    check(twice.setTarget(input->target, input->shortcutWinPath),
+          "the same target was refused the second time");
     check(twice.serialize() == after, "setting the same target twice gives different bytes");
     return 0;
 }

@@ -83,11 +83,13 @@ QList<QByteArray> writerLinks()
     tracker.replace(16, 4, "host");
     blocks.extraBlocks << tracker << block(LnkBlock::Console, 0xCC, '\x07')
                        << block(LnkBlock::SpecialFolder, 0x10) << block(LnkBlock::KnownFolder, 0x1C)
-                       << LnkBuilder::environmentBlock(LnkBlock::IconEnvironment, QStringLiteral("%windir%\\i.ico"))
+                       << LnkBuilder::environmentBlock(LnkBlock::IconEnvironment,
+                                                       QStringLiteral("%windir%\\i.ico"))
                        << block(LnkBlock::PropertyStore, 0x40, '\x5A') << block(0xDEADBEEF, 0x0C, '\x01')
                        << block(LnkBlock::VistaAndAboveIDList, 0x0A);
 
-    for (const auto &[target, attributes, options] : std::initializer_list<std::tuple<QString, quint32, LnkCreateOptions>>{
+    for (const auto &[target, attributes, options] :
+         std::initializer_list<std::tuple<QString, quint32, LnkCreateOptions>>{
              {QStringLiteral("c:\\Program Files\\App\\app.exe"), 0x20, plain},
              {QStringLiteral("c:\\Program Files\\App\\app.exe"), 0x20, strings},
              {QStringLiteral("c:\\Caf\u00e9\\r\u00e9sum\u00e9, final.txt"), 0x20, ansi},
@@ -111,9 +113,9 @@ QList<QByteArray> damaged(const QList<QByteArray> &links)
 {
     QList<QByteArray> out;
     for (const QByteArray &link : links) {
-        out << link.chopped(4);                    // no terminal block
+        out << link.chopped(4);                     // no terminal block
         out << link + QByteArray("\x00garbage", 8); // bytes after it
-        out << link.left(link.size() / 2);         // cut short
+        out << link.left(link.size() / 2);          // cut short
         out << withFlags(link, 0, LnkFlag::HasRelativePath);
         out << withFlags(link, LnkFlag::ForceNoLinkInfo | LnkFlag::PreferEnvironmentPath |
                                    LnkFlag::DisableLinkPathTracking | LnkFlag::PersistVolumeIdRelative);
@@ -134,7 +136,8 @@ QList<QByteArray> targets()
     return {
         encodeTarget(2, QStringLiteral("Program Files\\App\\app.exe"), 4096, 0x01D6A67D48C6A08Cull,
                      0x01D6A67D48D482B1ull),
-        encodeTarget(3 | 0x40, QStringLiteral("Data\\\u65e5\u672c\u8a9e \u00e9"), 0, 0, 0x01D0000000000000ull),
+        encodeTarget(3 | 0x40, QStringLiteral("Data\\\u65e5\u672c\u8a9e \u00e9"), 0, 0,
+                     0x01D0000000000000ull),
         encodeTarget(0x20, QStringLiteral("server\\share\\dir\\file.txt"), 1),
         encodeTarget(2 | 0x80, QStringLiteral("x\\y\\z.exe"), 0x1FFFFFFFFull),
         encodeTarget(2, QStringLiteral("a:b\\bad.txt")),

@@ -33,8 +33,9 @@ namespace RewriteInput {
 // in names (including '%', which is also the variable marker), accents,
 // other scripts, a no-break and a zero-width space, the replacement
 // character, and an emoji as a surrogate pair (two entries).
-inline const char16_t kAlphabet[] = u"aZ0 .-_~$%&',;=()[]{}!#@+^`\u00e9\u00df\u20ac\u65e5\u0416\u00a0\u200b\ufffd"
-                                    u"\U0001F370";
+inline const char16_t kAlphabet[] =
+    u"aZ0 .-_~$%&',;=()[]{}!#@+^`\u00e9\u00df\u20ac\u65e5\u0416\u00a0\u200b\ufffd"
+    u"\U0001F370";
 constexpr std::size_t kAlphabetSize = sizeof(kAlphabet) / sizeof(kAlphabet[0]) - 1;
 constexpr std::size_t kPathStart = 25;
 
@@ -70,7 +71,8 @@ inline std::optional<Decoded> decode(const uint8_t *data, std::size_t size)
     out.target.writeTime = loadLe64(spec, 17);
     out.target.accessTime = out.target.writeTime ^ out.target.creationTime;
     out.target.attributes = (flags & 0x40) ? 0x10 : 0x20;
-    out.shortcutWinPath = (flags & 0x80) ? QStringLiteral("d:\\Links\\x.lnk") : QStringLiteral("c:\\Links\\x.lnk");
+    out.shortcutWinPath =
+        (flags & 0x80) ? QStringLiteral("d:\\Links\\x.lnk") : QStringLiteral("c:\\Links\\x.lnk");
 
     QString path = (flags & 0x20) ? QStringLiteral("\\\\")
                                   : QString(QChar(u'A' + (flags & 0x1F) % 26)) + QStringLiteral(":\\");

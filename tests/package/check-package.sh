@@ -29,7 +29,7 @@ export HOME="$scratch/home" XDG_CACHE_HOME="$scratch/cache" XDG_DATA_HOME="$scra
 mkdir -p "$HOME"
 env -u QT_QPA_PLATFORM xvfb-run -a sh -c "
   '$scratch/root/usr/bin/Linkmend' & pid=\$!
-  for i in \$(seq 1 50); do
+  for i in \$(seq 1 300); do
     if xwininfo -root -tree 2>/dev/null | grep -q '\"Linkmend\"'; then kill \$pid; exit 0; fi
     sleep 0.2
   done
