@@ -182,7 +182,8 @@ TEST(FolderSearch, ReadOnlyOnlyWhenAsked)
 TEST(FolderSearch, PseudoFileSystemMountPointIsSystem)
 {
     bool procMounted = false;
-    for (const MountEntry &mount : MountTable::fromSystem().entries())
+    const MountTable mounts = MountTable::fromSystem();
+    for (const MountEntry &mount : mounts.entries())
         procMounted = procMounted || (mount.mountPoint == "/proc" && mount.fsType == "proc");
     if (!procMounted)
         GTEST_SKIP() << "no proc file system at /proc";
