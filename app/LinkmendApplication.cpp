@@ -20,8 +20,13 @@ LinkmendApplication::LinkmendApplication(int &argc, char **argv) : QApplication(
 
 bool LinkmendApplication::notify(QObject *receiver, QEvent *event)
 {
+    return notifyGuarded(*this, receiver, event);
+}
+
+bool LinkmendApplication::notifyGuarded(QApplication &application, QObject *receiver, QEvent *event)
+{
     try {
-        return QApplication::notify(receiver, event);
+        return application.QApplication::notify(receiver, event);
     } catch (const std::exception &error) {
         showGeneralError(QString::fromUtf8(error.what()));
     } catch (...) {

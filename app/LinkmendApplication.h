@@ -10,6 +10,10 @@ class LinkmendApplication : public QApplication
 public:
     LinkmendApplication(int &argc, char **argv);
     bool notify(QObject *receiver, QEvent *event) override;
+
+    // What notify() does, on any application object: delivers the event
+    // and shows an error that escapes its handler in the general error box.
+    static bool notifyGuarded(QApplication &application, QObject *receiver, QEvent *event);
 };
 
 // Loads the Tahoma face that Debian's fonts-wine package ships but does not

@@ -124,8 +124,9 @@ Result writeAll()
     const QString pictureFolder = folder + QLatin1Char('/') + PictureFolderName;
     result.pagePath = folder + QLatin1Char('/') + PageName;
     result.picturePath = pictureFolder + QLatin1Char('/') + PictureName;
-    // A folder that cannot be made shows as the picture's write failing.
-    posix::makeOwnFolder(QFile::encodeName(pictureFolder), 0700);
+    // A folder that cannot be made (or is not the program's own) shows as the
+    // picture's write failing; nothing is written through it.
+    const int pictureFolderError = posix::makeOwnFolder(QFile::encodeName(pictureFolder), 0700);
 
     const auto attempt = [&result](bool &written, auto &&step) {
         try {
@@ -137,7 +138,11 @@ Result writeAll()
         }
     };
     attempt(result.pageWritten, [&] { writePage(result.pagePath, result.picturePath); });
-    attempt(result.pictureWritten, [&] { ExtractResourceToFile(PictureResource, result.picturePath); });
+    attempt(result.pictureWritten, [&] {
+        if (pictureFolderError)
+            cannotCreate(result.picturePath, pictureFolderError);
+        ExtractResourceToFile(PictureResource, result.picturePath);
+    });
     return result;
 }
 

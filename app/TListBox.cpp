@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 
 namespace {
@@ -31,7 +32,7 @@ TListBox::TListBox(QWidget *parent, int itemHeight) : QListWidget(parent), m_ite
     setUniformItemSizes(true);
     setTextElideMode(Qt::ElideNone);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setFrameShape(QFrame::StyledPanel);
 }
@@ -50,11 +51,24 @@ int TListBox::selectedIndex() const
 
 void TListBox::updateGeometries()
 {
-    QListWidget::updateGeometries();
     // The scroll range follows the extent the program set, not the entries.
+    // The base class first sets the range it computes from the entries; with
+    // the bar shown "as needed", the two ranges made it hide and show the
+    // bar by turns, and each turn asked for another layout, for ever (a busy
+    // window once the extent was set). So the range the base class sets is
+    // not announced, and the bar shows exactly while the extent exceeds the
+    // list's width.
     QScrollBar *bar = horizontalScrollBar();
-    bar->setRange(0, qMax(0, m_extent - viewport()->width()));
+    {
+        const QSignalBlocker quiet(bar);
+        QListWidget::updateGeometries();
+    }
+    const int range = qMax(0, m_extent - viewport()->width());
+    bar->setRange(0, range);
     bar->setPageStep(viewport()->width());
+    const Qt::ScrollBarPolicy policy = range > 0 ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
+    if (horizontalScrollBarPolicy() != policy)
+        setHorizontalScrollBarPolicy(policy);
 }
 
 void TListBox::mousePressEvent(QMouseEvent *event)

@@ -5,6 +5,8 @@
 #include "platform/PosixPath.h"
 #include "platform/WinPath.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -13,8 +15,10 @@
 #include <string>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -44,10 +48,22 @@ std::shared_ptr<const SystemView> systemView()
 {
     static std::mutex mutex;
     static std::shared_ptr<const SystemView> cached;
+    static QElapsedTimer sinceMountsLooked;
 
+    // Whether the mounts changed takes a system call; a walk opens folders
+    // far faster than mounts come and go, so that is asked at most every
+    // few milliseconds. A replaced drive map is always seen at once.
+    constexpr qint64 kMountLookIntervalMs = 10;
     const quint64 generation = DriveMap::currentGeneration();
+    {
+        const std::lock_guard lock(mutex);
+        if (cached && cached->generation == generation && sinceMountsLooked.isValid() &&
+            sinceMountsLooked.elapsed() < kMountLookIntervalMs)
+            return cached;
+    }
     std::shared_ptr<const MountTable> mounts = MountTable::systemShared();
     const std::lock_guard lock(mutex);
+    sinceMountsLooked.start();
     if (cached && cached->generation == generation && cached->mounts == mounts)
         return cached;
 
@@ -117,6 +133,21 @@ bool matchesString(const QString &name, const std::u32string &foldedPattern)
     return matchesFolded(folded.constData(), folded.size(), foldedPattern);
 }
 
+constexpr size_t kBufferBytes = 32 * 1024;
+constexpr qint64 kSettledNs = 1000000000LL;
+
+qint64 nanoseconds(const struct timespec &t)
+{
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+qint64 wallClockNs()
+{
+    struct timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return nanoseconds(now);
+}
+
 bool isReadOnlyError(int error)
 {
     return error == EACCES || error == EROFS || error == EPERM;
@@ -162,29 +193,62 @@ quint32 folderAttributes(const struct stat &st, const SystemView &view, bool cou
     return attributes;
 }
 
+// Where the system calls about one entry go: relative to the open folder,
+// or, for a listing that came from a FolderListingSource, by its full path.
+class EntryPlace
+{
+public:
+    EntryPlace(int folderFd, const QByteArray &folder, const char *name)
+        : m_fd(folderFd), m_folder(folder), m_name(name)
+    {}
+    int dirFd() const { return m_fd >= 0 ? m_fd : AT_FDCWD; }
+    const char *path()
+    {
+        if (m_fd >= 0)
+            return m_name;
+        if (m_full.isEmpty())
+            m_full = posix::join(m_folder, QByteArray(m_name));
+        return m_full.constData();
+    }
+    const char *name() const { return m_name; }
+
+private:
+    int m_fd;
+    const QByteArray &m_folder;
+    const char *m_name;
+    QByteArray m_full;
+};
+
 // The bits of one folder entry. The entry type from readdir saves a system
-// call for plain files; folders are looked at for the system bit, links
-// followed for the folder bit. No look sets off an automount: the mount
-// point of an automounter is a system folder like any pseudo file system's.
-quint32 entryAttributes(int folder, const char *name, unsigned char type, const SystemView &view,
-                        bool withReadOnly, FindData::Kind &kind)
+// call for plain files; folders are looked at for the system bit (unless
+// their identity is known already), links followed for the folder bit. No
+// look sets off an automount: the mount point of an automounter is a system
+// folder like any pseudo file system's.
+quint32 entryAttributes(EntryPlace &place, unsigned char type, const FileIdentity *knownFolder,
+                        const SystemView &view, bool withReadOnly, FindData::Kind &kind)
 {
     quint32 attributes = 0;
     kind = FindData::Kind::Unknown;
     struct stat st;
     if (type == DT_UNKNOWN) {
-        if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0)
+        if (::fstatat(place.dirFd(), place.path(), &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0)
             type = IFTODT(st.st_mode);
     }
     switch (type) {
     case DT_DIR:
         kind = FindData::Kind::Other;
         attributes = win::FILE_ATTRIBUTE_DIRECTORY;
-        if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0)
+        if (knownFolder) {
+            std::memset(&st, 0, sizeof st);
+            st.st_dev = knownFolder->device;
+            st.st_ino = knownFolder->inode;
             attributes = folderAttributes(st, view, true);
+        } else if (::fstatat(place.dirFd(), place.path(), &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0) {
+            attributes = folderAttributes(st, view, true);
+        }
         break;
     case DT_LNK:
-        if (::fstatat(folder, name, &st, AT_NO_AUTOMOUNT) == 0) {
+        if (::fstatat(place.dirFd(), place.path(), &st, AT_NO_AUTOMOUNT) == 0) {
             kind = S_ISREG(st.st_mode) ? FindData::Kind::RegularFile : FindData::Kind::Other;
             attributes = S_ISDIR(st.st_mode) ? folderAttributes(st, view, true) : win::FILE_ATTRIBUTE_ARCHIVE;
         } else {
@@ -204,15 +268,47 @@ quint32 entryAttributes(int folder, const char *name, unsigned char type, const 
         attributes = win::FILE_ATTRIBUTE_ARCHIVE;
         break;
     }
-    if (name[0] == '.')
+    if (place.name()[0] == '.')
         attributes |= win::FILE_ATTRIBUTE_HIDDEN;
     // A system folder is never entered; asking whether it is writable
     // could set off an automount.
     if (withReadOnly && !(attributes & win::FILE_ATTRIBUTE_SYSTEM) &&
-        ::faccessat(folder, name, W_OK, 0) != 0 && isReadOnlyError(errno))
+        ::faccessat(place.dirFd(), place.path(), W_OK, 0) != 0 && isReadOnlyError(errno))
         attributes |= win::FILE_ATTRIBUTE_READONLY;
     return attributes;
 }
+
+unsigned char direntType(FolderListingSource::Entry::Type type)
+{
+    switch (type) {
+    case FolderListingSource::Entry::Type::File:
+        return DT_REG;
+    case FolderListingSource::Entry::Type::Folder:
+        return DT_DIR;
+    case FolderListingSource::Entry::Type::SymLink:
+        return DT_LNK;
+    case FolderListingSource::Entry::Type::Other:
+        break;
+    }
+    return DT_SOCK; // neither file nor folder: never opened
+}
+
+// The listing source of this thread, and the mounts as they were when it
+// was installed.
+struct ListingSourceSlot
+{
+    FolderListingSource *source = nullptr;
+    std::shared_ptr<const MountTable> mounts;
+};
+thread_local ListingSourceSlot listingSource;
+
+// One raw entry, from the folder or from a source's listing.
+struct RawEntry
+{
+    const char *name = nullptr;
+    unsigned char type = DT_UNKNOWN;
+    const FileIdentity *knownFolder = nullptr;
+};
 
 } // namespace
 
@@ -221,7 +317,21 @@ struct FolderSearch::State
     QByteArray folder;
     std::u32string pattern; // case folded
     bool withReadOnly = true;
-    posix::DirHandle dir;
+    posix::UniqueFd fd;
+    bool haveOpened = false;
+    struct stat opened; // the folder as it was when it was opened
+    qint64 openedAtNs = 0;
+    // Entries as getdents64 returned them. A folder whose entries all came
+    // in the first read is read again from here when the search restarts
+    // and the folder has not changed since it was opened.
+    std::vector<char> buffer;
+    qsizetype filled = 0, at = 0;
+    int reads = 0;
+    bool endSeen = false;
+    // A listing a FolderListingSource gave instead of the folder.
+    bool served = false;
+    std::vector<FolderListingSource::Entry> listing;
+    size_t listingAt = 0;
     std::shared_ptr<const SystemView> view;
     quint32 error = win::ERROR_SUCCESS;
     int dotsOffered = 0;
@@ -233,13 +343,114 @@ struct FolderSearch::State
         folder = posixFolder;
         pattern = foldPattern(namePattern);
         withReadOnly = which == Attributes::All;
-        dir = posix::openFolder(folder);
-        if (!dir) {
+        if (serve())
+            return;
+        openFolder();
+    }
+
+    // Takes the folder's listing from this thread's listing source, when it
+    // holds a current one.
+    bool serve()
+    {
+        served = false;
+        listing.clear();
+        listingAt = 0;
+        if (!listingSource.source || folder.isEmpty())
+            return false;
+        std::shared_ptr<const SystemView> current = systemView();
+        FileIdentity identity;
+        if (current->mounts != listingSource.mounts ||
+            !listingSource.source->currentListing(folder, identity, listing)) {
+            listing.clear();
+            return false;
+        }
+        served = true;
+        haveOpened = true;
+        std::memset(&opened, 0, sizeof opened);
+        opened.st_dev = identity.device;
+        opened.st_ino = identity.inode;
+        view = std::move(current);
+        return true;
+    }
+
+    void openFolder()
+    {
+        if (!folder.isEmpty())
+            fd = posix::UniqueFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        else
+            errno = ENOENT;
+        if (!fd.isValid()) {
             const int cause = errno;
             error = cause == ENOENT ? win::ERROR_PATH_NOT_FOUND : errorFromErrno(cause);
             return;
         }
+        haveOpened = ::fstat(fd.get(), &opened) == 0;
+        openedAtNs = wallClockNs();
+        buffer.resize(kBufferBytes);
         view = systemView();
+    }
+
+    bool isOpen() const { return served || fd.isValid(); }
+
+    bool nextEntry(RawEntry &raw)
+    {
+        if (served) {
+            if (listingAt >= listing.size())
+                return false;
+            const FolderListingSource::Entry &entry = listing[listingAt++];
+            raw.name = entry.name.constData();
+            raw.type = direntType(entry.type);
+            raw.knownFolder =
+                entry.type == FolderListingSource::Entry::Type::Folder && entry.identity.inode != 0
+                    ? &entry.identity
+                    : nullptr;
+            return true;
+        }
+        const dirent64 *found = nextRaw();
+        if (!found)
+            return false;
+        raw.name = found->d_name;
+        raw.type = found->d_type;
+        raw.knownFolder = nullptr;
+        return true;
+    }
+
+    // The next raw entry of the folder; null at its end (or on a read error,
+    // which ends a search as it ends readdir).
+    const dirent64 *nextRaw()
+    {
+        for (;;) {
+            if (at < filled) {
+                const auto *entry = reinterpret_cast<const dirent64 *>(buffer.data() + at);
+                at += entry->d_reclen;
+                return entry;
+            }
+            if (endSeen)
+                return nullptr;
+            const ssize_t got = ::getdents64(fd.get(), buffer.data(), buffer.size());
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                endSeen = true; // what was read stays in the buffer
+                return nullptr;
+            }
+            filled = got;
+            at = 0;
+            ++reads;
+        }
+    }
+
+    // Whether the folder is as it was when opened, by its change and
+    // modification times. Times within a second of the opening are not
+    // trusted: a change in the same clock tick would leave them as they were.
+    bool unchangedSinceOpened() const
+    {
+        struct stat now;
+        if (!haveOpened || ::fstat(fd.get(), &now) != 0)
+            return false;
+        const qint64 mtime = nanoseconds(now.st_mtim), ctime = nanoseconds(now.st_ctim);
+        return mtime == nanoseconds(opened.st_mtim) && ctime == nanoseconds(opened.st_ctim) &&
+               std::max(mtime, ctime) < openedAtNs - kSettledNs;
     }
 
     bool matchesAscii(const char *name, qsizetype length) const
@@ -289,9 +500,39 @@ FolderSearch::FolderSearch(const QByteArray &posixFolder, const QString &pattern
 
 FolderSearch::~FolderSearch() = default;
 
+bool FolderSearch::restart(const QString &pattern)
+{
+    State &state = *m_state;
+    if (!state.isOpen())
+        return false;
+    if (state.served) {
+        // Asked again: the listing must be current now, not when the search
+        // began. Without one, the folder itself is read.
+        if (!state.serve()) {
+            state.openFolder();
+            if (!state.fd.isValid())
+                return false;
+        }
+    } else if (state.reads <= 1 && state.endSeen && state.unchangedSinceOpened()) {
+        state.at = 0; // every entry is still in the buffer, and still so
+    } else {
+        ::lseek(state.fd.get(), 0, SEEK_SET);
+        state.filled = state.at = 0;
+        state.reads = 0;
+        state.endSeen = false;
+    }
+    state.pattern = foldPattern(pattern);
+    state.view = systemView();
+    state.error = win::ERROR_SUCCESS;
+    state.dotsOffered = 0;
+    state.yielded = 0;
+    state.finished = false;
+    return true;
+}
+
 bool FolderSearch::isOpen() const
 {
-    return bool(m_state->dir);
+    return m_state->isOpen();
 }
 
 quint32 FolderSearch::error() const
@@ -302,9 +543,9 @@ quint32 FolderSearch::error() const
 bool FolderSearch::next(FindData &entry)
 {
     State &state = *m_state;
-    if (!state.dir || state.finished)
+    if (!state.isOpen() || state.finished)
         return false;
-    const int folder = ::dirfd(state.dir.get());
+    const int folder = state.served ? -1 : state.fd.get();
 
     // "." and ".." first, as Windows yields them.
     while (state.dotsOffered < 2) {
@@ -315,21 +556,23 @@ bool FolderSearch::next(FindData &entry)
         entry.name = QString::fromLatin1(name);
         entry.attributes = win::FILE_ATTRIBUTE_DIRECTORY;
         entry.kind = FindData::Kind::Other;
-        if (state.withReadOnly && ::faccessat(folder, name, W_OK, 0) != 0 && isReadOnlyError(errno))
+        EntryPlace place(folder, state.folder, name);
+        if (state.withReadOnly && ::faccessat(place.dirFd(), place.path(), W_OK, 0) != 0 &&
+            isReadOnlyError(errno))
             entry.attributes |= win::FILE_ATTRIBUTE_READONLY;
         ++state.yielded;
         return true;
     }
 
     for (;;) {
-        const dirent *found = ::readdir(state.dir.get());
-        if (!found) {
+        RawEntry found;
+        if (!state.nextEntry(found)) {
             state.finished = true;
             if (state.yielded == 0)
                 state.error = win::ERROR_FILE_NOT_FOUND;
             return false;
         }
-        const char *name = found->d_name;
+        const char *name = found.name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
 
@@ -359,8 +602,9 @@ bool FolderSearch::next(FindData &entry)
                 continue;
             entry.name = std::move(decoded);
         }
-        entry.attributes =
-            entryAttributes(folder, name, found->d_type, *state.view, state.withReadOnly, entry.kind);
+        EntryPlace place(folder, state.folder, name);
+        entry.attributes = entryAttributes(place, found.type, found.knownFolder, *state.view,
+                                           state.withReadOnly, entry.kind);
         ++state.yielded;
         return true;
     }
@@ -368,15 +612,20 @@ bool FolderSearch::next(FindData &entry)
 
 std::optional<FileIdentity> FolderSearch::folderIdentity() const
 {
-    struct stat st;
-    if (!m_state->dir || ::fstat(::dirfd(m_state->dir.get()), &st) != 0)
+    if (!m_state->isOpen() || !m_state->haveOpened)
         return std::nullopt;
-    return FileIdentity{st.st_dev, st.st_ino};
+    return FileIdentity{m_state->opened.st_dev, m_state->opened.st_ino};
 }
 
 const QByteArray &FolderSearch::posixFolder() const
 {
     return m_state->folder;
+}
+
+void setFolderListingSource(FolderListingSource *source)
+{
+    listingSource.source = source;
+    listingSource.mounts = source ? systemView()->mounts : nullptr;
 }
 
 bool matchesPattern(const QString &name, const QString &pattern)

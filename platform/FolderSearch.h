@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 // One folder entry as the search yields it: the long name and the Windows
 // attribute bits (no short 8.3 names exist here).
@@ -21,6 +22,38 @@ struct FindData
     enum class Kind : quint8 { Unknown, RegularFile, Other };
     Kind kind = Kind::Unknown;
 };
+
+// Listings of folders that another part of the program holds and keeps
+// current by itself (the link service's cache of a drive, during a scan). A
+// search on the thread that installed the source asks it first, and reads
+// the folder only when the source holds no current listing of it: a walk
+// over a drive the cache has just read then costs next to no system calls.
+class FolderListingSource
+{
+public:
+    struct Entry
+    {
+        enum class Type : quint8 { File, Folder, SymLink, Other };
+        QByteArray name; // as on disk
+        Type type = Type::Other;
+        // Of a folder (not followed through a link): its identity when the
+        // source knows it, else zero (the search then looks itself).
+        FileIdentity identity;
+    };
+
+    virtual ~FolderListingSource() = default;
+    // The folder's identity and its entries ("." and ".." left out), in the
+    // file system's order, as they are now; false when the source cannot
+    // vouch for a listing of that folder.
+    virtual bool currentListing(const QByteArray &posixFolder, FileIdentity &folder,
+                                std::vector<Entry> &entries) = 0;
+};
+
+// Installs the source that searches on the calling thread ask first (not
+// owned; nullptr for none). A change of the mounts after it was installed
+// stops the searches from asking it, since what it knows of the folders'
+// devices may be out of date.
+void setFolderListingSource(FolderListingSource *source);
 
 // A search over one folder (FindFirstFileW / FindNextFileW / FindClose as
 // one RAII object). The pattern holds '*' and '?' and is matched against
@@ -57,6 +90,13 @@ public:
     quint32 error() const;
     // The next matching entry; false when there are no more.
     bool next(FindData &entry);
+    // Searches the same folder again, from its first entry, for another
+    // pattern, on the handle this search opened: the folder is read anew
+    // (entries added or removed since are seen as they are now) without
+    // being opened a second time. A walk that looks at a folder's files and
+    // then at its sub-folders saves the second open that way. False, with
+    // nothing to yield, when the folder was never opened.
+    bool restart(const QString &pattern);
     // The identity of the folder being searched (from the open handle).
     std::optional<FileIdentity> folderIdentity() const;
     // The POSIX folder being searched.

@@ -84,9 +84,14 @@ int makeOwnFolder(const QByteArray &path, mode_t mode)
         return 0;
     if (errno != EEXIST)
         return errno;
+    // The entry itself: a symbolic link standing at the name is not this
+    // user's folder, wherever it leads (whoever planted it chose where the
+    // files would go).
     struct stat info;
-    if (::stat(path.constData(), &info) != 0)
+    if (::lstat(path.constData(), &info) != 0)
         return errno;
+    if (S_ISLNK(info.st_mode))
+        return ELOOP;
     if (!S_ISDIR(info.st_mode))
         return ENOTDIR;
     if (info.st_uid != ::geteuid())

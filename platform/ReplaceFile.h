@@ -18,7 +18,8 @@ int replaceFile(const QByteArray &path, const QByteArray &bytes, mode_t mode = 0
 
 // Makes the folder path (its parent must exist) with the given mode, or
 // accepts a folder of this user that already stands there. Returns 0, or
-// an errno (ENOTDIR for a non-folder, EPERM for a folder of another user).
+// an errno (ENOTDIR for a non-folder, ELOOP for a symbolic link, whatever it
+// leads to, EPERM for a folder of another user).
 int makeOwnFolder(const QByteArray &path, mode_t mode = 0700);
 
 } // namespace posix

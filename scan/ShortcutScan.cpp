@@ -70,19 +70,24 @@ bool enterFolder(WalkGuard &guard, const FolderSearch &search, std::optional<Wal
 
 // For the length of a scan, lets our own link service dispatch the window's
 // events while a Resolve searches for a moved target, so the window repaints
-// during a long search. The service's listings are dropped afterwards.
+// during a long search, and lets the walk take the folder listings the
+// service has read (and keeps current) for its searches instead of reading
+// those folders again. The service's listings are dropped afterwards.
 class ProgressHookScope
 {
 public:
     ProgressHookScope(ShellLinkFactory &links, std::function<void()> hook)
         : m_service(dynamic_cast<ShellLinkService *>(&links))
     {
-        if (m_service)
+        if (m_service) {
             m_service->setProgressHook(std::move(hook));
+            m_service->shareListings(true);
+        }
     }
     ~ProgressHookScope()
     {
         if (m_service) {
+            m_service->shareListings(false);
             m_service->setProgressHook({});
             m_service->clearCaches();
         }
@@ -182,35 +187,33 @@ void ShortcutScan::walk(const QString &folder, const QByteArray &posixFolder, co
     const QString dir = folder.endsWith(QLatin1Char('\\')) ? folder : folder + QLatin1Char('\\');
     std::optional<WalkGuard::Scope> onPath;
 
-    // File pass: every matching entry that is not a folder. The search is
-    // closed before the folder pass opens its own.
-    {
-        FolderSearch files(posixFolder, pattern, FolderSearch::Attributes::WithoutReadOnly);
-        if (!enterFolder(m_guard, files, onPath))
-            return;
-        // A fresh record for every entry, so no field is left over from the last one.
-        for (FindData entry; files.next(entry); entry = FindData{}) {
-            if (!wanted(entry.attributes, FilePassWanted))
-                continue;
-            if (isRegularFile(entry, childPosix(posixFolder, entry.name))) {
-                QString targetPath;
-                CheckShortcut(dir + entry.name, targetPath);
-            }
-            if (!dispatch())
-                return;
+    // File pass: every matching entry that is not a folder. It is over
+    // before the folder pass begins.
+    FolderSearch search(posixFolder, pattern, FolderSearch::Attributes::WithoutReadOnly);
+    if (!enterFolder(m_guard, search, onPath))
+        return;
+    // A fresh record for every entry, so no field is left over from the last one.
+    for (FindData entry; search.next(entry); entry = FindData{}) {
+        if (!wanted(entry.attributes, FilePassWanted))
+            continue;
+        if (isRegularFile(entry, childPosix(posixFolder, entry.name))) {
+            QString targetPath;
+            CheckShortcut(dir + entry.name, targetPath);
         }
+        if (!dispatch())
+            return;
     }
     if (!recurse)
         return;
 
     // Folder pass: every entry that is neither hidden nor system; only
     // folders other than "." and ".." are walked, each completely before the
-    // next entry is taken.
-    FolderSearch folders(posixFolder, EveryName, FolderSearch::Attributes::WithoutReadOnly);
-    if (!enterFolder(m_guard, folders, onPath))
+    // next entry is taken. The folder is read again from its start on the
+    // handle the file pass opened, which saves opening every folder twice.
+    if (!search.restart(EveryName))
         return;
     FindData entry;
-    while (folders.next(entry)) {
+    while (search.next(entry)) {
         if (!wanted(entry.attributes, FolderPassWanted))
             continue;
         if ((entry.attributes & win::FILE_ATTRIBUTE_DIRECTORY) && entry.name != QLatin1String(".") &&

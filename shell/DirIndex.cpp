@@ -4,6 +4,7 @@
 #include "shell/SearchBudget.h"
 
 #include <QFile>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <cerrno>
@@ -82,9 +83,28 @@ bool isPathPrefix(const QByteArray &prefix, const QByteArray &path)
     return path == prefix || (path.startsWith(prefix) && path.at(prefix.size()) == '/');
 }
 
-QByteArray joinPath(const QByteArray &folder, const char *name)
+QByteArray joinPath(const QByteArray &folder, std::string_view name)
 {
-    return folder == "/" ? QByteArray("/") + name : folder + '/' + name;
+    QByteArray path;
+    path.reserve(folder.size() + qsizetype(name.size()) + 1);
+    path += folder;
+    if (folder != "/")
+        path += '/';
+    path.append(name.data(), qsizetype(name.size()));
+    return path;
+}
+
+char asciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+bool isAscii(const char *name, size_t length)
+{
+    for (size_t i = 0; i < length; ++i)
+        if (static_cast<unsigned char>(name[i]) >= 0x80)
+            return false;
+    return true;
 }
 
 } // namespace
@@ -132,16 +152,36 @@ std::string DirIndex::foldName(const char *name, size_t length)
 
 void DirIndex::clear()
 {
+    // A drive's worth of listings takes a while to give back, and closing
+    // the notification descriptor makes the kernel drop every watch one by
+    // one: both happen on a worker thread, so that the caller (the window,
+    // at the end of a scan) goes on at once.
+    struct Garbage
+    {
+        std::vector<Node> nodes;
+        NameTable names;
+        int inotify = -1;
+        ~Garbage()
+        {
+            if (inotify >= 0)
+                ::close(inotify);
+        }
+    };
+    auto garbage = std::make_shared<Garbage>();
+    garbage->nodes.swap(m_nodes);
+    std::swap(garbage->names, m_names);
     if (m_inotify >= 0) {
-        ::close(m_inotify);
+        garbage->inotify = m_inotify;
         m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     }
-    m_nodes.clear();
-    m_free.clear();
     m_names.clear();
+    m_free.clear();
     m_watches.clear();
     m_roots.clear();
+    m_byPath.clear();
+    m_remoteDevices.clear();
     m_entryCount = 0;
+    QThreadPool::globalInstance()->start([garbage = std::move(garbage)]() mutable { garbage.reset(); });
 }
 
 quint32 DirIndex::newNode(const QByteArray &path, quint32 parent)
@@ -162,6 +202,10 @@ quint32 DirIndex::newNode(const QByteArray &path, quint32 parent)
     node.pending = 1;
     if (parent != kNone)
         adjust(parent, 1, 0);
+    // The root of a file system reached from another one shares its path
+    // with the folder node it hides; the root is the one that lists it.
+    if (parent == kNone || !m_byPath.contains(path))
+        m_byPath.insert(path, id);
     return id;
 }
 
@@ -209,25 +253,122 @@ void DirIndex::setWatch(quint32 id, int watch)
         adjust(id, 0, isUnwatched ? 1 : -1);
 }
 
-quint64 DirIndex::nameKey(const std::string &foldedName)
+quint64 DirIndex::nameKey(std::string_view foldedName)
 {
-    return std::hash<std::string_view>{}(std::string_view(foldedName));
+    return std::hash<std::string_view>{}(foldedName);
+}
+
+bool DirIndex::Node::foldsTo(const Entry &entry, std::string_view folded) const
+{
+    if (entry.foldedSize != 0)
+        return std::string_view(names.data() + entry.nameAt + entry.nameSize, entry.foldedSize) == folded;
+    const std::string_view name = nameOf(entry);
+    if (name.size() != folded.size())
+        return false;
+    for (size_t i = 0; i < name.size(); ++i)
+        if (asciiLower(name[i]) != folded[i])
+            return false;
+    return true;
+}
+
+quint64 DirIndex::Node::keyOf(const Entry &entry) const
+{
+    if (entry.foldedSize != 0)
+        return nameKey(std::string_view(names.data() + entry.nameAt + entry.nameSize, entry.foldedSize));
+    thread_local std::string lowered;
+    lowered.assign(nameOf(entry));
+    for (char &c : lowered)
+        c = asciiLower(c);
+    return nameKey(lowered);
+}
+
+void DirIndex::NameTable::grow()
+{
+    std::vector<quint64> old = std::move(m_slots);
+    const size_t capacity = old.empty() ? 1024 : old.size() * 2;
+    m_slots.assign(capacity, kEmpty);
+    m_mask = capacity - 1;
+    for (const quint64 value : old) {
+        if (value == kEmpty)
+            continue;
+        size_t at = home(value >> 32);
+        while (m_slots[at] != kEmpty)
+            at = (at + 1) & m_mask;
+        m_slots[at] = value;
+    }
+}
+
+void DirIndex::NameTable::insert(quint64 key, quint32 node)
+{
+    if ((m_size + 1) * 10 > m_slots.size() * 7)
+        grow();
+    size_t at = home(key);
+    while (m_slots[at] != kEmpty)
+        at = (at + 1) & m_mask;
+    m_slots[at] = pack(key, node);
+    ++m_size;
+}
+
+void DirIndex::NameTable::erase(quint64 key, quint32 node)
+{
+    if (m_slots.empty())
+        return;
+    const quint64 value = pack(key, node);
+    size_t hole = home(key);
+    while (m_slots[hole] != kEmpty && m_slots[hole] != value)
+        hole = (hole + 1) & m_mask;
+    if (m_slots[hole] == kEmpty)
+        return;
+    // Backward shift: later entries of the run move up into the hole when
+    // their home slot allows, so no lookup ever stops short.
+    for (size_t next = (hole + 1) & m_mask; m_slots[next] != kEmpty; next = (next + 1) & m_mask) {
+        const size_t wanted = home(m_slots[next] >> 32);
+        const bool movable =
+            hole <= next ? (wanted <= hole || wanted > next) : (wanted <= hole && wanted > next);
+        if (movable) {
+            m_slots[hole] = m_slots[next];
+            hole = next;
+        }
+    }
+    m_slots[hole] = kEmpty;
+    --m_size;
+}
+
+template <typename F> void DirIndex::NameTable::forEach(quint64 key, F &&visit) const
+{
+    if (m_slots.empty())
+        return;
+    const quint64 key32 = key & 0xFFFFFFFFu;
+    for (size_t at = home(key); m_slots[at] != kEmpty; at = (at + 1) & m_mask)
+        if ((m_slots[at] >> 32) == key32)
+            visit(quint32(m_slots[at]));
+}
+
+void DirIndex::NameTable::clear()
+{
+    m_slots = {};
+    m_mask = 0;
+    m_size = 0;
+}
+
+bool DirIndex::isRemote(int fd, dev_t device)
+{
+    const auto known = m_remoteDevices.find(device);
+    if (known != m_remoteDevices.end())
+        return known->second;
+    const bool remote = isRemoteFileSystem(fd);
+    m_remoteDevices.emplace(device, remote);
+    return remote;
 }
 
 void DirIndex::indexEntries(quint32 id, bool add)
 {
-    for (const Entry &entry : m_nodes[id].entries) {
-        if (add) {
-            m_names.emplace(entry.key, id);
-            continue;
-        }
-        auto [first, last] = m_names.equal_range(entry.key);
-        for (auto it = first; it != last; ++it) {
-            if (it->second == id) {
-                m_names.erase(it);
-                break;
-            }
-        }
+    const Node &node = m_nodes[id];
+    for (const Entry &entry : node.entries) {
+        if (add)
+            m_names.insert(node.keyOf(entry), id);
+        else
+            m_names.erase(node.keyOf(entry), id);
     }
     const qsizetype count = qsizetype(m_nodes[id].entries.size());
     m_entryCount += add ? count : -count;
@@ -251,6 +392,8 @@ void DirIndex::dropNode(quint32 id)
         adjust(node.parent, -node.pending, -node.unwatched);
     else
         m_roots.remove(node.path);
+    if (const auto byPath = m_byPath.constFind(node.path); byPath != m_byPath.cend() && byPath.value() == id)
+        m_byPath.erase(byPath);
     node = Node{};
     node.state = State::Dead;
     m_free.push_back(id);
@@ -262,7 +405,9 @@ void DirIndex::read(quint32 id)
     const QByteArray path = m_nodes[id].path;
     indexEntries(id, false);
     std::vector<Entry> old = std::move(m_nodes[id].entries);
+    const std::string oldNames = std::move(m_nodes[id].names);
     m_nodes[id].entries.clear();
+    m_nodes[id].names.clear();
 
     const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     FdCloser closer{fd};
@@ -312,9 +457,11 @@ void DirIndex::read(quint32 id)
         return;
     }
 
-    // Watch first, then read: a change after this point is reported.
+    // Watch first, then read: a change after this point is reported. The
+    // times taken above come from before the read as well, which is what
+    // the check of an unwatched folder needs.
     int watch = -1;
-    if (m_inotify >= 0 && qint64(m_watches.size()) < m_watchLimit && !isRemoteFileSystem(fd)) {
+    if (m_inotify >= 0 && qint64(m_watches.size()) < m_watchLimit && !isRemote(fd, st.st_dev)) {
         char self[64];
         std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
         watch = ::inotify_add_watch(m_inotify, self, kWatchMask);
@@ -322,12 +469,12 @@ void DirIndex::read(quint32 id)
             watch = ::inotify_add_watch(m_inotify, path.constData(), kWatchMask | IN_DONT_FOLLOW);
     }
     setWatch(id, watch < 0 ? -1 : watch);
-    if (::fstat(fd, &st) != 0)
-        std::memset(&st, 0, sizeof st);
 
     const qint64 readAt = wallClockNs();
     std::vector<Entry> entries;
-    entries.reserve(std::max<size_t>(old.size(), 32));
+    entries.reserve(old.size());
+    std::string names;
+    names.reserve(oldNames.size());
     if (m_buffer.empty())
         m_buffer.resize(64 * 1024);
     for (;;) {
@@ -346,11 +493,14 @@ void DirIndex::read(quint32 id)
             if (!WinPath::isRepresentable(QByteArray::fromRawData(name, qsizetype(length))))
                 continue;
             Entry entry;
-            entry.name.assign(name, length);
-            std::string folded = foldName(name, length);
-            if (folded != entry.name)
-                entry.folded = std::move(folded);
-            entry.key = nameKey(entry.foldedName());
+            entry.nameAt = quint32(names.size());
+            entry.nameSize = quint16(length);
+            names.append(name, length);
+            if (!isAscii(name, length)) {
+                const std::string folded = foldName(name, length);
+                entry.foldedSize = quint16(folded.size());
+                names.append(folded);
+            }
             entry.inode = d->d_ino;
             unsigned char type = d->d_type;
             if (type == DT_UNKNOWN) {
@@ -365,20 +515,21 @@ void DirIndex::read(quint32 id)
                          : type == DT_DIR ? Kind::Folder
                          : type == DT_LNK ? Kind::SymLink
                                           : Kind::Other;
-            entries.push_back(std::move(entry));
+            entries.push_back(entry);
         }
     }
 
     // Sub-folders that are still the same folder keep their nodes (and
     // what was read below them); the others are forgotten.
-    std::unordered_map<std::string, std::pair<ino_t, quint32>> oldFolders;
-    for (Entry &entry : old)
+    std::unordered_map<std::string_view, std::pair<ino_t, quint32>> oldFolders;
+    for (const Entry &entry : old)
         if (entry.child != kNone)
-            oldFolders.emplace(entry.name, std::make_pair(entry.inode, entry.child));
+            oldFolders.emplace(std::string_view(oldNames.data() + entry.nameAt, entry.nameSize),
+                               std::make_pair(entry.inode, entry.child));
     for (Entry &entry : entries) {
         if (entry.kind != Kind::Folder || oldFolders.empty())
             continue;
-        auto it = oldFolders.find(entry.name);
+        auto it = oldFolders.find(std::string_view(names.data() + entry.nameAt, entry.nameSize));
         if (it != oldFolders.end() && it->second.first == entry.inode) {
             entry.child = it->second.second;
             oldFolders.erase(it);
@@ -388,10 +539,15 @@ void DirIndex::read(quint32 id)
         dropNode(child.second);
     for (Entry &entry : entries)
         if (entry.kind == Kind::Folder && entry.child == kNone)
-            entry.child = newNode(joinPath(path, entry.name.c_str()), id);
+            entry.child =
+                newNode(joinPath(path, std::string_view(names.data() + entry.nameAt, entry.nameSize)), id);
 
     Node &node = m_nodes[id];
+    // A drive's worth of listings is kept: no room to spare in each.
+    entries.shrink_to_fit();
+    names.shrink_to_fit();
     node.entries = std::move(entries);
+    node.names = std::move(names);
     node.device = st.st_dev;
     node.inode = st.st_ino;
     node.mtimeNs = nanoseconds(st.st_mtim);
@@ -519,9 +675,9 @@ quint32 DirIndex::nodeFor(const QByteArray &folder, SearchBudget &budget)
         if (i >= components.size())
             return id;
         quint32 next = kNone;
+        const std::string_view wanted(components[i].constData(), size_t(components[i].size()));
         for (const Entry &entry : m_nodes[id].entries) {
-            if (entry.child != kNone && entry.name.size() == size_t(components[i].size()) &&
-                std::memcmp(entry.name.data(), components[i].constData(), entry.name.size()) == 0) {
+            if (entry.child != kNone && m_nodes[id].nameOf(entry) == wanted) {
                 next = entry.child;
                 break;
             }
@@ -587,8 +743,9 @@ bool DirIndex::complete(const QByteArray &folder, SearchBudget &budget)
 
 void DirIndex::find(const std::string &foldedName, const QByteArray &folder, std::vector<Hit> &hits)
 {
-    auto [first, last] = m_names.equal_range(nameKey(foldedName));
-    if (first == last)
+    std::vector<quint32> nodes;
+    m_names.forEach(nameKey(foldedName), [&](quint32 node) { nodes.push_back(node); });
+    if (nodes.empty())
         return;
     // The folder's node, without reading anything.
     quint32 under = kNone;
@@ -607,10 +764,10 @@ void DirIndex::find(const std::string &foldedName, const QByteArray &folder, std
     for (const QByteArray &component : rest.split('/')) {
         if (component.isEmpty())
             continue;
-        const std::string name = component.toStdString();
+        const std::string_view name(component.constData(), size_t(component.size()));
         quint32 next = kNone;
         for (const Entry &entry : m_nodes[under].entries)
-            if (entry.child != kNone && entry.name == name)
+            if (entry.child != kNone && m_nodes[under].nameOf(entry) == name)
                 next = entry.child;
         if (next == kNone)
             return;
@@ -623,19 +780,61 @@ void DirIndex::find(const std::string &foldedName, const QByteArray &folder, std
         under = root.value();
     }
 
-    std::vector<quint32> nodes;
-    for (auto it = first; it != last; ++it)
-        nodes.push_back(it->second);
     std::sort(nodes.begin(), nodes.end());
     nodes.erase(std::unique(nodes.begin(), nodes.end()), nodes.end());
     for (quint32 id : nodes) {
         int depth = 0;
         if (!isBelow(id, under, depth))
             continue;
-        for (const Entry &entry : m_nodes[id].entries)
-            if (entry.foldedName() == foldedName)
-                hits.push_back(Hit{joinPath(m_nodes[id].path, entry.name.c_str()), entry.kind, depth});
+        const Node &node = m_nodes[id];
+        for (const Entry &entry : node.entries)
+            if (node.foldsTo(entry, foldedName))
+                hits.push_back(Hit{joinPath(node.path, node.nameOf(entry)), entry.kind, depth});
     }
+}
+
+bool DirIndex::currentListing(const QByteArray &folder, FileIdentity &identity,
+                              std::vector<FolderListingSource::Entry> &entries)
+{
+    if (m_inotify < 0 || m_byPath.isEmpty())
+        return false;
+    drainNotifications();
+    const auto found = m_byPath.constFind(folder);
+    if (found == m_byPath.cend())
+        return false;
+    const Node &node = m_nodes[found.value()];
+    if (node.state != State::Fresh || node.watch < 0)
+        return false;
+    identity = FileIdentity{node.device, node.inode};
+    entries.clear();
+    entries.reserve(node.entries.size());
+    for (const Entry &entry : node.entries) {
+        FolderListingSource::Entry &out = entries.emplace_back();
+        const std::string_view name = node.nameOf(entry);
+        out.name = QByteArray(name.data(), qsizetype(name.size()));
+        switch (entry.kind) {
+        case Kind::File:
+            out.type = FolderListingSource::Entry::Type::File;
+            break;
+        case Kind::Folder:
+            out.type = FolderListingSource::Entry::Type::Folder;
+            break;
+        case Kind::SymLink:
+            out.type = FolderListingSource::Entry::Type::SymLink;
+            break;
+        case Kind::Other:
+            out.type = FolderListingSource::Entry::Type::Other;
+            break;
+        }
+        // A sub-folder that was opened has its own identity on record
+        // (a mount point's is that of the file system mounted there).
+        if (entry.child != kNone) {
+            const Node &child = m_nodes[entry.child];
+            if (child.state == State::Fresh || child.state == State::Stale || child.state == State::Foreign)
+                out.identity = FileIdentity{child.device, child.inode};
+        }
+    }
+    return true;
 }
 
 bool DirIndex::list(const QByteArray &folder, std::vector<std::pair<QByteArray, Kind>> &entries,
@@ -646,7 +845,9 @@ bool DirIndex::list(const QByteArray &folder, std::vector<std::pair<QByteArray, 
     if (id == kNone || m_nodes[id].state != State::Fresh)
         return false;
     entries.clear();
-    for (const Entry &entry : m_nodes[id].entries)
-        entries.emplace_back(QByteArray::fromStdString(entry.name), entry.kind);
+    for (const Entry &entry : m_nodes[id].entries) {
+        const std::string_view name = m_nodes[id].nameOf(entry);
+        entries.emplace_back(QByteArray(name.data(), qsizetype(name.size())), entry.kind);
+    }
     return true;
 }

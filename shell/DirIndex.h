@@ -19,6 +19,8 @@
 // that start below such a point get a separate root there. Symbolic links
 // are listed but never followed.
 
+#include "platform/FolderSearch.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QString>
@@ -78,6 +80,13 @@ public:
     bool list(const QByteArray &folder, std::vector<std::pair<QByteArray, Kind>> &entries,
               SearchBudget &budget);
 
+    // The listing of a folder (canonical POSIX path) as it is now, without
+    // reading anything: only a folder that was read, is watched for changes
+    // and has not changed since qualifies (the pending notifications are
+    // taken first). For each sub-folder its identity, when it was read too.
+    bool currentListing(const QByteArray &folder, FileIdentity &identity,
+                        std::vector<FolderListingSource::Entry> &entries);
+
     // Forgets everything (and drops every watch).
     void clear();
 
@@ -89,21 +98,24 @@ public:
     // The key a name is indexed by: Unicode simple case folding, so names
     // match the way Windows matches them, without regard to case.
     static std::string foldName(const char *name, size_t length);
-    static quint64 nameKey(const std::string &foldedName);
+    static quint64 nameKey(std::string_view foldedName);
 
 private:
     static constexpr quint32 kNone = 0xFFFFFFFFu;
     enum class State : quint8 { Unread, Fresh, Stale, Foreign, Dead };
 
+    // One entry of a listing: 24 bytes, its name kept in the node's
+    // `names`, so that a drive of a million entries fits in little memory.
     struct Entry
     {
-        std::string name;
-        std::string folded; // empty when the name is its own folded form
-        quint64 key = 0;    // hash of the folded name
-        const std::string &foldedName() const { return folded.empty() ? name : folded; }
-        ino_t inode = 0;
+        quint32 nameAt = 0;     // offset of the name in the node's names
+        quint16 nameSize = 0;   // bytes
+        quint16 foldedSize = 0; // the stored folded form's bytes (right after
+                                // the name); 0 for an ASCII name, which folds
+                                // by lowering its letters
+        quint32 child = kNone;  // node of a sub-folder
         Kind kind = Kind::Other;
-        quint32 child = kNone; // node of a sub-folder
+        ino_t inode = 0;
     };
 
     struct Node
@@ -122,6 +134,38 @@ private:
         qint64 pending = 0;
         qint64 unwatched = 0;
         std::vector<Entry> entries;
+        std::string names; // every entry's name (and folded form)
+
+        std::string_view nameOf(const Entry &entry) const
+        {
+            return std::string_view(names.data() + entry.nameAt, entry.nameSize);
+        }
+        // Whether the entry's folded name is `folded`.
+        bool foldsTo(const Entry &entry, std::string_view folded) const;
+        // The hash of the entry's folded name (as nameKey gives it).
+        quint64 keyOf(const Entry &entry) const;
+    };
+
+    // Which nodes hold an entry with a given name: a multiset of
+    // (32 bits of the name's hash, node), open addressing with linear
+    // probing, 8 bytes a slot.
+    class NameTable
+    {
+    public:
+        void insert(quint64 key, quint32 node);
+        void erase(quint64 key, quint32 node);
+        template <typename F> void forEach(quint64 key, F &&visit) const;
+        void clear();
+
+    private:
+        static constexpr quint64 kEmpty = ~quint64(0);
+        static quint64 pack(quint64 key, quint32 node) { return (key & 0xFFFFFFFFu) << 32 | node; }
+        size_t home(quint64 key) const { return size_t((key & 0xFFFFFFFFu) * 0x9E3779B1u) & m_mask; }
+        void grow();
+
+        std::vector<quint64> m_slots;
+        size_t m_mask = 0;
+        size_t m_size = 0;
     };
 
     quint32 newNode(const QByteArray &path, quint32 parent);
@@ -137,17 +181,20 @@ private:
     quint32 nodeFor(const QByteArray &folder, SearchBudget &budget);
     quint32 rootFor(const QByteArray &folder);
     bool isBelow(quint32 id, quint32 ancestor, int &depth) const;
+    bool isRemote(int fd, dev_t device);
 
     std::vector<Node> m_nodes;
     std::vector<quint32> m_free;
-    std::unordered_multimap<quint64, quint32> m_names;       // hash of a folded name -> node holding it
+    NameTable m_names;                                       // hash of a folded name -> node holding it
     std::unordered_map<int, std::vector<quint32>> m_watches; // watch -> nodes
     QHash<QByteArray, quint32> m_roots;                      // root folder -> node
+    QHash<QByteArray, quint32> m_byPath;                     // folder -> node (a root wins)
     Checking m_checking;
     int m_inotify = -1;
     qint64 m_watchLimit = 0;
     quint64 m_epoch = 1;
     qsizetype m_entryCount = 0;
     qsizetype m_readCount = 0;
-    std::vector<char> m_buffer; // for getdents64
+    std::vector<char> m_buffer;                      // for getdents64
+    std::unordered_map<dev_t, bool> m_remoteDevices; // device -> checked by stat() only
 };

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -191,6 +193,13 @@ LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteA
     Fd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0)
         return failed(errno);
+    // An append-only folder takes a new file but lets it neither replace the
+    // shortcut nor be removed again; an immutable one takes nothing. Neither
+    // is begun, so nothing is left behind in it.
+    int inodeFlags = 0;
+    if (::ioctl(dir.get(), FS_IOC_GETFLAGS, &inodeFlags) == 0 &&
+        (inodeFlags & (FS_APPEND_FL | FS_IMMUTABLE_FL)))
+        return failed(EPERM);
 
     if (const int error = fault(Step::CreateTemp))
         return failed(error);

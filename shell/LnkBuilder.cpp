@@ -10,6 +10,18 @@ constexpr quint32 kBeef0004 = 0xBEEF0004;
 constexpr quint32 kDirectory = 0x10;
 constexpr quint32 kWnncNetLanman = 0x00020000;
 
+// The Windows-1252 form of a text that a reader gets back as the same text:
+// readers take ANSI bytes that form valid multi-byte UTF-8 for UTF-8
+// (AnsiCodec::decodeAnsi), so "\u00df\u00a0" (bytes DF A0) has none. Nothing
+// when there is no such form; the text then needs its Unicode copy.
+std::optional<QByteArray> exactAnsi(const QString &text)
+{
+    auto bytes = AnsiCodec::encodeCp1252(text);
+    if (bytes && AnsiCodec::decodeAnsi(*bytes) != text)
+        return std::nullopt;
+    return bytes;
+}
+
 bool validName(const QString &name)
 {
     if (name == QLatin1String(".") || name == QLatin1String(".."))
@@ -260,9 +272,9 @@ QByteArray linkInfo(const WinLocation &target, const LnkTargetInfo &info)
     } else {
         local = target.path();
     }
-    const auto localAnsi = AnsiCodec::encodeCp1252(local);
-    const auto netAnsi = AnsiCodec::encodeCp1252(net);
-    const auto suffixAnsi = AnsiCodec::encodeCp1252(suffix);
+    const auto localAnsi = exactAnsi(local);
+    const auto netAnsi = exactAnsi(net);
+    const auto suffixAnsi = exactAnsi(suffix);
     const bool unicode = !localAnsi || !netAnsi || !suffixAnsi;
     const quint32 headerSize = unicode ? 0x24 : 0x1C;
     auto here = [&] { return static_cast<quint32>(headerSize + body.size()); };
@@ -362,7 +374,7 @@ std::optional<QByteArray> stringData(const QString &text, bool unicode)
         appendUtf16(out, text);
         return out;
     }
-    const auto ansi = AnsiCodec::encodeCp1252(text);
+    const auto ansi = exactAnsi(text);
     if (!ansi || ansi->size() > 0xFFFF)
         return std::nullopt;
     appendU16(out, static_cast<quint16>(ansi->size()));

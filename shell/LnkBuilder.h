@@ -38,7 +38,8 @@ std::optional<QByteArray> idList(const WinLocation &target, const LnkTargetInfo 
 
 // LinkInfo for a drive path (VolumeID + local base path) or a UNC path
 // (CommonNetworkRelativeLink + suffix). The Unicode fields are added, with
-// header size 0x24, when the path does not fit Windows-1252.
+// header size 0x24, when the path does not fit Windows-1252 or its
+// Windows-1252 bytes would read back as other text (they form UTF-8).
 QByteArray linkInfo(const WinLocation &target, const LnkTargetInfo &info);
 
 // "..\..\dir\file" or ".\file" from the folder of the shortcut to the
@@ -46,7 +47,8 @@ QByteArray linkInfo(const WinLocation &target, const LnkTargetInfo &info);
 std::optional<QString> relativePath(const QString &shortcutWinPath, const WinLocation &target);
 
 // A StringData entry (count, then the characters without a NUL). Nothing
-// when an ANSI string does not fit Windows-1252 or the count overflows.
+// when an ANSI string does not fit Windows-1252 (or would read back as other
+// text) or the count overflows.
 std::optional<QByteArray> stringData(const QString &text, bool unicode);
 
 // A 0x314-byte block of the EnvironmentVariable layout (ANSI[260] +

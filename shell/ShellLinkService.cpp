@@ -7,6 +7,7 @@
 #include "shell/LinkWriter.h"
 #include "shell/LnkFile.h"
 #include "shell/SearchBudget.h"
+#include "shell/TargetLook.h"
 #include "shell/TargetSearch.h"
 
 #include <algorithm>
@@ -21,6 +22,8 @@ namespace {
 
 constexpr quint32 SLR_NOUPDATE = 0x8;
 constexpr quint32 ERROR_FILE_TOO_LARGE = 223;
+// How long GetPath waits for the facts of a target whose place may not answer.
+constexpr qint64 kFindDataLimitMs = 500;
 
 win::HRESULT hresultFromErrno(int error)
 {
@@ -59,11 +62,27 @@ private:
 
 struct ShellLinkService::Context
 {
+    // The cached listings, for the folder searches of the thread that asked
+    // for them; none while a search is changing them.
+    struct Listings : FolderListingSource
+    {
+        explicit Listings(Context &c) : context(c) {}
+        bool currentListing(const QByteArray &posixFolder, FileIdentity &folder,
+                            std::vector<FolderListingSource::Entry> &entries) override
+        {
+            return !context.searching && context.index.currentListing(posixFolder, folder, entries);
+        }
+        Context &context;
+    };
+
     DirIndex index;
     LinkWriter writer;
+    TargetLook look;
     std::function<void()> hook;
     int hookIntervalMs = SearchBudget::kHookIntervalMs;
     bool searching = false;
+    Listings listings{*this};
+    bool sharing = false;
 };
 
 namespace {
@@ -208,9 +227,11 @@ win::HRESULT ServiceShellLink::GetPath(char16_t *buffer, int cch, win::WIN32_FIN
         const QString name = target->mid(target->lastIndexOf(QLatin1Char('\\')) + 1);
         const qsizetype nameLength = std::min<qsizetype>(name.size(), win::MAX_PATH - 1);
         std::copy_n(reinterpret_cast<const char16_t *>(name.utf16()), nameLength, findData->cFileName);
+        // The facts are a courtesy: a place that does not answer soon
+        // leaves them zero rather than keep the caller waiting.
         FileFacts facts;
-        if (const auto posix = WinPath::toPosix(*target);
-            posix && readFacts(*posix, facts) == FactsStatus::Found) {
+        SearchBudget budget(kFindDataLimitMs);
+        if (m_state->context->look.look(*target, facts, budget) == FactsStatus::Found) {
             findData->dwFileAttributes = facts.attributes;
             findData->ftCreationTime = facts.creationTime;
             findData->ftLastAccessTime = facts.accessTime;
@@ -234,35 +255,58 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
     if (local->isEmpty() && network->isEmpty())
         return win::S_OK; // no file-system target
 
+    ShellLinkService::Context &context = *s.context;
+    quint32 limitMs = (flags & win::SLR_NO_UI) ? flags >> 16 : 0;
+    if (limitMs == 0)
+        limitMs = ShellLinkService::kDefaultTimeLimitMs;
+    // One time limit for looking at the target and searching for it. While
+    // either waits, the progress hook keeps the caller's window alive; the
+    // hook must not come back here to wait or search again.
+    std::optional<SearchBudget> budget;
+    struct Done
+    {
+        bool *flag = nullptr;
+        ~Done()
+        {
+            if (flag)
+                *flag = false;
+        }
+    } done;
+    const auto startWaiting = [&] {
+        if (done.flag)
+            return true;
+        if (context.searching)
+            return false; // called from the progress hook
+        context.searching = true;
+        done.flag = &context.searching;
+        budget.emplace(limitMs, context.hook, context.hookIntervalMs);
+        return true;
+    };
+
     // Is it there? A target we may not look at counts as there: it is never
-    // searched for, let alone replaced.
+    // searched for, let alone replaced. One whose place does not answer in
+    // time cannot be judged at all.
     for (const QString *form : {&*local, &*network}) {
         if (form->isEmpty())
             continue;
-        const std::optional<QByteArray> posix = WinPath::toPosix(*form);
-        if (!posix)
-            continue;
         FileFacts facts;
-        if (readFacts(*posix, facts) != FactsStatus::Missing)
+        std::optional<FactsStatus> status;
+        if (context.look.maySlow(*form)) {
+            if (!startWaiting())
+                return win::E_UNEXPECTED;
+            status = context.look.look(*form, facts, *budget);
+        } else {
+            status = TargetLook::lookDirectly(*form, facts);
+        }
+        if (!status)
+            return win::E_FAIL;
+        if (*status != FactsStatus::Missing)
             return win::S_OK;
     }
     if (flags & win::SLR_NOSEARCH)
         return win::S_FALSE;
-
-    ShellLinkService::Context &context = *s.context;
-    if (context.searching)
-        return win::E_UNEXPECTED; // called from the progress hook
-    context.searching = true;
-    struct Done
-    {
-        bool &flag;
-        ~Done() { flag = false; }
-    } done{context.searching};
-
-    quint32 limitMs = (flags & win::SLR_NO_UI) ? flags >> 16 : 0;
-    if (limitMs == 0)
-        limitMs = ShellLinkService::kDefaultTimeLimitMs;
-    SearchBudget budget(limitMs, context.hook, context.hookIntervalMs);
+    if (!startWaiting())
+        return win::E_UNEXPECTED;
 
     TargetSearchRequest request;
     request.oldTarget = local->isEmpty() ? *network : *local;
@@ -276,7 +320,7 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
     if (readFacts(s.posixPath, shortcut) == FactsStatus::Found)
         request.shortcut = shortcut;
 
-    const std::optional<FoundTarget> found = TargetSearch(context.index, budget).find(request);
+    const std::optional<FoundTarget> found = TargetSearch(context.index, *budget).find(request);
     if (!found)
         return win::S_FALSE;
 
@@ -322,7 +366,10 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
 
 ShellLinkService::ShellLinkService() : m_context(std::make_shared<Context>()) {}
 
-ShellLinkService::~ShellLinkService() = default;
+ShellLinkService::~ShellLinkService()
+{
+    shareListings(false);
+}
 
 win::HRESULT ShellLinkService::CoCreateInstance(std::unique_ptr<ShellLink> &out)
 {
@@ -334,6 +381,14 @@ void ShellLinkService::setProgressHook(std::function<void()> hook, int intervalM
 {
     m_context->hook = std::move(hook);
     m_context->hookIntervalMs = std::max(0, intervalMs);
+}
+
+void ShellLinkService::shareListings(bool on)
+{
+    if (on == m_context->sharing)
+        return;
+    m_context->sharing = on;
+    setFolderListingSource(on ? &m_context->listings : nullptr);
 }
 
 void ShellLinkService::clearCaches()
@@ -350,4 +405,9 @@ qsizetype ShellLinkService::cachedEntries() const
 LinkWriter &ShellLinkService::linkWriter()
 {
     return m_context->writer;
+}
+
+TargetLook &ShellLinkService::targetLook()
+{
+    return m_context->look;
 }

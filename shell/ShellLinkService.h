@@ -12,6 +12,9 @@
 // Resolve searches for a missing target within a time limit (the flags'
 // high word with SLR_NO_UI, else 3000 ms) and calls the progress hook about
 // every 15 ms while it searches, so the caller can keep its window alive.
+// The same limit bounds the look at a target on a file system that may not
+// answer (TargetLook): one that does not answer in time fails the Resolve
+// (the link cannot be judged), and the hook runs while it waits.
 
 #include "shell/ShellLink.h"
 
@@ -19,6 +22,7 @@
 #include <memory>
 
 class LinkWriter;
+class TargetLook;
 
 class ShellLinkService : public ShellLinkFactory
 {
@@ -43,6 +47,13 @@ public:
     // hook, and so is setProgressHook itself.
     void setProgressHook(std::function<void()> hook, int intervalMs = 15);
 
+    // While on, folder searches on the calling thread take the listings of
+    // folders that the service has cached and knows to be current, instead
+    // of reading those folders again (a scan's walk, which covers the same
+    // drive as the search for its broken shortcuts). Off by default; the
+    // same thread turns it off again.
+    void shareListings(bool on);
+
     // Forgets the cached folder listings (they are rebuilt on demand). The
     // scan may call it when it ends, to give the memory back. Ignored while
     // a Resolve is searching.
@@ -52,6 +63,8 @@ public:
 
     // The writer of repaired shortcuts; tests install a fault hook on it.
     LinkWriter &linkWriter();
+    // How targets are looked at; tests make a place hang through it.
+    TargetLook &targetLook();
 
     struct Context;
 

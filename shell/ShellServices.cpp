@@ -113,9 +113,11 @@ public:
             // The program deletes shortcut files. A folder at the path (a drive
             // root, or a folder that took a shortcut's place) is never moved.
             const Entry before = entryAt(*posix);
+            // A file that is gone already is what the user asked for: it is
+            // reported as gone, not as a failure, and the message names only
+            // files that are still there.
             if (before == Entry::Missing) {
                 result.gone << winPath;
-                failures.append({winPath, QStringLiteral("It no longer exists.")});
                 continue;
             }
             if (before == Entry::Folder) {
@@ -132,7 +134,6 @@ public:
                 result.moved << winPath;
             } else if (entryAt(*posix) == Entry::Missing) {
                 result.gone << winPath;
-                failures.append({winPath, QStringLiteral("It no longer exists.")});
             } else {
                 result.failed << winPath;
                 failures.append({winPath, error ? QString::fromUtf8(error->message)

@@ -45,9 +45,10 @@ public:
 
     // Moves files to the trash in one request. Asks the user once (naming the
     // file, or the count when there are several); when they agree, moves each
-    // file, shows one message listing any file it could not move, and reports
-    // what became of each path. Never deletes anything for good. An empty
-    // request asks nothing and counts as confirmed.
+    // file, shows one message listing every file it could not move that is
+    // still there (a file already gone is reported as gone, not as a
+    // failure), and reports what became of each path. Never deletes anything
+    // for good. An empty request asks nothing and counts as confirmed.
     virtual TrashResult deleteToTrash(const QStringList &winPaths) = 0;
 
     // The services of this platform: the file manager and web browser through

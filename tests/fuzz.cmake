@@ -64,6 +64,6 @@ set_tests_properties(lnk_rewrite_seeds PROPERTIES FIXTURES_SETUP lnk_rewrite_cor
 add_test(NAME lnk_rewrite_fuzz_short
   COMMAND LnkRewriteFuzzer -runs=20000 -seed=1 -max_len=8192
           -artifact_prefix=${CMAKE_CURRENT_BINARY_DIR}/lnk-rewrite-
-          ${lnk_rewrite_corpus}
+          ${lnk_rewrite_corpus} ${CMAKE_CURRENT_SOURCE_DIR}/data/lnk-malformed/rewrite
   WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 set_tests_properties(lnk_rewrite_fuzz_short PROPERTIES FIXTURES_REQUIRED lnk_rewrite_corpus TIMEOUT 600)

@@ -65,8 +65,7 @@ TEST(GeneralErrorHandler, ShowsTheTextOfAnEscapingErrorAndGoesOn)
     QEvent event(QEvent::User);
     // The test program's application object is a plain QApplication; call
     // the handler's notify the way the program's application does.
-    auto *app = static_cast<LinkmendApplication *>(qApp);
-    EXPECT_FALSE(app->LinkmendApplication::notify(&widget, &event));
+    EXPECT_FALSE(LinkmendApplication::notifyGuarded(*qApp, &widget, &event));
     restoreQuietDialogs();
     ASSERT_EQ(dialogs.errors.size(), 1);
     EXPECT_EQ(dialogs.errors.first(), QStringLiteral("Cannot create file \"x\". No space left on device."));

@@ -342,3 +342,172 @@ TEST(WalkGuard, RefusesFoldersAlreadyOnThePath)
     EXPECT_EQ(guard.depth(), 0);
     EXPECT_TRUE(guard.enter(*a)); // a sibling visit after leaving is fine
 }
+
+// A restarted search reads the same folder again from its start, with the
+// new pattern and as the folder is now, and yields "." and ".." again.
+TEST(FolderSearch, RestartReadsTheFolderAgainWithAnotherPattern)
+{
+    TempDrives drives;
+    drives.writeFile(QStringLiteral("a.lnk"), "x");
+    drives.writeFile(QStringLiteral("b.txt"), "x");
+    drives.makeFolder(QStringLiteral("sub"));
+    FolderSearch search(drives.posix(QString()), QStringLiteral("*.lnk"));
+    EXPECT_EQ(names(collect(search)), QStringList{QStringLiteral("a.lnk")});
+
+    drives.makeFolder(QStringLiteral("added"));
+    ASSERT_TRUE(search.restart(QStringLiteral("*.*")));
+    QStringList all = names(collect(search));
+    ASSERT_GE(all.size(), 2);
+    EXPECT_EQ(all.mid(0, 2), (QStringList{QStringLiteral("."), QStringLiteral("..")}));
+    all.sort();
+    EXPECT_EQ(all, (QStringList{QStringLiteral("."), QStringLiteral(".."), QStringLiteral("a.lnk"),
+                                QStringLiteral("added"), QStringLiteral("b.txt"), QStringLiteral("sub")}));
+    EXPECT_EQ(byName(collect(search)).size(), 0); // finished again
+
+    // Nothing matching: an open search that yields nothing.
+    ASSERT_TRUE(search.restart(QStringLiteral("*.exe")));
+    EXPECT_TRUE(collect(search).isEmpty());
+    EXPECT_EQ(search.error(), ERROR_FILE_NOT_FOUND);
+
+    FolderSearch missing(drives.posix(QStringLiteral("nowhere")), QStringLiteral("*.*"));
+    EXPECT_FALSE(missing.restart(QStringLiteral("*.*")));
+    EXPECT_TRUE(collect(missing).isEmpty());
+}
+
+namespace {
+
+// A listing source that hands out what it read from the folder beforehand,
+// as a cache of the drive would.
+class RecordedListings : public FolderListingSource
+{
+public:
+    bool currentListing(const QByteArray &posixFolder, FileIdentity &folder,
+                        std::vector<Entry> &entries) override
+    {
+        ++asked;
+        if (!vouch || !listings.contains(posixFolder))
+            return false;
+        folder = identities.value(posixFolder);
+        entries = listings.value(posixFolder);
+        return true;
+    }
+
+    // Reads a folder the way a cache would keep it.
+    void record(const QByteArray &posixFolder)
+    {
+        std::vector<Entry> entries;
+        FolderSearch search(posixFolder, QStringLiteral("*"), FolderSearch::Attributes::WithoutReadOnly);
+        identities.insert(posixFolder, *search.folderIdentity());
+        FindData found;
+        while (search.next(found)) {
+            if (found.name == QLatin1String(".") || found.name == QLatin1String(".."))
+                continue;
+            Entry entry;
+            entry.name = found.name.toUtf8();
+            struct stat st;
+            ::fstatat(AT_FDCWD, (posixFolder + '/' + entry.name).constData(), &st, AT_SYMLINK_NOFOLLOW);
+            entry.type = S_ISLNK(st.st_mode)   ? Entry::Type::SymLink
+                         : S_ISDIR(st.st_mode) ? Entry::Type::Folder
+                         : S_ISREG(st.st_mode) ? Entry::Type::File
+                                               : Entry::Type::Other;
+            if (entry.type == Entry::Type::Folder)
+                entry.identity = FileIdentity{st.st_dev, st.st_ino};
+            entries.push_back(entry);
+        }
+        listings.insert(posixFolder, entries);
+    }
+
+    QMap<QByteArray, std::vector<Entry>> listings;
+    QMap<QByteArray, FileIdentity> identities;
+    bool vouch = true;
+    int asked = 0;
+};
+
+// Installs a listing source for one scope.
+struct ListingSourceScope
+{
+    explicit ListingSourceScope(FolderListingSource *source) { setFolderListingSource(source); }
+    ~ListingSourceScope() { setFolderListingSource(nullptr); }
+};
+
+struct Seen
+{
+    QString name;
+    quint32 attributes;
+    FindData::Kind kind;
+    friend bool operator==(const Seen &, const Seen &) = default;
+};
+
+QList<Seen> seen(const QByteArray &folder, const QString &pattern, FolderSearch::Attributes which)
+{
+    QList<Seen> all;
+    FolderSearch search(folder, pattern, which);
+    FindData entry;
+    while (search.next(entry))
+        all.append(Seen{entry.name, entry.attributes, entry.kind});
+    return all;
+}
+
+} // namespace
+
+// A search that takes its listing from a source yields exactly what reading
+// the folder yields: names, order, every attribute bit and kind.
+TEST(FolderSearch, ListingFromASourceYieldsWhatTheFolderWould)
+{
+    TempDrives drives;
+    drives.writeFile(QStringLiteral("a.lnk"), "x");
+    drives.writeFile(QStringLiteral(".hidden.lnk"), "x");
+    drives.writeFile(QStringLiteral("sub/inner.txt"), "x");
+    drives.makeFolder(QStringLiteral(".dot"));
+    drives.makeFolder(QStringLiteral("Old.lnk"));
+    const QByteArray root = drives.posix(QString());
+    ASSERT_EQ(::symlink((root + "/sub").constData(), (root + "/to-sub").constData()), 0);
+    ASSERT_EQ(::symlink((root + "/a.lnk").constData(), (root + "/to-a.lnk").constData()), 0);
+    ASSERT_EQ(::symlink((root + "/gone").constData(), (root + "/dangling.lnk").constData()), 0);
+    ASSERT_EQ(::mkfifo((root + "/pipe.lnk").constData(), 0600), 0);
+    ASSERT_EQ(::chmod((root + "/a.lnk").constData(), 0444), 0);
+
+    const QList<QString> patterns = {QStringLiteral("*.lnk"), QStringLiteral("*.*")};
+    QMap<QString, QList<Seen>> fromDisk;
+    for (const QString &pattern : patterns)
+        for (auto which : {FolderSearch::Attributes::All, FolderSearch::Attributes::WithoutReadOnly})
+            fromDisk.insert(pattern + QString::number(int(which)), seen(root, pattern, which));
+
+    RecordedListings source;
+    source.record(root);
+    const ListingSourceScope scope(&source);
+    for (const QString &pattern : patterns)
+        for (auto which : {FolderSearch::Attributes::All, FolderSearch::Attributes::WithoutReadOnly})
+            EXPECT_EQ(seen(root, pattern, which), fromDisk.value(pattern + QString::number(int(which))))
+                << pattern.toStdString();
+    EXPECT_GT(source.asked, 0);
+
+    FolderSearch search(root, QStringLiteral("*.lnk"));
+    EXPECT_TRUE(search.isOpen());
+    EXPECT_EQ(search.folderIdentity(), identityOf(root));
+}
+
+// Without a listing the source vouches for, the folder itself is read; a
+// restarted search asks again and reads the folder once the source no
+// longer vouches for it.
+TEST(FolderSearch, FolderIsReadWhenTheSourceHasNoCurrentListing)
+{
+    TempDrives drives;
+    drives.writeFile(QStringLiteral("a.lnk"), "x");
+    const QByteArray root = drives.posix(QString());
+    RecordedListings source;
+    source.record(root);
+    const ListingSourceScope scope(&source);
+
+    drives.writeFile(QStringLiteral("b.lnk"), "x"); // the recorded listing lacks it
+    FolderSearch search(root, QStringLiteral("*.lnk"));
+    EXPECT_EQ(names(collect(search)), QStringList{QStringLiteral("a.lnk")});
+    source.vouch = false;
+    ASSERT_TRUE(search.restart(QStringLiteral("*.lnk")));
+    QStringList now = names(collect(search));
+    now.sort();
+    EXPECT_EQ(now, (QStringList{QStringLiteral("a.lnk"), QStringLiteral("b.lnk")}));
+
+    FolderSearch unlisted(drives.posix(QStringLiteral("nowhere")), QStringLiteral("*.*"));
+    EXPECT_FALSE(unlisted.isOpen());
+}

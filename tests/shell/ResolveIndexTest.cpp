@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include <sys/stat.h>
@@ -117,3 +118,48 @@ INSTANTIATE_TEST_SUITE_P(Checking, ResolveIndexTest,
                          });
 
 } // namespace
+
+// What the walk of a scan may take instead of reading a folder: only a
+// listing that was read, is watched and has not changed since.
+TEST(ResolveIndexListing, OnlyCurrentWatchedListingsAreGiven)
+{
+    TempDrives drives;
+    drives.writeFile(QStringLiteral("top/a.lnk"), "x");
+    drives.makeFolder(QStringLiteral("top/sub"));
+    const QByteArray root = drives.posix(QString());
+    const QByteArray top = drives.posix(QStringLiteral("top"));
+
+    DirIndex index;
+    FileIdentity identity;
+    std::vector<FolderListingSource::Entry> entries;
+    EXPECT_FALSE(index.currentListing(top, identity, entries)); // nothing read yet
+    SearchBudget budget(60000);
+    index.addRoot(root);
+    index.beginSearch();
+    ASSERT_TRUE(index.complete(root, budget));
+
+    ASSERT_TRUE(index.currentListing(top, identity, entries));
+    EXPECT_EQ(identity, identityOf(top));
+    ASSERT_EQ(entries.size(), 2u);
+    std::sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) { return a.name < b.name; });
+    EXPECT_EQ(entries[0].name, QByteArray("a.lnk"));
+    EXPECT_EQ(entries[0].type, FolderListingSource::Entry::Type::File);
+    EXPECT_EQ(entries[1].name, QByteArray("sub"));
+    EXPECT_EQ(entries[1].type, FolderListingSource::Entry::Type::Folder);
+    EXPECT_EQ(entries[1].identity, identityOf(drives.posix(QStringLiteral("top/sub"))));
+
+    // A change makes the listing unfit until it is read again.
+    drives.writeFile(QStringLiteral("top/b.lnk"), "x");
+    EXPECT_FALSE(index.currentListing(top, identity, entries));
+    index.beginSearch();
+    ASSERT_TRUE(index.complete(root, budget));
+    ASSERT_TRUE(index.currentListing(top, identity, entries));
+    EXPECT_EQ(entries.size(), 3u);
+
+    // Folders checked by stat() only are never vouched for.
+    DirIndex statOnly(DirIndex::Checking::StatOnly);
+    statOnly.addRoot(root);
+    statOnly.beginSearch();
+    ASSERT_TRUE(statOnly.complete(root, budget));
+    EXPECT_FALSE(statOnly.currentListing(top, identity, entries));
+}

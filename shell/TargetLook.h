@@ -1,0 +1,67 @@
+#pragma once
+
+// Looking at a link's target without letting a file system that does not
+// answer hang the program. A stat() on a network share whose server has
+// gone, or on a stuck FUSE mount, can block for minutes; the scan looks at
+// the target of every shortcut on the drive and must keep going, and the
+// window must keep repainting meanwhile.
+//
+// A target on a local disk is looked at directly. A target that may lie on
+// a file system that can hang (a UNC path; below a network, FUSE or
+// automount mount point) is looked at on a worker thread, while the caller
+// waits at most as long as its budget allows and runs the budget's progress
+// hook. A look that does not finish in time is given up (its thread is left
+// to finish on its own) and the target counts as one that cannot be judged;
+// while that look still hangs, later looks at the same place give up at
+// once instead of leaving more blocked threads behind.
+
+#include "shell/FileFacts.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class SearchBudget;
+
+class TargetLook
+{
+public:
+    // Translates a Windows-form target and reads its facts (default: the
+    // drive map and readFacts; a path this machine cannot name is Missing).
+    using Look = std::function<FactsStatus(const QString &winPath, FileFacts &facts)>;
+    // The place that may not answer, for a target: the mount point (or the
+    // "\\server\share" of a UNC path) that identifies it while it hangs;
+    // nothing for a target on a local file system.
+    using SlowPlace = std::function<std::optional<QByteArray>(const QString &winPath)>;
+
+    TargetLook();
+    ~TargetLook();
+    TargetLook(const TargetLook &) = delete;
+    TargetLook &operator=(const TargetLook &) = delete;
+
+    // Test seam: replaces how targets are looked at and which are slow.
+    // Empty functions restore the defaults.
+    void setHooks(Look look, SlowPlace slowPlace);
+
+    // The target's status and facts; nothing when its place did not answer
+    // within the budget or still hangs from an earlier look.
+    std::optional<FactsStatus> look(const QString &winPath, FileFacts &facts, SearchBudget &budget) const;
+    // Whether a look at this target would wait on another thread.
+    bool maySlow(const QString &winPath) const;
+
+    // Looks that were given up and have not finished yet.
+    int hangingLooks() const;
+
+    static FactsStatus lookDirectly(const QString &winPath, FileFacts &facts);
+    static std::optional<QByteArray> defaultSlowPlace(const QString &winPath);
+
+    struct Hung;
+
+private:
+    Look m_look;
+    SlowPlace m_slowPlace;
+    std::shared_ptr<Hung> m_hung;
+};

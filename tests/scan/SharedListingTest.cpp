@@ -1,0 +1,81 @@
+#include "FakeScanHost.h"
+
+#include "scan/ShortcutScan.h"
+#include "shell/LnkFile.h"
+#include "shell/ShellLinkService.h"
+#include "support/TempDrives.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <variant>
+
+namespace {
+
+// Once the link service has read the drive for a broken shortcut, the walk
+// takes the folder listings from it. What changes on the drive while the
+// scan runs must still be seen as it is.
+class SharedListingTest : public ::testing::Test
+{
+protected:
+    SharedListingTest() { results.SelectedDrive = QStringLiteral("c"); }
+
+    QString brokenShortcut(const QString &relative)
+    {
+        LnkTargetInfo info;
+        info.winPath =
+            QStringLiteral("c:\\Gone\\") + QString(relative).replace(QLatin1Char('/'), QLatin1Char('_'));
+        info.attributes = 0x20;
+        auto made = LnkFile::create(info, drives.win(relative));
+        EXPECT_TRUE(std::holds_alternative<LnkFile>(made));
+        if (std::holds_alternative<LnkFile>(made))
+            drives.writeFile(relative, std::get<LnkFile>(made).serialize());
+        return drives.win(relative);
+    }
+
+    TempDrives drives;
+    FakeScanHost host;
+    ShellLinkService service;
+    ScanResults results;
+    ShortcutScan scan{host, results, service};
+};
+
+TEST_F(SharedListingTest, ChangesDuringTheScanAreSeen)
+{
+    // The root's own shortcut is checked before any sub-folder is walked;
+    // its search reads the whole drive.
+    const QString first = brokenShortcut(QStringLiteral("First.lnk"));
+    for (int i = 0; i < 30; ++i)
+        drives.makeFolder(QStringLiteral("quiet/%1").arg(i));
+    const QString kept = brokenShortcut(QStringLiteral("later/Kept.lnk"));
+    brokenShortcut(QStringLiteral("later/Removed.lnk"));
+    drives.makeFolder(QStringLiteral("later/deeper"));
+
+    bool changed = false;
+    QString added;
+    host.onDispatch = [&] {
+        if (changed || host.checkList.isEmpty())
+            return;
+        changed = true;
+        QFile::remove(QFile::decodeName(drives.posix(QStringLiteral("later/Removed.lnk"))));
+        added = brokenShortcut(QStringLiteral("later/deeper/Added.lnk"));
+    };
+    scan.ScanShortcuts();
+
+    ASSERT_TRUE(changed);
+    QStringList listed = host.checkList;
+    listed.sort();
+    QStringList expected = {first, kept, added};
+    expected.sort();
+    EXPECT_EQ(listed, expected);
+
+    // A second scan, with nothing changing, lists the same.
+    host.onDispatch = {};
+    scan.ScanShortcuts();
+    listed = host.checkList;
+    listed.sort();
+    EXPECT_EQ(listed, expected);
+}
+
+} // namespace
