@@ -26,25 +26,25 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
-    TreeSpec spec;
+    TreeSpec layout;
     QString folder;
     bool custom = false;
     while (!args.isEmpty()) {
         const QString arg = args.takeFirst();
         bool ok = true;
         if (arg == QLatin1String("--seed") && !args.isEmpty()) {
-            spec.seed = args.takeFirst().toULongLong(&ok, 0);
+            layout.seed = args.takeFirst().toULongLong(&ok, 0);
         } else if (arg == QLatin1String("--entries") && !args.isEmpty()) {
-            spec.entries = args.takeFirst().toLongLong(&ok);
+            layout.entries = args.takeFirst().toLongLong(&ok);
             custom = true;
         } else if (arg == QLatin1String("--shortcuts") && !args.isEmpty()) {
-            spec.shortcuts = args.takeFirst().toLongLong(&ok);
+            layout.shortcuts = args.takeFirst().toLongLong(&ok);
             custom = true;
         } else if (const auto named = TreeSpec::named(arg.toLatin1());
-                   named && !custom && spec.entries == 0) {
-            const quint64 seed = spec.seed;
-            spec = *named;
-            spec.seed = seed;
+                   named && !custom && layout.entries == 0) {
+            const quint64 seed = layout.seed;
+            layout = *named;
+            layout.seed = seed;
         } else if (folder.isEmpty() && !arg.startsWith(QLatin1Char('-'))) {
             folder = arg;
         } else {
@@ -53,14 +53,14 @@ int main(int argc, char **argv)
         if (!ok)
             return usage();
     }
-    if (folder.isEmpty() || spec.entries <= 0 || spec.shortcuts <= 0)
+    if (folder.isEmpty() || layout.entries <= 0 || layout.shortcuts <= 0)
         return usage();
 
     QElapsedTimer clock;
     clock.start();
     QString error;
     const std::optional<TreeManifest> manifest =
-        TreeGenerator::generate(spec, QFile::encodeName(folder), &error, [](const QString &line) {
+        TreeGenerator::generate(layout, QFile::encodeName(folder), &error, [](const QString &line) {
             std::fprintf(stderr, "make-tree: %s\n", qPrintable(line));
         });
     if (!manifest) {
@@ -69,7 +69,7 @@ int main(int argc, char **argv)
     }
     std::printf("tree %s in %s: %lld folders, %lld files; %lld shortcuts examined (%lld broken, %lld moved), "
                 "%lld in hidden folders; made in %.1f s\n",
-                manifest->spec.sizeName.constData(), qPrintable(folder), manifest->folders, manifest->files,
+                manifest->layout.sizeName.constData(), qPrintable(folder), manifest->folders, manifest->files,
                 manifest->examined, qint64(manifest->broken.size()), qint64(manifest->moved.size()),
                 manifest->hiddenShortcuts, double(clock.elapsed()) / 1000.0);
     return 0;

@@ -526,9 +526,9 @@ std::optional<TreeManifest> ensureTree(const QByteArray &size, const QString &fo
         }
         manifest = TreeGenerator::readManifest(tree, &error);
     }
-    const std::optional<TreeSpec> spec = TreeSpec::named(size);
-    if (manifest && (manifest->spec.sizeName != spec->sizeName || manifest->spec.entries != spec->entries ||
-                     manifest->spec.seed != spec->seed)) {
+    const std::optional<TreeSpec> layout = TreeSpec::named(size);
+    if (manifest && (manifest->layout.sizeName != layout->sizeName ||
+                     manifest->layout.entries != layout->entries || manifest->layout.seed != layout->seed)) {
         std::fprintf(stderr, "scan-bench: %s holds another tree; remove it or pass --dir\n",
                      qPrintable(folder));
         return std::nullopt;
@@ -584,7 +584,7 @@ int main(int argc, char **argv)
     if (!options->memoryOnly) {
         std::printf("tree %s: %lld entries (%lld folders), %lld files examined: %lld broken, %lld moved; "
                     "%lld shortcuts in hidden folders\n",
-                    manifest->spec.sizeName.constData(), manifest->spec.entries, manifest->folders,
+                    manifest->layout.sizeName.constData(), manifest->layout.entries, manifest->folders,
                     manifest->examined, qint64(manifest->broken.size()), qint64(manifest->moved.size()),
                     manifest->hiddenShortcuts);
         std::printf("machine: %d CPUs, %s; %s\n", QThread::idealThreadCount(), qPrintable(cpuModel()),

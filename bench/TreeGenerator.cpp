@@ -189,9 +189,10 @@ QByteArray join(const QByteArray &folder, const QByteArray &name)
 class Builder
 {
 public:
-    Builder(const TreeSpec &spec, const QByteArray &treeFolder, std::function<void(const QString &)> progress)
-        : m_spec(spec), m_tree(treeFolder), m_drive(TreeGenerator::driveFolder(treeFolder)), m_rng(spec.seed),
-          m_progress(std::move(progress))
+    Builder(const TreeSpec &layout, const QByteArray &treeFolder,
+            std::function<void(const QString &)> progress)
+        : m_layout(layout), m_tree(treeFolder), m_drive(TreeGenerator::driveFolder(treeFolder)),
+          m_rng(layout.seed), m_progress(std::move(progress))
     {}
 
     std::optional<TreeManifest> run(QString *error);
@@ -228,7 +229,7 @@ private:
     QByteArray makeShortcut(const QByteArray &rel, const QByteArray &targetRel,
                             const QString &winTarget = {});
 
-    TreeSpec m_spec;
+    TreeSpec m_layout;
     QByteArray m_tree, m_drive;
     Rng m_rng;
     std::function<void(const QString &)> m_progress;
@@ -272,7 +273,7 @@ qint32 Builder::folderBelow(qint32 start)
     // A folder that may take a sub-folder: not at the deepest level, and
     // with a path short enough.
     qint32 id = start;
-    while (id != 0 && (m_folders[size_t(id)].depth >= m_spec.maxDepth ||
+    while (id != 0 && (m_folders[size_t(id)].depth >= m_layout.maxDepth ||
                        m_folders[size_t(id)].rel.size() > kMaxFolderPathBytes))
         id = m_folders[size_t(id)].parent;
     return id;
@@ -288,7 +289,7 @@ qint32 Builder::parentForNewFolder()
     for (qint64 roll = m_rng.below(100); depth < int(std::size(kWeights)) - 1 && roll >= kWeights[depth];
          ++depth)
         roll -= kWeights[depth];
-    depth = std::min(depth, m_spec.maxDepth);
+    depth = std::min(depth, m_layout.maxDepth);
     if (m_byDepth.size() < size_t(depth))
         m_byDepth.resize(size_t(depth));
     int level = depth - 1;
@@ -409,24 +410,24 @@ QByteArray Builder::makeShortcut(const QByteArray &rel, const QByteArray &target
 
 std::optional<TreeManifest> Builder::run(QString *error)
 {
-    const qint64 entries = m_spec.entries, shortcuts = m_spec.shortcuts;
+    const qint64 entries = m_layout.entries, shortcuts = m_layout.shortcuts;
     const qint64 folders = entries / 10;
     const qint64 hiddenTops = std::max<qint64>(2, folders / 400);
     const qint64 junk = std::max<qint64>(1, shortcuts / 200);     // *.lnk files that are no shortcuts
     const qint64 dotLinks = std::max<qint64>(1, shortcuts / 200); // hidden shortcut files in visible folders
-    const qint64 broken = m_spec.brokenCount(), moved = m_spec.movedCount();
+    const qint64 broken = m_layout.brokenCount(), moved = m_layout.movedCount();
     const qint64 decoys = broken / 5;
     const qint64 visible = folders - 2 * hiddenTops;
     // Every hidden folder holds one shortcut and one plain file.
     const qint64 plain = entries - folders - shortcuts - junk - 4 * hiddenTops - moved;
     if (shortcuts < 20 || visible < qint64(std::size(kHeads)) + 2 || plain < shortcuts ||
-        broken + moved + dotLinks >= shortcuts || m_spec.maxDepth < 4) {
+        broken + moved + dotLinks >= shortcuts || m_layout.maxDepth < 4) {
         *error = QStringLiteral("Too few entries for %1 shortcuts").arg(shortcuts);
         return std::nullopt;
     }
 
     TreeManifest manifest;
-    manifest.spec = m_spec;
+    manifest.layout = m_layout;
     if (!QDir().mkpath(QFile::decodeName(m_drive)) ||
         !QDir().mkpath(QFile::decodeName(m_tree + "/planted"))) {
         *error = QStringLiteral("Cannot make %1").arg(QFile::decodeName(m_drive));
@@ -644,13 +645,13 @@ bool writeManifest(const QByteArray &treeFolder, const TreeManifest &m, QString 
     const auto line = [&](const char *key, qint64 value) {
         text += key + (' ' + QByteArray::number(value)) + '\n';
     };
-    text += "size " + m.spec.sizeName + '\n';
-    line("seed", qint64(m.spec.seed));
-    line("entries", m.spec.entries);
-    line("shortcuts", m.spec.shortcuts);
-    line("broken-percent", m.spec.brokenPercent);
-    line("moved-percent", m.spec.movedPercent);
-    line("max-depth", m.spec.maxDepth);
+    text += "size " + m.layout.sizeName + '\n';
+    line("seed", qint64(m.layout.seed));
+    line("entries", m.layout.entries);
+    line("shortcuts", m.layout.shortcuts);
+    line("broken-percent", m.layout.brokenPercent);
+    line("moved-percent", m.layout.movedPercent);
+    line("max-depth", m.layout.maxDepth);
     line("folders", m.folders);
     line("files", m.files);
     line("examined", m.examined);
@@ -674,21 +675,21 @@ bool writeManifest(const QByteArray &treeFolder, const TreeManifest &m, QString 
 
 std::optional<TreeSpec> TreeSpec::named(const QByteArray &name)
 {
-    TreeSpec spec;
-    spec.sizeName = name.toUpper();
-    if (spec.sizeName == "S") {
-        spec.entries = 20000;
-        spec.shortcuts = 200;
-    } else if (spec.sizeName == "M") {
-        spec.entries = 200000;
-        spec.shortcuts = 2000;
-    } else if (spec.sizeName == "L") {
-        spec.entries = 1000000;
-        spec.shortcuts = 10000;
+    TreeSpec layout;
+    layout.sizeName = name.toUpper();
+    if (layout.sizeName == "S") {
+        layout.entries = 20000;
+        layout.shortcuts = 200;
+    } else if (layout.sizeName == "M") {
+        layout.entries = 200000;
+        layout.shortcuts = 2000;
+    } else if (layout.sizeName == "L") {
+        layout.entries = 1000000;
+        layout.shortcuts = 10000;
     } else {
         return std::nullopt;
     }
-    return spec;
+    return layout;
 }
 
 QString TreeManifest::winPath(const QByteArray &relative)
@@ -705,7 +706,7 @@ QByteArray driveFolder(const QByteArray &treeFolder)
     return treeFolder + "/drive_c";
 }
 
-std::optional<TreeManifest> generate(const TreeSpec &spec, const QByteArray &treeFolder, QString *error,
+std::optional<TreeManifest> generate(const TreeSpec &layout, const QByteArray &treeFolder, QString *error,
                                      const std::function<void(const QString &)> &progress)
 {
     QString ignored;
@@ -716,7 +717,7 @@ std::optional<TreeManifest> generate(const TreeSpec &spec, const QByteArray &tre
         *error = QStringLiteral("%1 is not empty").arg(folder.path());
         return std::nullopt;
     }
-    Builder builder(spec, treeFolder, progress);
+    Builder builder(layout, treeFolder, progress);
     std::optional<TreeManifest> manifest = builder.run(error);
     if (!manifest || !writeManifest(treeFolder, *manifest, error))
         return std::nullopt;
@@ -754,19 +755,19 @@ std::optional<TreeManifest> readManifest(const QByteArray &treeFolder, QString *
             return n;
         };
         if (key == "size")
-            m.spec.sizeName = value;
+            m.layout.sizeName = value;
         else if (key == "seed")
-            m.spec.seed = quint64(number());
+            m.layout.seed = quint64(number());
         else if (key == "entries")
-            m.spec.entries = number();
+            m.layout.entries = number();
         else if (key == "shortcuts")
-            m.spec.shortcuts = number();
+            m.layout.shortcuts = number();
         else if (key == "broken-percent")
-            m.spec.brokenPercent = int(number());
+            m.layout.brokenPercent = int(number());
         else if (key == "moved-percent")
-            m.spec.movedPercent = int(number());
+            m.layout.movedPercent = int(number());
         else if (key == "max-depth")
-            m.spec.maxDepth = int(number());
+            m.layout.maxDepth = int(number());
         else if (key == "folders")
             m.folders = number();
         else if (key == "files")

@@ -48,7 +48,7 @@ struct TreeManifest
         QByteArray planted;   // its bytes as made, relative to the tree folder
     };
 
-    TreeSpec spec;
+    TreeSpec layout;
     qint64 folders = 0; // visible and hidden
     qint64 files = 0;   // everything that is not a folder, shortcuts included
     // Files a scan hands to the check: the shortcuts and a few files named
@@ -73,7 +73,7 @@ QByteArray driveFolder(const QByteArray &treeFolder);
 
 // Builds a tree in treeFolder (made when missing; must hold nothing else).
 // `progress` (may be empty) receives a line now and then.
-std::optional<TreeManifest> generate(const TreeSpec &spec, const QByteArray &treeFolder, QString *error,
+std::optional<TreeManifest> generate(const TreeSpec &layout, const QByteArray &treeFolder, QString *error,
                                      const std::function<void(const QString &)> &progress = {});
 
 // Reads the manifest of a tree made before.

@@ -61,14 +61,14 @@ inline std::optional<Decoded> decode(const uint8_t *data, std::size_t size)
     if (size < 1 || size < 1 + std::size_t(data[0]))
         return std::nullopt;
     const std::size_t n = data[0];
-    const QByteArray spec(reinterpret_cast<const char *>(data + 1), qsizetype(n));
+    const QByteArray header(reinterpret_cast<const char *>(data + 1), qsizetype(n));
     Decoded out;
     out.link = QByteArray(reinterpret_cast<const char *>(data + 1 + n), qsizetype(size - 1 - n));
 
-    const quint8 flags = spec.isEmpty() ? 0 : quint8(spec[0]);
-    out.target.size = loadLe64(spec, 1);
-    out.target.creationTime = loadLe64(spec, 9);
-    out.target.writeTime = loadLe64(spec, 17);
+    const quint8 flags = header.isEmpty() ? 0 : quint8(header[0]);
+    out.target.size = loadLe64(header, 1);
+    out.target.creationTime = loadLe64(header, 9);
+    out.target.writeTime = loadLe64(header, 17);
     out.target.accessTime = out.target.writeTime ^ out.target.creationTime;
     out.target.attributes = (flags & 0x40) ? 0x10 : 0x20;
     out.shortcutWinPath =
@@ -76,14 +76,14 @@ inline std::optional<Decoded> decode(const uint8_t *data, std::size_t size)
 
     QString path = (flags & 0x20) ? QStringLiteral("\\\\")
                                   : QString(QChar(u'A' + (flags & 0x1F) % 26)) + QStringLiteral(":\\");
-    for (qsizetype i = qsizetype(kPathStart); i < spec.size(); ++i) {
-        const quint8 b = quint8(spec[i]);
+    for (qsizetype i = qsizetype(kPathStart); i < header.size(); ++i) {
+        const quint8 b = quint8(header[i]);
         if (b == 0x5C) {
             path += QLatin1Char('\\');
         } else if (b >= 0xF0) {
-            if (i + 2 >= spec.size())
+            if (i + 2 >= header.size())
                 break;
-            path += QChar(char16_t((quint8(spec[i + 1]) << 8) | quint8(spec[i + 2])));
+            path += QChar(char16_t((quint8(header[i + 1]) << 8) | quint8(header[i + 2])));
             i += 2;
         } else {
             path += QChar(kAlphabet[b % kAlphabetSize]);
@@ -98,14 +98,14 @@ inline std::optional<Decoded> decode(const uint8_t *data, std::size_t size)
 inline QByteArray encodeTarget(quint8 flags, const QString &below, quint64 size = 0, quint64 creation = 0,
                                quint64 write = 0)
 {
-    QByteArray spec(1, char(flags));
+    QByteArray header(1, char(flags));
     for (quint64 v : {size, creation, write}) {
         for (int i = 0; i < 8; ++i)
-            spec.append(char((v >> (8 * i)) & 0xFF));
+            header.append(char((v >> (8 * i)) & 0xFF));
     }
     for (QChar c : below) {
         if (c == QLatin1Char('\\')) {
-            spec.append('\x5C');
+            header.append('\x5C');
             continue;
         }
         qsizetype index = -1;
@@ -116,19 +116,19 @@ inline QByteArray encodeTarget(quint8 flags, const QString &below, quint64 size 
             }
         }
         if (index >= 0) {
-            spec.append(char(index));
+            header.append(char(index));
         } else {
-            spec.append(char(0xF0));
-            spec.append(char(c.unicode() >> 8));
-            spec.append(char(c.unicode() & 0xFF));
+            header.append(char(0xF0));
+            header.append(char(c.unicode() >> 8));
+            header.append(char(c.unicode() & 0xFF));
         }
     }
-    return spec.left(255);
+    return header.left(255);
 }
 
-inline QByteArray input(const QByteArray &spec, const QByteArray &link)
+inline QByteArray input(const QByteArray &header, const QByteArray &link)
 {
-    return QByteArray(1, char(spec.size())) + spec + link;
+    return QByteArray(1, char(header.size())) + header + link;
 }
 
 } // namespace RewriteInput
