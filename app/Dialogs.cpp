@@ -12,22 +12,22 @@ class MessageBoxDialogs : public Dialogs
 public:
     void showError(const QString &text) override
     {
-        QMessageBox box(QMessageBox::Critical, applicationTitle(), text,
-                        QMessageBox::Ok, QApplication::activeWindow());
+        QMessageBox box(QMessageBox::Critical, applicationTitle(), text, QMessageBox::Ok,
+                        QApplication::activeWindow());
         box.exec();
     }
 
     void showMessage(const QString &text) override
     {
-        QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text,
-                        QMessageBox::Ok, QApplication::activeWindow());
+        QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok,
+                        QApplication::activeWindow());
         box.exec();
     }
 
     bool askYesNo(const QString &text) override
     {
-        QMessageBox box(QMessageBox::Question, applicationTitle(), text,
-                        QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+        QMessageBox box(QMessageBox::Question, applicationTitle(), text, QMessageBox::Yes | QMessageBox::No,
+                        QApplication::activeWindow());
         box.setDefaultButton(QMessageBox::Yes);
         return box.exec() == QMessageBox::Yes;
     }
@@ -43,6 +43,12 @@ Dialogs &Dialogs::current()
     return g_installed ? *g_installed : real;
 }
 
-void Dialogs::install(Dialogs *dialogs) { g_installed = dialogs; }
+void Dialogs::install(Dialogs *dialogs)
+{
+    g_installed = dialogs;
+}
 
-void showGeneralError(const QString &message) { Dialogs::current().showError(errorBoxText(message)); }
+void showGeneralError(const QString &message)
+{
+    Dialogs::current().showError(errorBoxText(message));
+}

@@ -20,8 +20,14 @@ QString &titleStorage()
 }
 } // namespace
 
-QString applicationTitle() { return titleStorage(); }
-void setApplicationTitle(const QString &title) { titleStorage() = title; }
+QString applicationTitle()
+{
+    return titleStorage();
+}
+void setApplicationTitle(const QString &title)
+{
+    titleStorage() = title;
+}
 
 QString errorBoxText(const QString &message)
 {

@@ -36,8 +36,10 @@ const QString Label5 = QString(31, QLatin1Char(' ')) +
                        QString(19, QLatin1Char(' ')) + QStringLiteral(".");
 const QString URLLabel1 = QStringLiteral("Zorbital");
 const QString URLLabel2 = QStringLiteral("Linkmend");
-const QString URLLabel1Url = QStringLiteral("http://www.zorbital.example/?utm_medium=app&utm_campaign=linkmend");
-const QString URLLabel2Url = QStringLiteral("http://www.tessivane.example/?utm_medium=app&utm_campaign=linkmend");
+const QString URLLabel1Url =
+    QStringLiteral("http://www.zorbital.example/?utm_medium=app&utm_campaign=linkmend");
+const QString URLLabel2Url =
+    QStringLiteral("http://www.tessivane.example/?utm_medium=app&utm_campaign=linkmend");
 } // namespace FormTexts
 
 namespace {
@@ -78,7 +80,10 @@ TURLLabel *makeLink(QWidget *parent, const char *name, QPoint at, const QString 
     return link;
 }
 
-QPixmap picture(const char *resource) { return QPixmap::fromImage(decodeJpeg(Resources::data(QLatin1String(resource)))); }
+QPixmap picture(const char *resource)
+{
+    return QPixmap::fromImage(decodeJpeg(Resources::data(QLatin1String(resource))));
+}
 
 } // namespace
 
@@ -173,8 +178,10 @@ void TForm2::createFormControls()
 
     connect(ListBox1, &TListBox::userSelectionChanged, this, [this] { ListBox1onclick(ListBox1); });
     connect(ListBox1, &QListWidget::doubleClicked, this, [this] { ListBox1DblClick(ListBox1); });
-    connect(CheckListBox1, &TListBox::userSelectionChanged, this, [this] { CheckListBox1onClick(CheckListBox1); });
-    connect(CheckListBox1, &QListWidget::doubleClicked, this, [this] { CheckListBox1DblClick(CheckListBox1); });
+    connect(CheckListBox1, &TListBox::userSelectionChanged, this,
+            [this] { CheckListBox1onClick(CheckListBox1); });
+    connect(CheckListBox1, &QListWidget::doubleClicked, this,
+            [this] { CheckListBox1DblClick(CheckListBox1); });
     // Direct connection: the handler re-enters itself through the reset.
     connect(DriveComboBox1, &TDriveComboBox::changed, this, [this] { DriveComboBox1Change(DriveComboBox1); });
 }
@@ -202,7 +209,8 @@ void TForm2::FormCreate()
 
 void TForm2::createPictureButtons()
 {
-    Btscan = new TImageButton(this, QStringLiteral("Btscan"), [this](QObject *sender) { ScanShortcuts(sender); });
+    Btscan =
+        new TImageButton(this, QStringLiteral("Btscan"), [this](QObject *sender) { ScanShortcuts(sender); });
     Btscan->PlaceButton(290, 421, 194, 58, QStringLiteral("Btscan"), false, QString());
     Btscan->SetImageStates(true, true, true, false);
     Btdelete = new TImageButton(this, QStringLiteral("Btdelete"),
@@ -213,9 +221,10 @@ void TForm2::createPictureButtons()
 
     // The picture buttons lie above the pictures and labels, below every
     // windowed control.
-    for (QWidget *windowed : {static_cast<QWidget *>(ListBox1), static_cast<QWidget *>(CheckListBox1),
-                              static_cast<QWidget *>(DriveComboBox1), static_cast<QWidget *>(DirectoryListBox1),
-                              static_cast<QWidget *>(CheckBox1), static_cast<QWidget *>(WebBrowser1)})
+    for (QWidget *windowed :
+         {static_cast<QWidget *>(ListBox1), static_cast<QWidget *>(CheckListBox1),
+          static_cast<QWidget *>(DriveComboBox1), static_cast<QWidget *>(DirectoryListBox1),
+          static_cast<QWidget *>(CheckBox1), static_cast<QWidget *>(WebBrowser1)})
         windowed->raise();
 }
 
@@ -231,9 +240,15 @@ void TForm2::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-bool TForm2::isScanning() const { return m_scan->isScanning(); }
+bool TForm2::isScanning() const
+{
+    return m_scan->isScanning();
+}
 
-void TForm2::ScanShortcuts(QObject *) { m_scan->ScanShortcuts(); }
+void TForm2::ScanShortcuts(QObject *)
+{
+    m_scan->ScanShortcuts();
+}
 void TForm2::ScanFolder(const QString &folder, const QString &pattern, bool recurse)
 {
     m_scan->ScanFolder(folder, pattern, recurse);
@@ -242,13 +257,34 @@ void TForm2::CheckShortcut(const QString &shortcutPath, QString &targetPath)
 {
     m_scan->CheckShortcut(shortcutPath, targetPath);
 }
-void TForm2::CheckListBox1onClick(QObject *) { m_review->CheckListBox1onClick(); }
-void TForm2::CheckListBox1DblClick(QObject *) { m_review->CheckListBox1DblClick(); }
-void TForm2::ListBox1onclick(QObject *) { m_review->ListBox1onclick(); }
-void TForm2::ListBox1DblClick(QObject *) { m_review->ListBox1DblClick(); }
-void TForm2::DeleteCheckedShortcuts(QObject *) { m_review->DeleteCheckedShortcuts(); }
-void TForm2::DriveComboBox1Change(QObject *) { m_driveChoice->DriveComboBox1Change(); }
-bool TForm2::IsDiskInDrive(QChar letter) { return m_driveChoice->IsDiskInDrive(letter); }
+void TForm2::CheckListBox1onClick(QObject *)
+{
+    m_review->CheckListBox1onClick();
+}
+void TForm2::CheckListBox1DblClick(QObject *)
+{
+    m_review->CheckListBox1DblClick();
+}
+void TForm2::ListBox1onclick(QObject *)
+{
+    m_review->ListBox1onclick();
+}
+void TForm2::ListBox1DblClick(QObject *)
+{
+    m_review->ListBox1DblClick();
+}
+void TForm2::DeleteCheckedShortcuts(QObject *)
+{
+    m_review->DeleteCheckedShortcuts();
+}
+void TForm2::DriveComboBox1Change(QObject *)
+{
+    m_driveChoice->DriveComboBox1Change();
+}
+bool TForm2::IsDiskInDrive(QChar letter)
+{
+    return m_driveChoice->IsDiskInDrive(letter);
+}
 
 // ScanHost.
 void TForm2::setWaitCursor(bool on)
@@ -258,7 +294,10 @@ void TForm2::setWaitCursor(bool on)
     else
         QApplication::restoreOverrideCursor();
 }
-void TForm2::setBusyIndicatorLeft(int left) { WebBrowser1->move(left, WebBrowser1->y()); }
+void TForm2::setBusyIndicatorLeft(int left)
+{
+    WebBrowser1->move(left, WebBrowser1->y());
+}
 void TForm2::setLabel1Text(const QString &text)
 {
     Label1->setText(text);
@@ -270,21 +309,54 @@ void TForm2::SetButtonEnabled(ScanHost::Button button, bool enabled)
     if (target)
         target->SetButtonEnabled(enabled);
 }
-void TForm2::clearListBox() { ListBox1->clear(); }
-void TForm2::appendToListBox(const QString &text) { ListBox1->addItem(text); }
-int TForm2::listBoxWidth() const { return ListBox1->width(); }
-void TForm2::setListBoxExtent(int pixels) { ListBox1->setHorizontalExtent(pixels); }
-void TForm2::clearCheckList() { CheckListBox1->clear(); }
-void TForm2::appendToCheckList(const QString &text) { CheckListBox1->addEntry(text); }
-int TForm2::checkListCount() const { return CheckListBox1->count(); }
-QString TForm2::checkListItem(int index) const { return CheckListBox1->item(index)->text(); }
-void TForm2::setCheckListTicked(int index, bool ticked) { CheckListBox1->setChecked(index, ticked); }
+void TForm2::clearListBox()
+{
+    ListBox1->clear();
+}
+void TForm2::appendToListBox(const QString &text)
+{
+    ListBox1->addItem(text);
+}
+int TForm2::listBoxWidth() const
+{
+    return ListBox1->width();
+}
+void TForm2::setListBoxExtent(int pixels)
+{
+    ListBox1->setHorizontalExtent(pixels);
+}
+void TForm2::clearCheckList()
+{
+    CheckListBox1->clear();
+}
+void TForm2::appendToCheckList(const QString &text)
+{
+    CheckListBox1->addEntry(text);
+}
+int TForm2::checkListCount() const
+{
+    return CheckListBox1->count();
+}
+QString TForm2::checkListItem(int index) const
+{
+    return CheckListBox1->item(index)->text();
+}
+void TForm2::setCheckListTicked(int index, bool ticked)
+{
+    CheckListBox1->setChecked(index, ticked);
+}
 int TForm2::checkListTextWidth(const QString &text) const
 {
     return CheckListBox1->fontMetrics().horizontalAdvance(text);
 }
-void TForm2::setCheckListExtent(int pixels) { CheckListBox1->setHorizontalExtent(pixels); }
-bool TForm2::ignoreRemoteShortcuts() const { return CheckBox1->isChecked(); }
+void TForm2::setCheckListExtent(int pixels)
+{
+    CheckListBox1->setHorizontalExtent(pixels);
+}
+bool TForm2::ignoreRemoteShortcuts() const
+{
+    return CheckBox1->isChecked();
+}
 void TForm2::dispatchPendingEvents()
 {
     // The walk asks after every folder entry, some hundred thousand times on
@@ -304,19 +376,40 @@ void TForm2::dispatchPendingEvents()
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     sinceLastDispatch.start();
 }
-bool TForm2::closing() const { return m_closing; }
+bool TForm2::closing() const
+{
+    return m_closing;
+}
 
 // ReviewHost.
 TListBox *TForm2::list(ResultList which) const
 {
     return which == ResultList::ListBox1 ? ListBox1 : static_cast<TListBox *>(CheckListBox1);
 }
-int TForm2::entryCount(ResultList which) const { return list(which)->count(); }
-QString TForm2::entry(ResultList which, int index) const { return list(which)->item(index)->text(); }
-int TForm2::selectedIndex(ResultList which) const { return list(which)->selectedIndex(); }
-bool TForm2::isTicked(int index) const { return CheckListBox1->isChecked(index); }
-void TForm2::setToolTip(ResultList which, const QString &text) { list(which)->setToolTip(text); }
-void TForm2::removeEntry(ResultList which, int index) { delete list(which)->takeItem(index); }
+int TForm2::entryCount(ResultList which) const
+{
+    return list(which)->count();
+}
+QString TForm2::entry(ResultList which, int index) const
+{
+    return list(which)->item(index)->text();
+}
+int TForm2::selectedIndex(ResultList which) const
+{
+    return list(which)->selectedIndex();
+}
+bool TForm2::isTicked(int index) const
+{
+    return CheckListBox1->isChecked(index);
+}
+void TForm2::setToolTip(ResultList which, const QString &text)
+{
+    list(which)->setToolTip(text);
+}
+void TForm2::removeEntry(ResultList which, int index)
+{
+    delete list(which)->takeItem(index);
+}
 void TForm2::setBtdeleteEnabled(bool enabled)
 {
     if (Btdelete)
@@ -330,16 +423,37 @@ QStringList &TForm2::shortcutPaths()
 }
 
 // DriveChoiceHost.
-QChar TForm2::selectorDrive() const { return DriveComboBox1->drive(); }
-QList<QChar> TForm2::selectorDrives() const { return DriveComboBox1->drives(); }
-void TForm2::setSelectorDrive(QChar drive) { DriveComboBox1->setDrive(drive); }
-void TForm2::showMissingDiskMessage(const QString &text) { Dialogs::current().showMessage(text); }
-void TForm2::setSelectedDrive(const QString &drive) { Form2State.SelectedDrive = drive; }
+QChar TForm2::selectorDrive() const
+{
+    return DriveComboBox1->drive();
+}
+QList<QChar> TForm2::selectorDrives() const
+{
+    return DriveComboBox1->drives();
+}
+void TForm2::setSelectorDrive(QChar drive)
+{
+    DriveComboBox1->setDrive(drive);
+}
+void TForm2::showMissingDiskMessage(const QString &text)
+{
+    Dialogs::current().showMessage(text);
+}
+void TForm2::setSelectedDrive(const QString &drive)
+{
+    Form2State.SelectedDrive = drive;
+}
 
 // ShellUi.
 bool TForm2::confirmDelete(const QStringList &, const QString &question)
 {
     return Dialogs::current().askYesNo(question);
 }
-void TForm2::showMessage(const QString &text) { Dialogs::current().showMessage(text); }
-void TForm2::openUrl(const QUrl &url) { QDesktopServices::openUrl(url); }
+void TForm2::showMessage(const QString &text)
+{
+    Dialogs::current().showMessage(text);
+}
+void TForm2::openUrl(const QUrl &url)
+{
+    QDesktopServices::openUrl(url);
+}

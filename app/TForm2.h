@@ -31,11 +31,7 @@ extern ScanResults Form2State;
 // The main window: every control of the fixed 800 x 600 layout, the
 // creation and close handlers, and the program's named operations, which
 // forward to the subsystem folders. It is the host those folders talk to.
-class TForm2 : public QWidget,
-               public ScanHost,
-               public ReviewHost,
-               public DriveChoiceHost,
-               public ShellUi
+class TForm2 : public QWidget, public ScanHost, public ReviewHost, public DriveChoiceHost, public ShellUi
 {
     Q_OBJECT
 public:

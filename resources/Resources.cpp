@@ -6,18 +6,20 @@
 
 ResourceNotFound::ResourceNotFound(const QString &name)
     : std::runtime_error(QStringLiteral("Resource %1 not found").arg(name).toStdString())
-{
-}
+{}
 
 namespace {
 
 // Resource names as the program asks for them compare without regard to
 // case; the compiled-in files are keyed by their upper-case names.
-QString key(const QString &name) { return name.toUpper(); }
+QString key(const QString &name)
+{
+    return name.toUpper();
+}
 
 struct Store
 {
-    QHash<QString, QString> files;       // upper-case name -> resource path
+    QHash<QString, QString> files;        // upper-case name -> resource path
     QHash<QString, QByteArray> overrides; // test entries
 };
 

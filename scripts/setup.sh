@@ -9,7 +9,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libjpeg-dev libglib2.0-dev
-  libgtest-dev libgmock-dev
+  libgtest-dev libgmock-dev clang-format
   fonts-wine
   dpkg-dev desktop-file-utils appstream xvfb xauth x11-utils
 )

@@ -11,8 +11,8 @@
 #include "support/TempDrives.h"
 
 #include <QCheckBox>
-#include <QDir>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QScrollBar>
 
@@ -24,7 +24,8 @@ TEST(ApplicationTitle, FollowsTheProgramFileName)
     EXPECT_EQ(applicationTitleFrom(QStringLiteral("Linkmend.exe")), QStringLiteral("Linkmend"));
     EXPECT_EQ(applicationTitleFrom(QStringLiteral("/opt/x.y/LINKMEND.tar.gz")), QStringLiteral("Linkmend"));
     // Only the characters after the first are lowered.
-    EXPECT_EQ(applicationTitleFrom(QStringLiteral("c:\\Program Files\\lINKmEND.exe")), QStringLiteral("linkmend"));
+    EXPECT_EQ(applicationTitleFrom(QStringLiteral("c:\\Program Files\\lINKmEND.exe")),
+              QStringLiteral("linkmend"));
     EXPECT_EQ(applicationTitleFrom(QStringLiteral("./a")), QStringLiteral("a"));
 }
 
@@ -138,7 +139,8 @@ TEST(MainWindow, TextsAreExactlyTheFormTexts)
     const QString label5 = form.Label5->text();
     EXPECT_EQ(label5.size(), 31 + 54 + 19 + 1);
     EXPECT_TRUE(label5.startsWith(QString(31, QLatin1Char(' ')) + QStringLiteral("is a free")));
-    EXPECT_TRUE(label5.endsWith(QStringLiteral("also makes") + QString(19, QLatin1Char(' ')) + QStringLiteral(".")));
+    EXPECT_TRUE(
+        label5.endsWith(QStringLiteral("also makes") + QString(19, QLatin1Char(' ')) + QStringLiteral(".")));
     EXPECT_EQ(form.URLLabel1->text(), QStringLiteral("Zorbital"));
     EXPECT_EQ(form.URLLabel1->URL(), FormTexts::URLLabel1Url);
     EXPECT_EQ(form.URLLabel2->URL(), FormTexts::URLLabel2Url);
@@ -159,14 +161,15 @@ TEST(MainWindow, TabOrderRunsThroughTheWindowedControlsOnly)
     TempDrives drives;
     TForm2 form;
     form.FormCreate();
-    QWidget *expected[] = {form.ListBox1, form.CheckListBox1, form.DriveComboBox1, form.DirectoryListBox1,
-                           form.CheckBox1, form.WebBrowser1};
+    QWidget *expected[] = {form.ListBox1,          form.CheckListBox1, form.DriveComboBox1,
+                           form.DirectoryListBox1, form.CheckBox1,     form.WebBrowser1};
     // The focus chain also holds the controls' inner widgets; the form's own
     // controls must come in tab order.
     QList<QWidget *> order;
     QWidget *w = form.ListBox1;
     do {
-        if (std::find(std::begin(expected), std::end(expected), w) != std::end(expected) && !order.contains(w))
+        if (std::find(std::begin(expected), std::end(expected), w) != std::end(expected) &&
+            !order.contains(w))
             order << w;
         w = w->nextInFocusChain();
     } while (w != form.ListBox1);
@@ -185,9 +188,10 @@ TEST(MainWindow, WindowedControlsLieOverPicturesAndLabels)
     for (QWidget *button : {static_cast<QWidget *>(form.Btscan), static_cast<QWidget *>(form.Btdelete)})
         for (QLabel *label : form.findChildren<QLabel *>(Qt::FindDirectChildrenOnly))
             EXPECT_GT(stackIndex(button), stackIndex(label));
-    for (QWidget *windowed : {static_cast<QWidget *>(form.ListBox1), static_cast<QWidget *>(form.CheckListBox1),
-                              static_cast<QWidget *>(form.DriveComboBox1), static_cast<QWidget *>(form.CheckBox1),
-                              static_cast<QWidget *>(form.WebBrowser1)})
+    for (QWidget *windowed :
+         {static_cast<QWidget *>(form.ListBox1), static_cast<QWidget *>(form.CheckListBox1),
+          static_cast<QWidget *>(form.DriveComboBox1), static_cast<QWidget *>(form.CheckBox1),
+          static_cast<QWidget *>(form.WebBrowser1)})
         for (QLabel *label : form.findChildren<QLabel *>(Qt::FindDirectChildrenOnly))
             EXPECT_GT(stackIndex(windowed), stackIndex(label));
 }

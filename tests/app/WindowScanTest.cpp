@@ -81,7 +81,8 @@ TEST_F(WindowScanTest, ScanListsTheBrokenShortcutTickedAndReturnsToIdle)
     EXPECT_TRUE(form.Btdelete->isEnabled());
     EXPECT_EQ(form.WebBrowser1->x(), 881);
     EXPECT_EQ(form.ListBox1->horizontalExtent(), 313);
-    EXPECT_EQ(form.CheckListBox1->horizontalExtent(), form.CheckListBox1->fontMetrics().horizontalAdvance(broken) + 2);
+    EXPECT_EQ(form.CheckListBox1->horizontalExtent(),
+              form.CheckListBox1->fontMetrics().horizontalAdvance(broken) + 2);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
@@ -116,15 +117,17 @@ TEST_F(WindowScanTest, KeyboardSelectionSetsTheHintAndDoubleClickOpensTheFolder)
     QApplication::sendEvent(form.CheckListBox1, &down);
     const int first = form.CheckListBox1->selectedIndex();
     ASSERT_GE(first, 0);
-    const QString expectedTarget =
-        form.CheckListBox1->item(first)->text().endsWith(QStringLiteral("One.lnk")) ? QStringLiteral("c:\\gone\\one.exe")
-                                                                                   : QStringLiteral("d:\\gone\\two.exe");
-    EXPECT_EQ(form.CheckListBox1->toolTip().toLower(), (QStringLiteral("Points to ") + expectedTarget).toLower());
+    const QString expectedTarget = form.CheckListBox1->item(first)->text().endsWith(QStringLiteral("One.lnk"))
+                                       ? QStringLiteral("c:\\gone\\one.exe")
+                                       : QStringLiteral("d:\\gone\\two.exe");
+    EXPECT_EQ(form.CheckListBox1->toolTip().toLower(),
+              (QStringLiteral("Points to ") + expectedTarget).toLower());
 
     UrlCatcher catcher;
     form.CheckListBox1DblClick(form.CheckListBox1);
     ASSERT_EQ(catcher.urls.size(), 1);
-    EXPECT_EQ(catcher.urls.first().toLocalFile().chopped(catcher.urls.first().toLocalFile().endsWith(QLatin1Char('/')) ? 1 : 0),
+    EXPECT_EQ(catcher.urls.first().toLocalFile().chopped(
+                  catcher.urls.first().toLocalFile().endsWith(QLatin1Char('/')) ? 1 : 0),
               QString::fromLocal8Bit(drives.posix(QStringLiteral("Old"))))
         << catcher.urls.first().toString().toStdString();
 
@@ -190,7 +193,8 @@ TEST(WindowStartup, FailedStartupFileStillGivesBothButtons)
     }
     restoreQuietDialogs();
     ASSERT_EQ(dialogs.errors.size(), 1);
-    EXPECT_TRUE(dialogs.errors.first().startsWith(QStringLiteral("Cannot create file \""))) << dialogs.errors.first().toStdString();
+    EXPECT_TRUE(dialogs.errors.first().startsWith(QStringLiteral("Cannot create file \"")))
+        << dialogs.errors.first().toStdString();
 }
 
 TEST(WindowPictures, SavesPicturesOfTheWindowForTheReadme)
@@ -203,9 +207,11 @@ TEST(WindowPictures, SavesPicturesOfTheWindowForTheReadme)
     QDir().mkpath(shots);
     form.show();
     EXPECT_TRUE(form.grab().save(shots + QStringLiteral("/window.png")));
-    for (const char *name : {"Desktop/Old Editor.lnk", "Desktop/Games/Solitaire.lnk", "Users/Public/Desktop/Report 2019.lnk"}) {
+    for (const char *name :
+         {"Desktop/Old Editor.lnk", "Desktop/Games/Solitaire.lnk", "Users/Public/Desktop/Report 2019.lnk"}) {
         LnkTargetInfo info;
-        info.winPath = QStringLiteral("c:\\Program Files\\Gone\\") + QString::fromLatin1(name).section(QLatin1Char('/'), -1) + QStringLiteral(".exe");
+        info.winPath = QStringLiteral("c:\\Program Files\\Gone\\") +
+                       QString::fromLatin1(name).section(QLatin1Char('/'), -1) + QStringLiteral(".exe");
         auto made = LnkFile::create(info, drives.win(QString::fromLatin1(name)));
         ASSERT_TRUE(std::holds_alternative<LnkFile>(made));
         drives.writeFile(QString::fromLatin1(name), std::get<LnkFile>(made).serialize());

@@ -43,7 +43,8 @@ TempDrives::TempDrives(const QString &letters) : m_dir(std::make_unique<QTempora
     for (QChar letter : letters) {
         const QString folder = base + QStringLiteral("/drive_") + letter.toLower();
         QDir().mkpath(folder);
-        const QString link = base + QStringLiteral("/prefix/dosdevices/") + letter.toLower() + QLatin1Char(':');
+        const QString link =
+            base + QStringLiteral("/prefix/dosdevices/") + letter.toLower() + QLatin1Char(':');
         EXPECT_EQ(::symlink(QFile::encodeName(folder).constData(), QFile::encodeName(link).constData()), 0);
     }
     qputenv("WINEPREFIX", QFile::encodeName(base + QStringLiteral("/prefix")));
@@ -66,7 +67,10 @@ TempDrives::~TempDrives()
     DriveMap::reloadCurrent();
 }
 
-QByteArray TempDrives::prefix() const { return QFile::encodeName(m_dir->path() + QStringLiteral("/prefix")); }
+QByteArray TempDrives::prefix() const
+{
+    return QFile::encodeName(m_dir->path() + QStringLiteral("/prefix"));
+}
 
 QByteArray TempDrives::root(QChar letter) const
 {
@@ -109,8 +113,14 @@ void TempDrives::mapLetter(QChar letter, const QByteArray &folder)
     DriveMap::reloadCurrent();
 }
 
-QByteArray TempDrives::dataHome() const { return QFile::encodeName(m_dir->path() + QStringLiteral("/data")); }
-QByteArray TempDrives::cacheHome() const { return QFile::encodeName(m_dir->path() + QStringLiteral("/cache")); }
+QByteArray TempDrives::dataHome() const
+{
+    return QFile::encodeName(m_dir->path() + QStringLiteral("/data"));
+}
+QByteArray TempDrives::cacheHome() const
+{
+    return QFile::encodeName(m_dir->path() + QStringLiteral("/cache"));
+}
 
 QByteArray readWholeFile(const QByteArray &posixPath)
 {

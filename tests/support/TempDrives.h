@@ -31,8 +31,7 @@ public:
     // Creates the folder (and its parents) below a drive.
     void makeFolder(const QString &relative, QChar letter = QLatin1Char('c')) const;
     // Writes a file below a drive, creating its folders.
-    void writeFile(const QString &relative, const QByteArray &bytes,
-                   QChar letter = QLatin1Char('c')) const;
+    void writeFile(const QString &relative, const QByteArray &bytes, QChar letter = QLatin1Char('c')) const;
     // Maps one more letter to an arbitrary folder and reloads the map.
     void mapLetter(QChar letter, const QByteArray &folder);
 
