@@ -5,6 +5,7 @@
 #include "scan/ShortcutScan.h"
 #include "scan/TargetRules.h"
 #include "support/TempDrives.h"
+#include "support/UnprivilegedFiles.h"
 
 #include <QFile>
 
@@ -200,14 +201,16 @@ TEST_F(CheckShortcutTest, RecordsNothingOnceTheWindowIsClosing)
 
 TEST_F(CheckShortcutTest, UnreadableAttributesFallBackToSearchingTheFolder)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind root";
     // A folder that may be listed but not entered: its files' attributes
     // cannot be read, yet a search of the folder shows them.
     drives.writeFile(QStringLiteral("Listed/app.exe"), "x");
     drives.makeFolder(QStringLiteral("Listed/sub"));
     QFile::setPermissions(QFile::decodeName(drives.posix(QStringLiteral("Listed"))),
-                          QFile::ReadOwner | QFile::ReadUser);
+                          QFile::ReadOwner | QFile::ReadUser | QFile::ReadOther);
+    UnprivilegedFiles::letEveryoneThrough(drives.root());
+    const UnprivilegedFiles unprivileged;
+    if (!unprivileged.binding())
+        GTEST_SKIP() << "permissions cannot be made to bind here";
     EXPECT_FALSE(broken(QStringLiteral("c:\\Listed\\app.exe")));
     EXPECT_TRUE(broken(QStringLiteral("c:\\Listed\\sub"))); // a folder is found by attributes only
     EXPECT_TRUE(broken(QStringLiteral("c:\\Listed\\gone.exe")));
