@@ -3,6 +3,7 @@
 #include "platform/DriveMap.h"
 #include "platform/MountTable.h"
 #include "platform/PosixPath.h"
+#include "platform/TimespecNs.h"
 #include "platform/WinPath.h"
 
 #include <QElapsedTimer>
@@ -135,18 +136,6 @@ bool matchesString(const QString &name, const std::u32string &foldedPattern)
 
 constexpr size_t kBufferBytes = 32 * 1024;
 constexpr qint64 kSettledNs = 1000000000LL;
-
-qint64 nanoseconds(const struct timespec &t)
-{
-    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-qint64 wallClockNs()
-{
-    struct timespec now;
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return nanoseconds(now);
-}
 
 bool isReadOnlyError(int error)
 {
@@ -448,8 +437,8 @@ struct FolderSearch::State
         struct stat now;
         if (!haveOpened || ::fstat(fd.get(), &now) != 0)
             return false;
-        const qint64 mtime = nanoseconds(now.st_mtim), ctime = nanoseconds(now.st_ctim);
-        return mtime == nanoseconds(opened.st_mtim) && ctime == nanoseconds(opened.st_ctim) &&
+        const qint64 mtime = timespecNs(now.st_mtim), ctime = timespecNs(now.st_ctim);
+        return mtime == timespecNs(opened.st_mtim) && ctime == timespecNs(opened.st_ctim) &&
                std::max(mtime, ctime) < openedAtNs - kSettledNs;
     }
 

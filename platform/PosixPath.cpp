@@ -25,6 +25,13 @@ void UniqueFd::reset(int fd)
     m_fd = fd;
 }
 
+int UniqueFd::close()
+{
+    const int result = m_fd >= 0 ? ::close(m_fd) : 0;
+    m_fd = -1;
+    return result;
+}
+
 DirHandle openFolder(const QByteArray &path)
 {
     if (path.isEmpty()) {

@@ -46,6 +46,8 @@ public:
         return fd;
     }
     void reset(int fd = -1);
+    // Closes now and reports what close() said (0 when nothing was open).
+    int close();
 
 private:
     int m_fd = -1;

@@ -1,5 +1,7 @@
 #include "shell/DirIndex.h"
 
+#include "platform/PosixPath.h"
+#include "platform/TimespecNs.h"
 #include "platform/WinPath.h"
 #include "shell/SearchBudget.h"
 
@@ -50,31 +52,8 @@ bool isRemoteFileSystem(int fd)
     }
 }
 
-qint64 nanoseconds(const struct timespec &t)
-{
-    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-qint64 wallClockNs()
-{
-    struct timespec now;
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return nanoseconds(now);
-}
-
 // Times closer than this to the moment a listing was read are not trusted.
 constexpr qint64 kRacyMarginNs = 2000000000LL;
-
-// Closes a file descriptor on scope exit.
-struct FdCloser
-{
-    int fd;
-    ~FdCloser()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 bool isPathPrefix(const QByteArray &prefix, const QByteArray &path)
 {
@@ -409,8 +388,9 @@ void DirIndex::read(quint32 id)
     m_nodes[id].entries.clear();
     m_nodes[id].names.clear();
 
-    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    FdCloser closer{fd};
+    const posix::UniqueFd folder(
+        ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    const int fd = folder.get();
     struct stat st;
     if (fd < 0 || ::fstat(fd, &st) != 0) {
         // Unreadable (or gone): an empty listing, checked by stat() before
@@ -424,8 +404,8 @@ void DirIndex::read(quint32 id)
         if (::lstat(path.constData(), &lst) == 0) {
             node.device = lst.st_dev;
             node.inode = lst.st_ino;
-            node.mtimeNs = nanoseconds(lst.st_mtim);
-            node.ctimeNs = nanoseconds(lst.st_ctim);
+            node.mtimeNs = timespecNs(lst.st_mtim);
+            node.ctimeNs = timespecNs(lst.st_ctim);
             node.readAtNs = wallClockNs();
         } else {
             node.device = 0;
@@ -550,8 +530,8 @@ void DirIndex::read(quint32 id)
     node.names = std::move(names);
     node.device = st.st_dev;
     node.inode = st.st_ino;
-    node.mtimeNs = nanoseconds(st.st_mtim);
-    node.ctimeNs = nanoseconds(st.st_ctim);
+    node.mtimeNs = timespecNs(st.st_mtim);
+    node.ctimeNs = timespecNs(st.st_ctim);
     node.readAtNs = readAt;
     node.checkedEpoch = m_epoch;
     indexEntries(id, true);
@@ -564,8 +544,8 @@ bool DirIndex::stillCurrent(quint32 id)
     struct stat st;
     if (::lstat(node.path.constData(), &st) != 0)
         return node.inode == 0;
-    if (st.st_dev != node.device || st.st_ino != node.inode || nanoseconds(st.st_mtim) != node.mtimeNs ||
-        nanoseconds(st.st_ctim) != node.ctimeNs)
+    if (st.st_dev != node.device || st.st_ino != node.inode || timespecNs(st.st_mtim) != node.mtimeNs ||
+        timespecNs(st.st_ctim) != node.ctimeNs)
         return false;
     // File systems stamp times with a coarse clock: a folder changed within
     // the same tick as it was read shows no new time. A listing read that

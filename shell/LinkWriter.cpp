@@ -1,5 +1,8 @@
 #include "shell/LinkWriter.h"
 
+#include "platform/PosixPath.h"
+#include "platform/TimespecNs.h"
+
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -16,37 +19,6 @@
 #include <unistd.h>
 
 namespace {
-
-qint64 nanoseconds(const struct timespec &t)
-{
-    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-class Fd
-{
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return m_fd; }
-    void reset(int fd = -1)
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
-    }
-    // Closes and reports the result of close().
-    int close()
-    {
-        const int result = m_fd >= 0 ? ::close(m_fd) : 0;
-        m_fd = -1;
-        return result;
-    }
-
-private:
-    int m_fd;
-};
 
 // The temporary file until it has been renamed into place: removed on
 // every other way out.
@@ -89,7 +61,7 @@ public:
 
 private:
     int m_dirFd;
-    Fd m_fd;
+    posix::UniqueFd m_fd;
     QByteArray m_name;
 };
 
@@ -147,8 +119,8 @@ int writeAll(int fd, const QByteArray &bytes)
 
 FileStamp FileStamp::of(const struct stat &st)
 {
-    return FileStamp{st.st_dev, st.st_ino, qint64(st.st_size), nanoseconds(st.st_mtim),
-                     nanoseconds(st.st_ctim)};
+    return FileStamp{st.st_dev, st.st_ino, qint64(st.st_size), timespecNs(st.st_mtim),
+                     timespecNs(st.st_ctim)};
 }
 
 LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteArray &bytes,
@@ -170,7 +142,8 @@ LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteA
     const QByteArray folder = slash == 0 ? QByteArray("/") : realPath.left(slash);
     const QByteArray baseName = realPath.mid(slash + 1);
 
-    Fd original(::open(realPath.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    posix::UniqueFd original(
+        ::open(realPath.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (original.get() < 0)
         return failed(errno);
     struct stat st;
@@ -190,7 +163,7 @@ LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteA
         return result;
     }
 
-    Fd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    posix::UniqueFd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0)
         return failed(errno);
     // An append-only folder takes a new file but lets it neither replace the

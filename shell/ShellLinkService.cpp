@@ -41,23 +41,6 @@ win::HRESULT hresultFromErrno(int error)
     }
 }
 
-class Fd
-{
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 } // namespace
 
 struct ShellLinkService::Context
@@ -129,7 +112,7 @@ public:
         if (st.st_size > ShellLinkService::kMaxLinkFileSize)
             return win::hresultFromWin32(ERROR_FILE_TOO_LARGE);
 
-        Fd fd(::open(posix->constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        posix::UniqueFd fd(::open(posix->constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         if (fd.get() < 0)
             return hresultFromErrno(errno);
         struct stat fst;

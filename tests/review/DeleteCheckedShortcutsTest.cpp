@@ -1,50 +1,15 @@
 #include "review/ResultReview.h"
 
-#include "ReviewFakes.h"
-#include "shell/ShellTestKit.h"
-#include "support/TempDrives.h"
+#include "DeletionFixture.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-class DeleteCheckedShortcutsTest : public ::testing::Test
+class DeleteCheckedShortcutsTest : public DeletionFixture<FakeShellUi>
 {
 protected:
-    void SetUp() override
-    {
-        m_trash = TrashSandbox::emptyTrash();
-        // Never let a test reach the user's own trash.
-        ASSERT_EQ(ShellServices::homeTrashFolder(), TrashSandbox::expected());
-    }
-
-    // Writes one shortcut file per relative path (its contents the path) and
-    // lists them all, ticked, as a scan leaves them.
-    QStringList listShortcuts(const QStringList &relatives)
-    {
-        QStringList paths;
-        for (const QString &relative : relatives) {
-            m_drives.writeFile(relative, relative.toUtf8());
-            paths << m_drives.win(relative);
-        }
-        m_host.fill(paths);
-        return paths;
-    }
-
-    bool onDisk(const QString &relative) const
-    {
-        return QFile::exists(QFile::decodeName(m_drives.posix(relative)));
-    }
-
-    // Whether the trash holds the file with its original path and contents.
-    bool restorable(const QByteArray &posixPath, const QByteArray &contents) const
-    {
-        for (const TrashedFile &file : trashContents(m_trash)) {
-            if (file.originalPath == posixPath)
-                return file.infoHeaderOk && file.hasFile && file.contents == contents;
-        }
-        return false;
-    }
+    bool onDisk(const QString &relative) const { return QFile::exists(QFile::decodeName(posix(relative))); }
 
     void expectAligned() const
     {
@@ -52,14 +17,6 @@ protected:
         EXPECT_EQ(m_host.listBox, m_host.shortcuts);
         EXPECT_EQ(m_host.ticks.size(), m_host.checkList.size());
     }
-
-    TempDrives m_drives;
-    FakeHost m_host;
-    FailingLinkFactory m_links; // the deletion opens no links
-    FakeShellUi m_ui;
-    std::unique_ptr<ShellServices> m_shell = ShellServices::create(m_ui);
-    ResultReview m_review{m_host, m_links, *m_shell};
-    QByteArray m_trash;
 };
 
 // A path with spaces and commas is one item of the request, unchanged.
@@ -85,7 +42,7 @@ TEST_F(DeleteCheckedShortcutsTest, AllTickedGoToTheTrashInOneRequest)
     EXPECT_EQ(trashFileCount(m_trash), 3);
     for (const QString &relative : relatives) {
         EXPECT_FALSE(onDisk(relative));
-        EXPECT_TRUE(restorable(m_drives.posix(relative), relative.toUtf8())) << relative.toStdString();
+        EXPECT_TRUE(restorable(relative)) << relative.toStdString();
     }
 }
 
@@ -101,8 +58,8 @@ TEST_F(DeleteCheckedShortcutsTest, TickedEntriesZeroAndTwoOfThree)
     EXPECT_TRUE(m_host.checkList.isEmpty()); // the unticked entry leaves the lists too
     expectAligned();
     EXPECT_TRUE(onDisk(QStringLiteral("b/two.lnk")));
-    EXPECT_TRUE(restorable(m_drives.posix(QStringLiteral("a/one.lnk")), "a/one.lnk"));
-    EXPECT_TRUE(restorable(m_drives.posix(QStringLiteral("c/three.lnk")), "c/three.lnk"));
+    EXPECT_TRUE(restorable(QStringLiteral("a/one.lnk")));
+    EXPECT_TRUE(restorable(QStringLiteral("c/three.lnk")));
     EXPECT_EQ(trashFileCount(m_trash), 2);
     EXPECT_EQ(m_host.label1, QStringLiteral("Broken Shortcuts Deleted"));
     EXPECT_FALSE(m_host.btdeleteEnabled);
@@ -177,8 +134,8 @@ TEST_F(DeleteCheckedShortcutsTest, ShortcutsLeftOnDiskStayTickedUntilASecondDele
     EXPECT_EQ(m_host.label1, QStringLiteral("Broken Shortcuts Deleted"));
     EXPECT_FALSE(m_host.btdeleteEnabled);
     EXPECT_TRUE(restorable(stuck.posixPath(), "stuck"));
-    EXPECT_TRUE(restorable(m_drives.posix(QStringLiteral("first.lnk")), "first.lnk"));
-    EXPECT_TRUE(restorable(m_drives.posix(QStringLiteral("third.lnk")), "third.lnk"));
+    EXPECT_TRUE(restorable(QStringLiteral("first.lnk")));
+    EXPECT_TRUE(restorable(QStringLiteral("third.lnk")));
     EXPECT_EQ(trashFileCount(m_trash), 3);
 }
 

@@ -7,9 +7,7 @@
 
 #include "review/ResultReview.h"
 
-#include "ReviewFakes.h"
-#include "shell/ShellTestKit.h"
-#include "support/TempDrives.h"
+#include "DeletionFixture.h"
 #include "support/UnprivilegedFiles.h"
 
 #include <QDir>
@@ -39,40 +37,9 @@ public:
     }
 };
 
-class DeleteFaultTest : public ::testing::Test
+class DeleteFaultTest : public DeletionFixture<AnsweringUi>
 {
 protected:
-    void SetUp() override
-    {
-        m_trash = TrashSandbox::emptyTrash();
-        ASSERT_EQ(ShellServices::homeTrashFolder(), TrashSandbox::expected());
-    }
-
-    // Shortcut files (their contents their relative path), listed and ticked
-    // as a scan leaves them.
-    QStringList listShortcuts(const QStringList &relatives)
-    {
-        QStringList paths;
-        for (const QString &relative : relatives) {
-            m_drives.writeFile(relative, relative.toUtf8());
-            paths << m_drives.win(relative);
-        }
-        m_host.fill(paths);
-        return paths;
-    }
-
-    QByteArray posix(const QString &relative) const { return m_drives.posix(relative); }
-
-    // Whether the trash holds the file with its original path and contents.
-    bool restorable(const QString &relative) const
-    {
-        for (const TrashedFile &file : trashContents(m_trash)) {
-            if (file.originalPath == posix(relative))
-                return file.infoHeaderOk && file.hasFile && file.contents == relative.toUtf8();
-        }
-        return false;
-    }
-
     // The lists agree with each other and with the disk: exactly the
     // shortcuts in `stayed` are listed, in order, ticked.
     void expectListed(const QStringList &stayed) const
@@ -97,14 +64,6 @@ protected:
         for (const QString &path : notNamed)
             EXPECT_FALSE(message.contains(path)) << message.toStdString();
     }
-
-    TempDrives m_drives;
-    FakeHost m_host;
-    FailingLinkFactory m_links;
-    AnsweringUi m_ui;
-    std::unique_ptr<ShellServices> m_shell = ShellServices::create(m_ui);
-    ResultReview m_review{m_host, m_links, *m_shell};
-    QByteArray m_trash;
 };
 
 TEST_F(DeleteFaultTest, TrashThatCannotBeMade)
