@@ -1,9 +1,9 @@
 #include "platform/FolderSearch.h"
 
 #include "platform/DriveMap.h"
+#include "platform/FileClock.h"
 #include "platform/MountTable.h"
 #include "platform/PosixPath.h"
-#include "platform/TimespecNs.h"
 #include "platform/WinPath.h"
 
 #include <QElapsedTimer>

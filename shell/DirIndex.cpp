@@ -1,7 +1,7 @@
 #include "shell/DirIndex.h"
 
+#include "platform/FileClock.h"
 #include "platform/PosixPath.h"
-#include "platform/TimespecNs.h"
 #include "platform/WinPath.h"
 #include "shell/SearchBudget.h"
 

@@ -1,7 +1,7 @@
 #include "shell/LinkWriter.h"
 
+#include "platform/FileClock.h"
 #include "platform/PosixPath.h"
-#include "platform/TimespecNs.h"
 
 #include <QRandomGenerator>
 
