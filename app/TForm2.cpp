@@ -345,6 +345,10 @@ void TForm2::setCheckListTicked(int index, bool ticked)
 {
     CheckListBox1->setChecked(index, ticked);
 }
+void TForm2::setCheckListUpdates(bool on)
+{
+    CheckListBox1->setUpdatesEnabled(on);
+}
 int TForm2::checkListTextWidth(const QString &text) const
 {
     return CheckListBox1->fontMetrics().horizontalAdvance(text);

@@ -94,6 +94,7 @@ public:
     int checkListCount() const override;
     QString checkListItem(int index) const override;
     void setCheckListTicked(int index, bool ticked) override;
+    void setCheckListUpdates(bool on) override;
     int checkListTextWidth(const QString &text) const override;
     void setCheckListExtent(int pixels) override;
     bool ignoreRemoteShortcuts() const override;

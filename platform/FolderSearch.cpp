@@ -1,9 +1,11 @@
 #include "platform/FolderSearch.h"
 
+#include "platform/BoundedCall.h"
 #include "platform/DriveMap.h"
 #include "platform/FileClock.h"
 #include "platform/MountTable.h"
 #include "platform/PosixPath.h"
+#include "platform/SystemFolders.h"
 #include "platform/WinPath.h"
 
 #include <QElapsedTimer>
@@ -12,78 +14,14 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
-
-// What makes a folder a system folder: the devices of pseudo file systems
-// and the root folders of the drives. Rebuilt when the drive map is replaced
-// or the kernel reports a mount or unmount.
-struct SystemView
-{
-    quint64 generation = 0;
-    std::shared_ptr<const MountTable> mounts;
-    std::vector<dev_t> pseudoDevices; // sorted
-    std::vector<FileIdentity> driveRoots;
-
-    bool isPseudo(const struct stat &st) const
-    {
-        return std::binary_search(pseudoDevices.begin(), pseudoDevices.end(), st.st_dev);
-    }
-    bool isDriveRoot(const struct stat &st) const
-    {
-        const FileIdentity identity{st.st_dev, st.st_ino};
-        return std::find(driveRoots.begin(), driveRoots.end(), identity) != driveRoots.end();
-    }
-};
-
-std::shared_ptr<const SystemView> systemView()
-{
-    static std::mutex mutex;
-    static std::shared_ptr<const SystemView> cached;
-    static QElapsedTimer sinceMountsLooked;
-
-    // Whether the mounts changed takes a system call; a walk opens folders
-    // far faster than mounts come and go, so that is asked at most every
-    // few milliseconds. A replaced drive map is always seen at once.
-    constexpr qint64 kMountLookIntervalMs = 10;
-    const quint64 generation = DriveMap::currentGeneration();
-    {
-        const std::lock_guard lock(mutex);
-        if (cached && cached->generation == generation && sinceMountsLooked.isValid() &&
-            sinceMountsLooked.elapsed() < kMountLookIntervalMs)
-            return cached;
-    }
-    std::shared_ptr<const MountTable> mounts = MountTable::systemShared();
-    const std::lock_guard lock(mutex);
-    sinceMountsLooked.start();
-    if (cached && cached->generation == generation && cached->mounts == mounts)
-        return cached;
-
-    auto view = std::make_shared<SystemView>();
-    view->generation = generation;
-    view->mounts = mounts;
-    for (const MountEntry &mount : mounts->entries()) {
-        if (MountTable::isPseudoFileSystem(mount.fsType))
-            view->pseudoDevices.push_back(mount.device);
-    }
-    std::sort(view->pseudoDevices.begin(), view->pseudoDevices.end());
-    const DriveMap &map = DriveMap::current();
-    for (QChar letter : map.letters()) {
-        if (std::optional<FileIdentity> identity = identityOf(*map.folder(letter)))
-            view->driveRoots.push_back(*identity);
-    }
-    cached = std::move(view);
-    return cached;
-}
 
 // '*' any run of characters, '?' exactly one; both sides already folded.
 template <typename Char>
@@ -134,9 +72,6 @@ bool matchesString(const QString &name, const std::u32string &foldedPattern)
     return matchesFolded(folded.constData(), folded.size(), foldedPattern);
 }
 
-constexpr size_t kBufferBytes = 32 * 1024;
-constexpr qint64 kSettledNs = 1000000000LL;
-
 bool isReadOnlyError(int error)
 {
     return error == EACCES || error == EROFS || error == EPERM;
@@ -174,114 +109,6 @@ quint32 errorFromErrno(int error)
     }
 }
 
-quint32 folderAttributes(const struct stat &st, const SystemView &view, bool countDriveRoots)
-{
-    quint32 attributes = win::FILE_ATTRIBUTE_DIRECTORY;
-    if (view.isPseudo(st) || (countDriveRoots && view.isDriveRoot(st)))
-        attributes |= win::FILE_ATTRIBUTE_SYSTEM;
-    return attributes;
-}
-
-// Where the system calls about one entry go: relative to the open folder,
-// or, for a listing that came from a FolderListingSource, by its full path.
-class EntryPlace
-{
-public:
-    EntryPlace(int folderFd, const QByteArray &folder, const char *name)
-        : m_fd(folderFd), m_folder(folder), m_name(name)
-    {}
-    int dirFd() const { return m_fd >= 0 ? m_fd : AT_FDCWD; }
-    const char *path()
-    {
-        if (m_fd >= 0)
-            return m_name;
-        if (m_full.isEmpty())
-            m_full = posix::join(m_folder, QByteArray(m_name));
-        return m_full.constData();
-    }
-    const char *name() const { return m_name; }
-
-private:
-    int m_fd;
-    const QByteArray &m_folder;
-    const char *m_name;
-    QByteArray m_full;
-};
-
-// The bits of one folder entry. The entry type from readdir saves a system
-// call for plain files; folders are looked at for the system bit (unless
-// their identity is known already), links followed for the folder bit. No
-// look sets off an automount: the mount point of an automounter is a system
-// folder like any pseudo file system's.
-quint32 entryAttributes(EntryPlace &place, unsigned char type, const FileIdentity *knownFolder,
-                        const SystemView &view, bool withReadOnly, FindData::Kind &kind)
-{
-    quint32 attributes = 0;
-    kind = FindData::Kind::Unknown;
-    struct stat st;
-    if (type == DT_UNKNOWN) {
-        if (::fstatat(place.dirFd(), place.path(), &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0)
-            type = IFTODT(st.st_mode);
-    }
-    switch (type) {
-    case DT_DIR:
-        kind = FindData::Kind::Other;
-        attributes = win::FILE_ATTRIBUTE_DIRECTORY;
-        if (knownFolder) {
-            std::memset(&st, 0, sizeof st);
-            st.st_dev = knownFolder->device;
-            st.st_ino = knownFolder->inode;
-            attributes = folderAttributes(st, view, true);
-        } else if (::fstatat(place.dirFd(), place.path(), &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0) {
-            attributes = folderAttributes(st, view, true);
-        }
-        break;
-    case DT_LNK:
-        if (::fstatat(place.dirFd(), place.path(), &st, AT_NO_AUTOMOUNT) == 0) {
-            kind = S_ISREG(st.st_mode) ? FindData::Kind::RegularFile : FindData::Kind::Other;
-            attributes = S_ISDIR(st.st_mode) ? folderAttributes(st, view, true) : win::FILE_ATTRIBUTE_ARCHIVE;
-        } else {
-            attributes = win::FILE_ATTRIBUTE_ARCHIVE;
-        }
-        attributes |= win::FILE_ATTRIBUTE_REPARSE_POINT;
-        break;
-    case DT_REG:
-        kind = FindData::Kind::RegularFile;
-        attributes = win::FILE_ATTRIBUTE_ARCHIVE;
-        break;
-    case DT_UNKNOWN:
-        attributes = win::FILE_ATTRIBUTE_ARCHIVE;
-        break;
-    default: // FIFOs, sockets, devices: shown as files, never to be opened as one
-        kind = FindData::Kind::Other;
-        attributes = win::FILE_ATTRIBUTE_ARCHIVE;
-        break;
-    }
-    if (place.name()[0] == '.')
-        attributes |= win::FILE_ATTRIBUTE_HIDDEN;
-    // A system folder is never entered; asking whether it is writable
-    // could set off an automount.
-    if (withReadOnly && !(attributes & win::FILE_ATTRIBUTE_SYSTEM) &&
-        ::faccessat(place.dirFd(), place.path(), W_OK, 0) != 0 && isReadOnlyError(errno))
-        attributes |= win::FILE_ATTRIBUTE_READONLY;
-    return attributes;
-}
-
-unsigned char direntType(FolderListingSource::Entry::Type type)
-{
-    switch (type) {
-    case FolderListingSource::Entry::Type::File:
-        return DT_REG;
-    case FolderListingSource::Entry::Type::Folder:
-        return DT_DIR;
-    case FolderListingSource::Entry::Type::SymLink:
-        return DT_LNK;
-    case FolderListingSource::Entry::Type::Other:
-        break;
-    }
-    return DT_SOCK; // neither file nor folder: never opened
-}
-
 // The listing source of this thread, and the mounts as they were when it
 // was installed.
 struct ListingSourceSlot
@@ -291,155 +118,380 @@ struct ListingSourceSlot
 };
 thread_local ListingSourceSlot listingSource;
 
-// One raw entry, from the folder or from a source's listing.
-struct RawEntry
+FolderListingSource *sourceFor(const SystemFolders &view)
 {
-    const char *name = nullptr;
-    unsigned char type = DT_UNKNOWN;
-    const FileIdentity *knownFolder = nullptr;
+    return listingSource.source && listingSource.mounts == view.mounts() ? listingSource.source : nullptr;
+}
+
+// Whether a source a search took is still the one installed (and so still
+// there to be told about the search's listing).
+bool stillInstalled(const FolderListingSource *source)
+{
+    return source && listingSource.source == source;
+}
+
+// Folders up to this many entries are read whole when the search opens them,
+// so that a listing source gets them at once; larger ones are read in pieces
+// as their entries are taken.
+constexpr size_t kEagerItems = 1024;
+
+// What a worker thread found in a folder that may not answer.
+struct SlowFolder
+{
+    posix::UniqueFd fd;
+    struct stat st = {};
+    qint64 readAtNs = 0;
+    FolderListing listing;
+    int error = 0;
 };
+
+// Where a symbolic link leads, as a worker thread found it.
+struct SlowStat
+{
+    struct stat st = {};
+    int error = 0;
+};
+
+// Waits for a call on a place that may not answer, at most the search's
+// limit, running the wait hook meanwhile.
+template <typename Result>
+std::optional<Result> runSlow(const QByteArray &place, std::function<Result()> work,
+                              const FolderSearch::WaitHook &hook)
+{
+    QElapsedTimer clock;
+    clock.start();
+    return BoundedCall::run<Result>(BoundedCall::processHungPlaces(), place, std::move(work), [&] {
+        return clock.elapsed() < FolderSearch::kSlowFolderWaitMs && (!hook || hook());
+    });
+}
+
+// Opens and reads a folder (by a name relative to `base`, or by its path
+// when there is no base) on a worker thread.
+std::optional<SlowFolder> openSlowly(std::shared_ptr<posix::UniqueFd> base, const QByteArray &name,
+                                     const QByteArray &place, const FolderSearch::WaitHook &hook)
+{
+    return runSlow<SlowFolder>(
+        place,
+        [base, name] {
+            SlowFolder out;
+            out.fd = posix::UniqueFd(::openat(base ? base->get() : AT_FDCWD, name.constData(),
+                                              O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (!out.fd.isValid() || ::fstat(out.fd.get(), &out.st) != 0) {
+                out.error = errno;
+                out.fd.reset();
+                return out;
+            }
+            out.readAtNs = wallClockNs();
+            out.listing.stamp = FolderStamp::of(out.st, out.readAtNs);
+            FolderReader reader;
+            reader.readAll(out.fd.get(), out.listing);
+            return out;
+        },
+        hook);
+}
+
+std::optional<SlowStat> statSlowly(std::shared_ptr<posix::UniqueFd> base, const QByteArray &name,
+                                   const QByteArray &place, const FolderSearch::WaitHook &hook)
+{
+    return runSlow<SlowStat>(
+        place,
+        [base, name] {
+            SlowStat out;
+            if (::fstatat(base->get(), name.constData(), &out.st, AT_NO_AUTOMOUNT) != 0)
+                out.error = errno;
+            return out;
+        },
+        hook);
+}
 
 } // namespace
 
 struct FolderSearch::State
 {
-    QByteArray folder;
+    QByteArray folder;      // as the caller named it
+    QByteArray realFolder;  // its canonical form where known (for places that may hang)
     std::u32string pattern; // case folded
     bool withReadOnly = true;
-    posix::UniqueFd fd;
-    bool haveOpened = false;
-    struct stat opened; // the folder as it was when it was opened
-    qint64 openedAtNs = 0;
-    // Entries as getdents64 returned them. A folder whose entries all came
-    // in the first read is read again from here when the search restarts
-    // and the folder has not changed since it was opened.
-    std::vector<char> buffer;
-    qsizetype filled = 0, at = 0;
-    int reads = 0;
-    bool endSeen = false;
-    // A listing a FolderListingSource gave instead of the folder.
-    bool served = false;
-    std::vector<FolderListingSource::Entry> listing;
-    size_t listingAt = 0;
-    std::shared_ptr<const SystemView> view;
+    WaitHook whileWaiting;
+    std::shared_ptr<const SystemFolders> view;
+    FolderListingSource *source = nullptr;
+
+    // The open folder; shared so that a worker thread looking at an entry of
+    // a folder that may not answer can outlive the search.
+    std::shared_ptr<posix::UniqueFd> fd;
+    struct stat opened = {}; // the folder as it was when opened
+    // On a file system that may not answer: read whole on a worker thread,
+    // every later look at an entry waits with a bound under `hangPlace`.
+    bool mayHang = false;
+    QByteArray hangPlace;
+
+    quint32 handle = 0; // the folder's handle in the listing source
+    FolderListing listing;
+    bool complete = false;  // the listing holds every entry
+    bool recording = false; // what is read goes to the listing source
+    std::unique_ptr<FolderReader> reader;
+    size_t at = 0; // next item to look at
+
+    // The entry yielded last, for a search of it as a sub-folder.
+    qint64 lastItem = -1;
+    bool lastMayHang = false;
+    QByteArray lastRealPath;
+    QByteArray lastHangPlace;
+
     quint32 error = win::ERROR_SUCCESS;
     int dotsOffered = 0;
     qint64 yielded = 0;
     bool finished = false;
 
-    void open(const QByteArray &posixFolder, const QString &namePattern, Attributes which)
+    bool isOpen() const { return fd && fd->isValid(); }
+    int dirFd() const { return fd->get(); }
+
+    void setPattern(const QString &namePattern, Attributes which)
     {
-        folder = posixFolder;
         pattern = foldPattern(namePattern);
         withReadOnly = which == Attributes::All;
-        if (serve())
-            return;
-        openFolder();
     }
 
-    // Takes the folder's listing from this thread's listing source, when it
-    // holds a current one.
-    bool serve()
+    void failed(int cause)
     {
-        served = false;
+        fd.reset();
+        error = cause == ENOENT ? win::ERROR_PATH_NOT_FOUND : errorFromErrno(cause);
+    }
+
+    // The folder by its path: the start of a walk (which shares listings
+    // with the installed source), or a single search.
+    void openPath(const QByteArray &posixFolder, bool shared)
+    {
+        folder = posixFolder;
+        view = SystemFolders::current();
+        if (folder.isEmpty()) {
+            failed(ENOENT);
+            return;
+        }
+        realFolder = posix::cleanPath(folder);
+        if (const QByteArray *point = view->hangPointOf(realFolder)) {
+            openSlow(nullptr, folder, *point);
+            return;
+        }
+        fd =
+            std::make_shared<posix::UniqueFd>(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!fd->isValid() || ::fstat(dirFd(), &opened) != 0) {
+            failed(errno);
+            return;
+        }
+        source = shared ? sourceFor(*view) : nullptr;
+        if (source)
+            handle = source->startFolder(folder, FileIdentity{opened.st_dev, opened.st_ino});
+        load();
+    }
+
+    // The entry a parent search yielded last, relative to the parent's folder.
+    void openChild(const State &parent)
+    {
+        view = parent.view;
+        whileWaiting = parent.whileWaiting;
+        if (!parent.isOpen() || parent.lastItem < 0) {
+            error = win::ERROR_PATH_NOT_FOUND;
+            return;
+        }
+        const FolderListing::Item &item = parent.listing.items[size_t(parent.lastItem)];
+        const QByteArray name(parent.listing.name(item), item.nameSize);
+        folder = posix::join(parent.folder, name);
+        realFolder = parent.lastRealPath;
+        if (parent.lastMayHang) {
+            openSlow(parent.fd, name, parent.lastHangPlace);
+            return;
+        }
+        fd = std::make_shared<posix::UniqueFd>(
+            ::openat(parent.dirFd(), name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!fd->isValid() || ::fstat(dirFd(), &opened) != 0) {
+            failed(errno);
+            return;
+        }
+        source = parent.source;
+        if (source && item.type == FolderListing::Type::Folder)
+            handle = item.handle;
+        load();
+    }
+
+    void openSlow(std::shared_ptr<posix::UniqueFd> base, const QByteArray &name, const QByteArray &place)
+    {
+        mayHang = true;
+        hangPlace = place;
+        std::optional<SlowFolder> found = openSlowly(std::move(base), name, place, whileWaiting);
+        if (!found) {
+            error = win::ERROR_NOT_READY;
+            return;
+        }
+        if (!found->fd.isValid()) {
+            failed(found->error);
+            return;
+        }
+        fd = std::make_shared<posix::UniqueFd>(std::move(found->fd));
+        opened = found->st;
+        listing = std::move(found->listing);
+        complete = true;
+    }
+
+    // The folder's entries: the source's listing when it still holds, else
+    // the first piece read from the folder.
+    void load()
+    {
+        if (stillInstalled(source) && handle != 0 && source->listing(handle, listing) &&
+            listing.stamp.vouchesFor(opened)) {
+            complete = true;
+            return;
+        }
+        readFromStart(opened);
+    }
+
+    void readFromStart(const struct stat &now)
+    {
         listing.clear();
-        listingAt = 0;
-        if (!listingSource.source || folder.isEmpty())
-            return false;
-        std::shared_ptr<const SystemView> current = systemView();
-        FileIdentity identity;
-        if (current->mounts != listingSource.mounts ||
-            !listingSource.source->currentListing(folder, identity, listing)) {
-            listing.clear();
-            return false;
-        }
-        served = true;
-        haveOpened = true;
-        std::memset(&opened, 0, sizeof opened);
-        opened.st_dev = identity.device;
-        opened.st_ino = identity.inode;
-        view = std::move(current);
-        return true;
+        listing.stamp = FolderStamp::of(now, wallClockNs());
+        complete = false;
+        reader = std::make_unique<FolderReader>();
+        recording = stillInstalled(source) && handle != 0;
+        if (recording)
+            source->beginListing(handle, listing.stamp);
+        while (!complete && listing.items.size() < kEagerItems)
+            readMore();
     }
 
-    void openFolder()
+    // A listing handed over only in part is of no use to the source.
+    void dropRecording()
     {
-        if (!folder.isEmpty())
-            fd = posix::UniqueFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        else
-            errno = ENOENT;
-        if (!fd.isValid()) {
-            const int cause = errno;
-            error = cause == ENOENT ? win::ERROR_PATH_NOT_FOUND : errorFromErrno(cause);
+        if (recording && stillInstalled(source))
+            source->dropListing(handle);
+        recording = false;
+    }
+
+    void readMore()
+    {
+        const size_t from = listing.items.size();
+        if (reader->readPiece(dirFd(), listing)) {
+            if (recording && stillInstalled(source))
+                source->addEntries(handle, listing, from);
             return;
         }
-        haveOpened = ::fstat(fd.get(), &opened) == 0;
-        openedAtNs = wallClockNs();
-        buffer.resize(kBufferBytes);
-        view = systemView();
+        complete = true;
+        reader.reset();
+        if (recording && (!stillInstalled(source) || !source->endListing(handle, listing)))
+            for (FolderListing::Item &item : listing.items)
+                item.handle = 0;
+        recording = false;
     }
 
-    bool isOpen() const { return served || fd.isValid(); }
-
-    bool nextEntry(RawEntry &raw)
+    // The next item, reading on as needed; null at the end.
+    const FolderListing::Item *nextItem()
     {
-        if (served) {
-            if (listingAt >= listing.size())
-                return false;
-            const FolderListingSource::Entry &entry = listing[listingAt++];
-            raw.name = entry.name.constData();
-            raw.type = direntType(entry.type);
-            raw.knownFolder =
-                entry.type == FolderListingSource::Entry::Type::Folder && entry.identity.inode != 0
-                    ? &entry.identity
-                    : nullptr;
-            return true;
+        while (at >= listing.items.size()) {
+            if (complete)
+                return nullptr;
+            readMore();
         }
-        const dirent64 *found = nextRaw();
-        if (!found)
+        return &listing.items[at++];
+    }
+
+    // Where a symbolic link leads, waiting with a bound when it may lead
+    // into a file system that may not answer; false when that cannot be told.
+    bool statLink(const char *name, struct stat &st, const FolderListing::Item &item)
+    {
+        lastMayHang = mayHang;
+        lastHangPlace = hangPlace;
+        lastRealPath.clear();
+        if (!mayHang && view->anyMayHang() && !realFolder.isEmpty()) {
+            // Where the link points, worked out from its text alone.
+            char target[4096];
+            const ssize_t length = ::readlinkat(dirFd(), name, target, sizeof target - 1);
+            if (length > 0) {
+                const QByteArray text(target, length);
+                lastRealPath = posix::cleanPath(text.startsWith('/') ? text : realFolder + '/' + text);
+                if (const QByteArray *point = view->hangPointOf(lastRealPath)) {
+                    lastMayHang = true;
+                    lastHangPlace = *point;
+                }
+            }
+        }
+        if (!lastMayHang)
+            return ::fstatat(dirFd(), name, &st, AT_NO_AUTOMOUNT) == 0;
+        const std::optional<SlowStat> found =
+            statSlowly(fd, QByteArray(name, item.nameSize), lastHangPlace, whileWaiting);
+        if (!found || found->error != 0)
             return false;
-        raw.name = found->d_name;
-        raw.type = found->d_type;
-        raw.knownFolder = nullptr;
+        st = found->st;
         return true;
     }
 
-    // The next raw entry of the folder; null at its end (or on a read error,
-    // which ends a search as it ends readdir).
-    const dirent64 *nextRaw()
+    // The bits of one item. Plain files and folders cost no system call
+    // (whether a folder is a system folder is known from its name and this
+    // folder's identity); links are followed for the folder bit.
+    quint32 attributesOf(const FolderListing::Item &item, const char *name, FindData &entry)
     {
-        for (;;) {
-            if (at < filled) {
-                const auto *entry = reinterpret_cast<const dirent64 *>(buffer.data() + at);
-                at += entry->d_reclen;
-                return entry;
+        quint32 attributes = 0;
+        entry.kind = FindData::Kind::Other;
+        entry.identity = FileIdentity{};
+        lastMayHang = false;
+        switch (item.type) {
+        case FolderListing::Type::Folder: {
+            attributes = win::FILE_ATTRIBUTE_DIRECTORY;
+            const SystemFolders::Place *place = view->placeAt(FileIdentity{opened.st_dev, opened.st_ino},
+                                                              std::string_view(name, item.nameSize));
+            if (place && place->system)
+                attributes |= win::FILE_ATTRIBUTE_SYSTEM;
+            lastRealPath = realFolder.isEmpty() ? QByteArray() : posix::join(realFolder, QByteArray(name));
+            lastMayHang = mayHang || (place && place->mayHang);
+            lastHangPlace = hangPlace;
+            if (!mayHang && lastMayHang) {
+                // The mount point names the place; without a known path, the
+                // folder that holds it and its name do.
+                const QByteArray *point = lastRealPath.isEmpty() ? nullptr : view->hangPointOf(lastRealPath);
+                lastHangPlace = point
+                                    ? *point
+                                    : QByteArray::number(quint64(opened.st_dev)) + ':' +
+                                          QByteArray::number(quint64(opened.st_ino)) + '/' + QByteArray(name);
             }
-            if (endSeen)
-                return nullptr;
-            const ssize_t got = ::getdents64(fd.get(), buffer.data(), buffer.size());
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0) {
-                endSeen = true; // what was read stays in the buffer
-                return nullptr;
-            }
-            filled = got;
-            at = 0;
-            ++reads;
+            break;
         }
-    }
-
-    // Whether the folder is as it was when opened, by its change and
-    // modification times. Times within a second of the opening are not
-    // trusted: a change in the same clock tick would leave them as they were.
-    bool unchangedSinceOpened() const
-    {
-        struct stat now;
-        if (!haveOpened || ::fstat(fd.get(), &now) != 0)
-            return false;
-        const qint64 mtime = timespecNs(now.st_mtim), ctime = timespecNs(now.st_ctim);
-        return mtime == timespecNs(opened.st_mtim) && ctime == timespecNs(opened.st_ctim) &&
-               std::max(mtime, ctime) < openedAtNs - kSettledNs;
+        case FolderListing::Type::SymLink: {
+            struct stat st;
+            if (statLink(name, st, item)) {
+                if (S_ISDIR(st.st_mode)) {
+                    attributes = win::FILE_ATTRIBUTE_DIRECTORY;
+                    if (view->isSystem(st, true))
+                        attributes |= win::FILE_ATTRIBUTE_SYSTEM;
+                } else {
+                    attributes = win::FILE_ATTRIBUTE_ARCHIVE;
+                    if (S_ISREG(st.st_mode)) {
+                        entry.kind = FindData::Kind::RegularFile;
+                        entry.identity = FileIdentity{st.st_dev, st.st_ino};
+                    }
+                }
+            } else {
+                attributes = win::FILE_ATTRIBUTE_ARCHIVE;
+            }
+            attributes |= win::FILE_ATTRIBUTE_REPARSE_POINT;
+            break;
+        }
+        case FolderListing::Type::File:
+            entry.kind = FindData::Kind::RegularFile;
+            if (item.inode != 0)
+                entry.identity = FileIdentity{opened.st_dev, item.inode};
+            attributes = win::FILE_ATTRIBUTE_ARCHIVE;
+            break;
+        case FolderListing::Type::Other: // FIFOs, sockets, devices: shown as files, never to be opened as one
+            attributes = win::FILE_ATTRIBUTE_ARCHIVE;
+            break;
+        }
+        if (name[0] == '.')
+            attributes |= win::FILE_ATTRIBUTE_HIDDEN;
+        // A system folder is never entered; asking whether it is writable
+        // could set off an automount. Nothing is asked of a place that may
+        // not answer.
+        if (withReadOnly && !mayHang && !(attributes & win::FILE_ATTRIBUTE_SYSTEM) &&
+            ::faccessat(dirFd(), name, W_OK, 0) != 0 && isReadOnlyError(errno))
+            attributes |= win::FILE_ATTRIBUTE_READONLY;
+        return attributes;
     }
 
     bool matchesAscii(const char *name, qsizetype length) const
@@ -478,40 +530,55 @@ FolderSearch::FolderSearch(const QString &winPathAndPattern, Attributes which)
         m_state->error = error;
         return;
     }
-    m_state->open(*folder, pattern, which);
+    m_state->setPattern(pattern, which);
+    m_state->openPath(*folder, false);
 }
 
-FolderSearch::FolderSearch(const QByteArray &posixFolder, const QString &pattern, Attributes which)
+FolderSearch::FolderSearch(const QByteArray &posixFolder, const QString &pattern, Attributes which,
+                           WaitHook whileWaiting)
     : m_state(std::make_unique<State>())
 {
-    m_state->open(posixFolder, pattern, which);
+    m_state->setPattern(pattern, which);
+    m_state->whileWaiting = std::move(whileWaiting);
+    m_state->openPath(posixFolder, true);
 }
 
-FolderSearch::~FolderSearch() = default;
+FolderSearch::FolderSearch(const FolderSearch &parent, const QString &pattern, Attributes which)
+    : m_state(std::make_unique<State>())
+{
+    m_state->setPattern(pattern, which);
+    m_state->openChild(*parent.m_state);
+}
+
+FolderSearch::~FolderSearch()
+{
+    m_state->dropRecording();
+}
 
 bool FolderSearch::restart(const QString &pattern)
 {
     State &state = *m_state;
     if (!state.isOpen())
         return false;
-    if (state.served) {
-        // Asked again: the listing must be current now, not when the search
-        // began. Without one, the folder itself is read.
-        if (!state.serve()) {
-            state.openFolder();
-            if (!state.fd.isValid())
-                return false;
+    // A folder that may not answer was read whole and is not asked again.
+    if (!state.mayHang) {
+        struct stat now;
+        const bool looked = ::fstat(state.dirFd(), &now) == 0;
+        if (!looked || !state.complete || !state.listing.stamp.vouchesFor(now)) {
+            state.dropRecording();
+            if (looked && stillInstalled(state.source) && state.handle != 0 &&
+                state.source->listing(state.handle, state.listing) && state.listing.stamp.vouchesFor(now)) {
+                state.complete = true;
+            } else {
+                ::lseek(state.dirFd(), 0, SEEK_SET);
+                state.readFromStart(looked ? now : state.opened);
+            }
         }
-    } else if (state.reads <= 1 && state.endSeen && state.unchangedSinceOpened()) {
-        state.at = 0; // every entry is still in the buffer, and still so
-    } else {
-        ::lseek(state.fd.get(), 0, SEEK_SET);
-        state.filled = state.at = 0;
-        state.reads = 0;
-        state.endSeen = false;
     }
+    state.at = 0;
+    state.lastItem = -1;
     state.pattern = foldPattern(pattern);
-    state.view = systemView();
+    state.view = SystemFolders::current();
     state.error = win::ERROR_SUCCESS;
     state.dotsOffered = 0;
     state.yielded = 0;
@@ -534,7 +601,7 @@ bool FolderSearch::next(FindData &entry)
     State &state = *m_state;
     if (!state.isOpen() || state.finished)
         return false;
-    const int folder = state.served ? -1 : state.fd.get();
+    state.lastItem = -1;
 
     // "." and ".." first, as Windows yields them.
     while (state.dotsOffered < 2) {
@@ -545,8 +612,8 @@ bool FolderSearch::next(FindData &entry)
         entry.name = QString::fromLatin1(name);
         entry.attributes = win::FILE_ATTRIBUTE_DIRECTORY;
         entry.kind = FindData::Kind::Other;
-        EntryPlace place(folder, state.folder, name);
-        if (state.withReadOnly && ::faccessat(place.dirFd(), place.path(), W_OK, 0) != 0 &&
+        entry.identity = FileIdentity{};
+        if (state.withReadOnly && !state.mayHang && ::faccessat(state.dirFd(), name, W_OK, 0) != 0 &&
             isReadOnlyError(errno))
             entry.attributes |= win::FILE_ATTRIBUTE_READONLY;
         ++state.yielded;
@@ -554,46 +621,34 @@ bool FolderSearch::next(FindData &entry)
     }
 
     for (;;) {
-        RawEntry found;
-        if (!state.nextEntry(found)) {
+        const FolderListing::Item *item = state.nextItem();
+        if (!item) {
             state.finished = true;
             if (state.yielded == 0)
                 state.error = win::ERROR_FILE_NOT_FOUND;
             return false;
         }
-        const char *name = found.name;
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
-            continue;
-
-        // One pass over the bytes: names with a backslash, a colon or a
-        // control character are never yielded; plain ASCII names are matched
-        // without decoding.
-        qsizetype length = 0;
+        // Names were checked when they were read: they can be shown in
+        // Windows form. Plain ASCII names are matched without decoding.
+        const char *name = state.listing.name(*item);
+        const qsizetype length = item->nameSize;
         bool ascii = true;
-        bool representable = true;
-        for (; name[length] != '\0'; ++length) {
-            const auto c = static_cast<unsigned char>(name[length]);
-            if (c < 0x20 || c == 0x7F || c == '\\' || c == ':')
-                representable = false;
-            ascii = ascii && c < 0x80;
-        }
-        if (!representable)
-            continue;
+        for (qsizetype i = 0; i < length && ascii; ++i)
+            ascii = static_cast<unsigned char>(name[i]) < 0x80;
         if (ascii) {
             if (!state.matchesAscii(name, length))
                 continue;
             entry.name = QString::fromLatin1(name, length);
         } else {
-            if (!posix::isValidUtf8(name, length))
-                continue;
             QString decoded = QString::fromUtf8(name, length);
             if (!matchesString(decoded, state.pattern))
                 continue;
             entry.name = std::move(decoded);
         }
-        EntryPlace place(folder, state.folder, name);
-        entry.attributes = entryAttributes(place, found.type, found.knownFolder, *state.view,
-                                           state.withReadOnly, entry.kind);
+        // The item may move when the listing grows: its index is kept.
+        const qint64 index = qint64(state.at) - 1;
+        entry.attributes = state.attributesOf(*item, name, entry);
+        state.lastItem = index;
         ++state.yielded;
         return true;
     }
@@ -601,9 +656,23 @@ bool FolderSearch::next(FindData &entry)
 
 std::optional<FileIdentity> FolderSearch::folderIdentity() const
 {
-    if (!m_state->isOpen() || !m_state->haveOpened)
+    if (!m_state->isOpen())
         return std::nullopt;
     return FileIdentity{m_state->opened.st_dev, m_state->opened.st_ino};
+}
+
+std::optional<FileIdentity> FolderSearch::identityOf(const FindData &entry) const
+{
+    const State &state = *m_state;
+    if (entry.identity.inode != 0)
+        return entry.identity;
+    if (!state.isOpen() || state.lastItem < 0 || state.mayHang)
+        return std::nullopt;
+    const FolderListing::Item &item = state.listing.items[size_t(state.lastItem)];
+    struct stat st;
+    if (::fstatat(state.dirFd(), state.listing.name(item), &st, AT_NO_AUTOMOUNT) != 0)
+        return std::nullopt;
+    return FileIdentity{st.st_dev, st.st_ino};
 }
 
 const QByteArray &FolderSearch::posixFolder() const
@@ -614,7 +683,7 @@ const QByteArray &FolderSearch::posixFolder() const
 void setFolderListingSource(FolderListingSource *source)
 {
     listingSource.source = source;
-    listingSource.mounts = source ? systemView()->mounts : nullptr;
+    listingSource.mounts = source ? SystemFolders::current()->mounts() : nullptr;
 }
 
 bool matchesPattern(const QString &name, const QString &pattern)
@@ -667,9 +736,11 @@ quint32 getFileAttributesPosix(const QByteArray &posixPath, quint32 *error)
         if (::stat(posixPath.constData(), &st) != 0)
             return failed(errno);
     }
-    if (S_ISDIR(st.st_mode))
-        attributes |= folderAttributes(st, *systemView(), false);
-    else
+    if (S_ISDIR(st.st_mode)) {
+        attributes |= win::FILE_ATTRIBUTE_DIRECTORY;
+        if (SystemFolders::current()->isSystem(st, false))
+            attributes |= win::FILE_ATTRIBUTE_SYSTEM;
+    } else
         attributes |= win::FILE_ATTRIBUTE_ARCHIVE;
     const QByteArray name = posix::baseName(posixPath);
     if (name.startsWith('.') && name != "." && name != "..")

@@ -1,13 +1,15 @@
 #pragma once
 
 #include "platform/FileIdentity.h"
+#include "platform/FolderListing.h"
 #include "platform/WinTypes.h"
 
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <memory>
-#include <vector>
+#include <optional>
 
 // One folder entry as the search yields it: the long name and the Windows
 // attribute bits (no short 8.3 names exist here).
@@ -16,43 +18,21 @@ struct FindData
     QString name;
     quint32 attributes = 0;
     // What the entry is, following symbolic links, when the search learnt it
-    // on the way (d_type, or the stat that FILE_ATTRIBUTE_DIRECTORY needs for
-    // a symbolic link); Unknown when it did not. The scan opens only regular
-    // files: opening a FIFO named x.lnk would block, a device may act on open.
+    // on the way (the entry type the folder gives, or the stat that
+    // FILE_ATTRIBUTE_DIRECTORY needs for a symbolic link); Unknown when it did
+    // not. The scan opens only regular files: opening a FIFO named x.lnk would
+    // block, a device may act on open.
     enum class Kind : quint8 { Unknown, RegularFile, Other };
     Kind kind = Kind::Unknown;
+    // Device and inode of a regular file (through a symbolic link, of what
+    // it leads to), when the search learnt them on the way; zero otherwise.
+    FileIdentity identity;
 };
 
-// Listings of folders that another part of the program holds and keeps
-// current by itself (the link service's cache of a drive, during a scan). A
-// search on the thread that installed the source asks it first, and reads
-// the folder only when the source holds no current listing of it: a walk
-// over a drive the cache has just read then costs next to no system calls.
-class FolderListingSource
-{
-public:
-    struct Entry
-    {
-        enum class Type : quint8 { File, Folder, SymLink, Other };
-        QByteArray name; // as on disk
-        Type type = Type::Other;
-        // Of a folder (not followed through a link): its identity when the
-        // source knows it, else zero (the search then looks itself).
-        FileIdentity identity;
-    };
-
-    virtual ~FolderListingSource() = default;
-    // The folder's identity and its entries ("." and ".." left out), in the
-    // file system's order, as they are now; false when the source cannot
-    // vouch for a listing of that folder.
-    virtual bool currentListing(const QByteArray &posixFolder, FileIdentity &folder,
-                                std::vector<Entry> &entries) = 0;
-};
-
-// Installs the source that searches on the calling thread ask first (not
-// owned; nullptr for none). A change of the mounts after it was installed
-// stops the searches from asking it, since what it knows of the folders'
-// devices may be out of date.
+// Installs the source of folder listings that searches on the calling thread
+// share (not owned; nullptr for none). A change of the mounts after it was
+// installed stops the searches from asking it, since what it knows of the
+// folders' devices may be out of date.
 void setFolderListingSource(FolderListingSource *source);
 
 // A search over one folder (FindFirstFileW / FindNextFileW / FindClose as
@@ -68,42 +48,67 @@ void setFolderListingSource(FolderListingSource *source);
 // that is not a folder (as Windows marks plain files). "." and ".." carry
 // DIRECTORY only. READONLY costs a system call per entry, so a search
 // computes it only when asked to.
+//
+// The folder is read in pieces as the entries are taken, so a caller that
+// does other work between two entries never waits for the whole of a large
+// folder. A search for a sub-folder that another search yielded opens it
+// relative to that search's folder. A folder on a file system that may not
+// answer (network, FUSE) is opened and read on a worker thread while the
+// search waits at most kSlowFolderWaitMs, running the wait hook every few
+// milliseconds; one that does not answer in time counts as one that cannot
+// be opened.
 class FolderSearch
 {
 public:
     enum class Attributes { All, WithoutReadOnly };
+    // Runs while a search waits for a folder that may not answer; false
+    // gives up at once.
+    using WaitHook = std::function<bool()>;
+    static constexpr int kSlowFolderWaitMs = 3000;
 
     // Windows form: "c:\dir\*.lnk" (the folder, a backslash, the pattern).
     // The folder part is translated with WinPath::toPosix, so a full file
     // path searches for that one name.
     explicit FolderSearch(const QString &winPathAndPattern, Attributes which = Attributes::All);
     // The folder as a POSIX path, with the pattern apart.
-    FolderSearch(const QByteArray &posixFolder, const QString &pattern, Attributes which = Attributes::All);
+    FolderSearch(const QByteArray &posixFolder, const QString &pattern, Attributes which = Attributes::All,
+                 WaitHook whileWaiting = {});
+    // The folder that `parent` yielded last (a sub-folder, or a symbolic link
+    // to a folder), opened relative to the parent's folder; the parent's wait
+    // hook is used. Not open when the parent's last entry was "." or "..".
+    FolderSearch(const FolderSearch &parent, const QString &pattern, Attributes which);
     ~FolderSearch();
     FolderSearch(const FolderSearch &) = delete;
     FolderSearch &operator=(const FolderSearch &) = delete;
 
     // False when the folder could not be opened (missing, access denied,
-    // not a folder, path too long); error() then tells why. An open search
-    // that ends without yielding anything reports ERROR_FILE_NOT_FOUND.
+    // not a folder, path too long, no answer in time); error() then tells
+    // why. An open search that ends without yielding anything reports
+    // ERROR_FILE_NOT_FOUND.
     bool isOpen() const;
     quint32 error() const;
     // The next matching entry; false when there are no more.
     bool next(FindData &entry);
     // Searches the same folder again, from its first entry, for another
-    // pattern, on the handle this search opened: the folder is read anew
-    // (entries added or removed since are seen as they are now) without
-    // being opened a second time. A walk that looks at a folder's files and
-    // then at its sub-folders saves the second open that way. False, with
-    // nothing to yield, when the folder was never opened.
+    // pattern, on the handle this search opened: the entries are those the
+    // folder holds now (read again when the folder changed since they were
+    // read) without the folder being opened a second time. A walk that looks
+    // at a folder's files and then at its sub-folders saves the second open
+    // that way. False, with nothing to yield, when the folder was never
+    // opened.
     bool restart(const QString &pattern);
     // The identity of the folder being searched (from the open handle).
     std::optional<FileIdentity> folderIdentity() const;
-    // The POSIX folder being searched.
+    // The identity of the entry yielded last (`entry`), following a symbolic
+    // link: from the entry when the search learnt it, else looked up;
+    // nothing when it cannot be told.
+    std::optional<FileIdentity> identityOf(const FindData &entry) const;
+    // The POSIX folder being searched, as it was named.
     const QByteArray &posixFolder() const;
 
-private:
     struct State;
+
+private:
     std::unique_ptr<State> m_state;
 };
 

@@ -1,15 +1,14 @@
 #include "platform/VolumeServices.h"
 
+#include "platform/BoundedCall.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
-#include <condition_variable>
+#include <chrono>
 #include <memory>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -18,20 +17,14 @@
 namespace {
 
 // Folders with a call that outlived its time limit and is still blocked in
-// the kernel. Shared with the worker threads, which may outlive the caller.
-struct HungCalls
+// the kernel.
+std::shared_ptr<BoundedCall::HungPlaces> hungCalls()
 {
-    std::mutex mutex;
-    QSet<QByteArray> folders;
-};
-
-std::shared_ptr<HungCalls> hungCalls()
-{
-    static const auto instance = std::make_shared<HungCalls>();
+    static const auto instance = std::make_shared<BoundedCall::HungPlaces>();
     return instance;
 }
 
-// Runs call() on a detached worker thread and waits for it at most `timeout`.
+// Runs call() on a worker thread and waits for it at most `timeout`.
 // Nothing when it does not finish in time (the worker is left to finish on
 // its own and marks the folder free again when it does), when an earlier call
 // on the same folder still hangs, or when no thread can be started.
@@ -39,51 +32,9 @@ template <typename Result>
 std::optional<Result> runBounded(const QByteArray &folder, std::chrono::milliseconds timeout,
                                  std::function<Result()> call)
 {
-    const std::shared_ptr<HungCalls> hung = hungCalls();
-    {
-        const std::lock_guard lock(hung->mutex);
-        if (hung->folders.contains(folder))
-            return std::nullopt;
-    }
-
-    struct Shared
-    {
-        std::mutex mutex;
-        std::condition_variable done;
-        std::optional<Result> result;
-        bool finished = false;
-        bool abandoned = false;
-    };
-    const auto shared = std::make_shared<Shared>();
-    try {
-        std::thread([shared, hung, folder, call = std::move(call)] {
-            std::optional<Result> result;
-            try {
-                result = call();
-            } catch (...) {
-                // A failed call is a failed query.
-            }
-            const std::lock_guard lock(shared->mutex);
-            shared->result = std::move(result);
-            shared->finished = true;
-            if (shared->abandoned) {
-                const std::lock_guard hungLock(hung->mutex);
-                hung->folders.remove(folder);
-            }
-            shared->done.notify_all();
-        }).detach();
-    } catch (const std::system_error &) {
-        return std::nullopt;
-    }
-
-    std::unique_lock lock(shared->mutex);
-    if (!shared->done.wait_for(lock, timeout, [&] { return shared->finished; })) {
-        shared->abandoned = true;
-        const std::lock_guard hungLock(hung->mutex);
-        hung->folders.insert(folder);
-        return std::nullopt;
-    }
-    return std::move(shared->result);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    return BoundedCall::run<Result>(hungCalls(), folder, std::move(call),
+                                    [deadline] { return std::chrono::steady_clock::now() < deadline; });
 }
 
 std::optional<DiskSpace> statFsOf(const QByteArray &folder)

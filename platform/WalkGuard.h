@@ -2,40 +2,28 @@
 
 #include "platform/FileIdentity.h"
 
-#include <QList>
+#include <QtGlobal>
 
-// The folders on the current path of a walk, by identity. A folder whose
-// device and inode already stand on the path is not entered again, so a
-// walk ends on symbolic-link loops however long paths may grow.
+#include <vector>
+
+// The folders a walk has entered, by identity. A folder whose device and
+// inode were entered before is not entered again, wherever the walk meets it
+// (a symbolic link back to an ancestor, or many links to the same folder),
+// so a walk ends on every tree and takes each folder once. The same set
+// serves to take each file once.
 class WalkGuard
 {
 public:
-    // Enters a folder; false (and nothing changes) when it is already on the
-    // current path.
-    bool enter(const FileIdentity &folder);
-    void leave();
-    int depth() const { return int(m_path.size()); }
-
-    // Leaves on destruction what enter() entered.
-    class Scope
-    {
-    public:
-        Scope(WalkGuard &guard, const FileIdentity &folder) : m_guard(guard), m_entered(guard.enter(folder))
-        {}
-        ~Scope()
-        {
-            if (m_entered)
-                m_guard.leave();
-        }
-        Scope(const Scope &) = delete;
-        Scope &operator=(const Scope &) = delete;
-        bool entered() const { return m_entered; }
-
-    private:
-        WalkGuard &m_guard;
-        bool m_entered;
-    };
+    // Notes a folder; false (and nothing changes) when it was noted before.
+    bool enter(const FileIdentity &identity);
+    // Forgets every folder and gives the memory back.
+    void clear();
+    qsizetype count() const { return qsizetype(m_count); }
 
 private:
-    QList<FileIdentity> m_path;
+    void grow();
+
+    // Open addressing; an all-zero slot is empty (no file has inode 0).
+    std::vector<FileIdentity> m_slots;
+    size_t m_count = 0;
 };

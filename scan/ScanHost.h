@@ -32,6 +32,9 @@ public:
     virtual int checkListCount() const = 0;
     virtual QString checkListItem(int index) const = 0;
     virtual void setCheckListTicked(int index, bool ticked) = 0;
+    // Holds back the check list's repaints while many entries change at
+    // once (false), and shows the result in one go (true).
+    virtual void setCheckListUpdates(bool on) = 0;
     // Width in pixels of a text in the check list's own font.
     virtual int checkListTextWidth(const QString &text) const = 0;
     virtual void setCheckListExtent(int pixels) = 0;

@@ -52,22 +52,6 @@ template <std::size_t N> QString textOf(const std::array<char16_t, N> &buffer)
     return QString::fromUtf16(buffer.data(), length);
 }
 
-// Enters the folder a search has opened into the walk's path. False when the
-// folder already stands on the path (a symbolic-link loop): it is not walked
-// again. A folder that could not be opened yields nothing either way.
-bool enterFolder(WalkGuard &guard, const FolderSearch &search, std::optional<WalkGuard::Scope> &onPath)
-{
-    if (onPath || !search.isOpen())
-        return true;
-    std::optional<FileIdentity> identity = search.folderIdentity();
-    if (!identity)
-        identity = identityOf(search.posixFolder());
-    if (!identity)
-        return true;
-    onPath.emplace(guard, *identity);
-    return onPath->entered();
-}
-
 // For the length of a scan, lets our own link service dispatch the window's
 // events while a Resolve searches for a moved target, so the window repaints
 // during a long search, and lets the walk take the folder listings the
@@ -149,9 +133,12 @@ void ShortcutScan::runScan()
     m_results.BrokenCountText = QString::number(m_results.BrokenCount);
     m_host.setLabel1Text(m_results.BrokenCountText +
                          (m_results.BrokenCount == 1 ? OneBrokenText : ManyBrokenText));
+    // Ticked in one go, without a repaint of the list for every entry.
     const int count = m_host.checkListCount();
+    m_host.setCheckListUpdates(false);
     for (int i = 0; i < count; ++i)
         m_host.setCheckListTicked(i, true);
+    m_host.setCheckListUpdates(true);
 }
 
 void ShortcutScan::cleanUp()
@@ -173,30 +160,40 @@ void ShortcutScan::cleanUp()
 
 void ShortcutScan::ScanFolder(const QString &folder, const QString &pattern, bool recurse)
 {
-    // The POSIX folder is worked out once here and carried down the walk, so
-    // no search translates its path from the drive's root again.
+    // The POSIX folder is worked out once here; every folder below is opened
+    // relative to the one above it.
     const std::optional<QByteArray> posixFolder = WinPath::toPosix(folder);
     if (!posixFolder)
         return;
-    walk(folder, *posixFolder, pattern, recurse);
+    // Each folder and each shortcut file is taken once per walk, wherever
+    // the walk meets it again (through symbolic links or hard links).
+    m_walked.clear();
+    m_checked.clear();
+    {
+        FolderSearch search(*posixFolder, pattern, FolderSearch::Attributes::WithoutReadOnly,
+                            [this] { return waitForFolder(); });
+        walk(folder, search, pattern, recurse);
+    }
+    m_walked.clear();
+    m_checked.clear();
 }
 
-void ShortcutScan::walk(const QString &folder, const QByteArray &posixFolder, const QString &pattern,
-                        bool recurse)
+void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QString &pattern, bool recurse)
 {
     const QString dir = folder.endsWith(QLatin1Char('\\')) ? folder : folder + QLatin1Char('\\');
-    std::optional<WalkGuard::Scope> onPath;
+    if (!search.isOpen())
+        return;
+    if (const std::optional<FileIdentity> identity = search.folderIdentity();
+        identity && !m_walked.enter(*identity))
+        return; // walked already: a symbolic link led back to it
 
     // File pass: every matching entry that is not a folder. It is over
     // before the folder pass begins.
-    FolderSearch search(posixFolder, pattern, FolderSearch::Attributes::WithoutReadOnly);
-    if (!enterFolder(m_guard, search, onPath))
-        return;
     // A fresh record for every entry, so no field is left over from the last one.
     for (FindData entry; search.next(entry); entry = FindData{}) {
         if (!wanted(entry.attributes, FilePassWanted))
             continue;
-        if (isRegularFile(entry, childPosix(posixFolder, entry.name))) {
+        if (isRegularFile(entry, search) && firstSeen(entry, search)) {
             QString targetPath;
             CheckShortcut(dir + entry.name, targetPath);
         }
@@ -208,8 +205,8 @@ void ShortcutScan::walk(const QString &folder, const QByteArray &posixFolder, co
 
     // Folder pass: every entry that is neither hidden nor system; only
     // folders other than "." and ".." are walked, each completely before the
-    // next entry is taken. The folder is read again from its start on the
-    // handle the file pass opened, which saves opening every folder twice.
+    // next entry is taken. The folder is searched again on the handle the
+    // file pass opened, which saves opening every folder twice.
     if (!search.restart(EveryName))
         return;
     FindData entry;
@@ -218,7 +215,8 @@ void ShortcutScan::walk(const QString &folder, const QByteArray &posixFolder, co
             continue;
         if ((entry.attributes & win::FILE_ATTRIBUTE_DIRECTORY) && entry.name != QLatin1String(".") &&
             entry.name != QLatin1String("..")) {
-            walk(dir + entry.name, childPosix(posixFolder, entry.name), pattern, true);
+            FolderSearch below(search, pattern, FolderSearch::Attributes::WithoutReadOnly);
+            walk(dir + entry.name, below, pattern, true);
             if (stopping())
                 return;
         }
@@ -227,7 +225,7 @@ void ShortcutScan::walk(const QString &folder, const QByteArray &posixFolder, co
     }
 }
 
-bool ShortcutScan::isRegularFile(const FindData &entry, const QByteArray &posixPath) const
+bool ShortcutScan::isRegularFile(const FindData &entry, const FolderSearch &search) const
 {
     switch (entry.kind) {
     case FindData::Kind::RegularFile:
@@ -238,7 +236,15 @@ bool ShortcutScan::isRegularFile(const FindData &entry, const QByteArray &posixP
         break;
     }
     // A FIFO, socket or device named x.lnk is never opened.
-    return QFileInfo(QFile::decodeName(posixPath)).isFile();
+    return QFileInfo(QFile::decodeName(childPosix(search.posixFolder(), entry.name))).isFile();
+}
+
+bool ShortcutScan::firstSeen(const FindData &entry, const FolderSearch &search)
+{
+    // A file met again under another name (a hard link, or a symbolic link
+    // to it) is checked, and listed, once.
+    const std::optional<FileIdentity> identity = search.identityOf(entry);
+    return !identity || m_checked.enter(*identity);
 }
 
 bool ShortcutScan::dispatch()
@@ -261,6 +267,12 @@ void ShortcutScan::progress()
         return;
     const QScopedValueRollback<bool> dispatching(m_dispatching, true);
     m_host.dispatchPendingEvents();
+}
+
+bool ShortcutScan::waitForFolder()
+{
+    progress();
+    return !stopping();
 }
 
 bool ShortcutScan::stopping() const

@@ -49,9 +49,10 @@ public:
     // Walks a folder (Windows form, with or without a trailing backslash):
     // every entry matching the pattern that is not a folder goes to
     // CheckShortcut, then, with recurse, every subfolder that is neither
-    // hidden nor system is walked the same way, depth first. Pending events
-    // are dispatched after every entry; the walk stops once the window is
-    // closing.
+    // hidden nor system is walked the same way, depth first. A folder, or a
+    // shortcut file, met again (by device and inode) is passed over. Pending
+    // events are dispatched after every entry; the walk stops once the
+    // window is closing.
     void ScanFolder(const QString &folder, const QString &pattern, bool recurse);
 
     // Loads, resolves (so the service may repair it) and judges one shortcut;
@@ -66,20 +67,25 @@ public:
 private:
     void runScan();
     void cleanUp();
-    void walk(const QString &folder, const QByteArray &posixFolder, const QString &pattern, bool recurse);
-    bool isRegularFile(const FindData &entry, const QByteArray &posixPath) const;
+    void walk(const QString &folder, FolderSearch &search, const QString &pattern, bool recurse);
+    bool isRegularFile(const FindData &entry, const FolderSearch &search) const;
+    bool firstSeen(const FindData &entry, const FolderSearch &search);
     // Dispatches pending events; false when the walk must stop.
     bool dispatch();
     // The link service's progress hook during a scan: dispatches pending
     // events while a Resolve searches.
     void progress();
+    // The same while the walk waits for a folder that may not answer; false
+    // once the window is closing.
+    bool waitForFolder();
     bool stopping() const;
     void record(const QString &shortcutPath);
 
     ScanHost &m_host;
     ScanResults &m_results;
     ShellLinkFactory &m_links;
-    WalkGuard m_guard;
+    WalkGuard m_walked;  // folders
+    WalkGuard m_checked; // shortcut files
     bool m_scanning = false;
     bool m_dispatching = false;
 };

@@ -1,81 +1,41 @@
 #include "shell/DirIndex.h"
 
+#include "platform/BoundedCall.h"
 #include "platform/FileClock.h"
 #include "platform/PosixPath.h"
-#include "platform/WinPath.h"
+#include "platform/SystemFolders.h"
 #include "shell/SearchBudget.h"
 
-#include <QFile>
+#include <QElapsedTimer>
+#include <QString>
 #include <QThreadPool>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <unordered_map>
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/inotify.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
-#include <time.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr quint32 kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
-                               IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK;
+constexpr quint64 kFnvOffset = 0xcbf29ce484222325ULL;
+constexpr quint64 kFnvPrime = 0x100000001b3ULL;
+// A path longer than this is opened in steps.
+constexpr qsizetype kLongestRelativePath = 2048;
+// Folders below this depth of a tree walk are opened from the root again
+// rather than kept open all the way down.
+constexpr size_t kOpenLevels = 128;
+// Entries looked at between two looks at the clock.
+constexpr int kEntriesPerTick = 4096;
 
-// File systems whose changes need not pass through this kernel, so inotify
-// would not report them: their folders are checked with stat() instead.
-bool isRemoteFileSystem(int fd)
+quint32 shortKey(quint64 hash)
 {
-    struct statfs fs;
-    if (::fstatfs(fd, &fs) != 0)
-        return true;
-    switch (static_cast<quint32>(fs.f_type)) {
-    case 0x6969u:     // NFS
-    case 0x517Bu:     // SMB
-    case 0xFF534D42u: // CIFS
-    case 0xFE534D42u: // SMB2
-    case 0x65735546u: // FUSE
-    case 0x01021997u: // 9P
-    case 0x00C36400u: // Ceph
-    case 0x5346414Fu: // AFS
-    case 0x6B414653u: // kAFS
-    case 0x73757245u: // Coda
-    case 0x564Cu:     // NCP
-    case 0x7461636Fu: // OCFS2
-    case 0x01161970u: // GFS2
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Times closer than this to the moment a listing was read are not trusted.
-constexpr qint64 kRacyMarginNs = 2000000000LL;
-
-bool isPathPrefix(const QByteArray &prefix, const QByteArray &path)
-{
-    if (prefix == "/")
-        return path.startsWith('/');
-    return path == prefix || (path.startsWith(prefix) && path.at(prefix.size()) == '/');
-}
-
-QByteArray joinPath(const QByteArray &folder, std::string_view name)
-{
-    QByteArray path;
-    path.reserve(folder.size() + qsizetype(name.size()) + 1);
-    path += folder;
-    if (folder != "/")
-        path += '/';
-    path.append(name.data(), qsizetype(name.size()));
-    return path;
-}
-
-char asciiLower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+    return quint32(hash >> 32) ^ quint32(hash);
 }
 
 bool isAscii(const char *name, size_t length)
@@ -86,161 +46,116 @@ bool isAscii(const char *name, size_t length)
     return true;
 }
 
+char asciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+bool isPathPrefix(const QByteArray &prefix, const QByteArray &path)
+{
+    if (prefix == "/")
+        return path.startsWith('/');
+    return path == prefix || (path.startsWith(prefix) && path.at(prefix.size()) == '/');
+}
+
+// Opens a folder below `dirFd` by a relative path, following no symbolic
+// link on the way: the index lists links but never enters them.
+int openBelow(int dirFd, const char *relative)
+{
+    open_how how;
+    std::memset(&how, 0, sizeof how);
+    how.flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long fd = ::syscall(SYS_openat2, dirFd, relative, &how, sizeof how);
+    if (fd >= 0 || errno != ENOSYS)
+        return int(fd);
+    return ::openat(dirFd, relative, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+DirIndex::Kind kindOfType(FolderListing::Type type)
+{
+    switch (type) {
+    case FolderListing::Type::File:
+        return DirIndex::Kind::File;
+    case FolderListing::Type::Folder:
+        return DirIndex::Kind::Folder;
+    case FolderListing::Type::SymLink:
+        return DirIndex::Kind::SymLink;
+    case FolderListing::Type::Other:
+        break;
+    }
+    return DirIndex::Kind::Other;
+}
+
+FolderListing::Type typeOfKind(DirIndex::Kind kind)
+{
+    switch (kind) {
+    case DirIndex::Kind::File:
+        return FolderListing::Type::File;
+    case DirIndex::Kind::Folder:
+        return FolderListing::Type::Folder;
+    case DirIndex::Kind::SymLink:
+        return FolderListing::Type::SymLink;
+    case DirIndex::Kind::Other:
+        break;
+    }
+    return FolderListing::Type::Other;
+}
+
+// What a worker thread read of a folder that may not answer.
+struct SlowRead
+{
+    posix::UniqueFd fd;
+    struct stat st = {};
+    FolderListing listing;
+    int error = 0;
+};
+
 } // namespace
 
-DirIndex::DirIndex(Checking checking) : m_checking(checking)
-{
-    if (m_checking == Checking::Notifications)
-        m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    // Watches count against a per-user limit that file managers and editors
-    // need too: take at most half of it. Folders beyond that are checked
-    // with stat() instead.
-    m_watchLimit = 8192 / 2;
-    QFile limit(QStringLiteral("/proc/sys/fs/inotify/max_user_watches"));
-    if (limit.open(QIODevice::ReadOnly)) {
-        bool ok = false;
-        const qint64 value = limit.readAll().trimmed().toLongLong(&ok);
-        if (ok && value > 0)
-            m_watchLimit = std::max<qint64>(1, value / 2);
-    }
-}
+DirIndex::DirIndex() = default;
 
-DirIndex::~DirIndex()
-{
-    if (m_inotify >= 0)
-        ::close(m_inotify);
-}
+DirIndex::~DirIndex() = default;
 
 std::string DirIndex::foldName(const char *name, size_t length)
 {
-    std::string folded(name, length);
-    bool ascii = true;
-    for (char &c : folded) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x80) {
-            ascii = false;
-            break;
-        }
-        if (u >= 'A' && u <= 'Z')
-            c = char(u - 'A' + 'a');
-    }
-    if (ascii)
+    if (isAscii(name, length)) {
+        std::string folded(name, length);
+        for (char &c : folded)
+            c = asciiLower(c);
         return folded;
+    }
     return QString::fromUtf8(name, qsizetype(length)).toCaseFolded().toUtf8().toStdString();
-}
-
-void DirIndex::clear()
-{
-    // A drive's worth of listings takes a while to give back, and closing
-    // the notification descriptor makes the kernel drop every watch one by
-    // one: both happen on a worker thread, so that the caller (the window,
-    // at the end of a scan) goes on at once.
-    struct Garbage
-    {
-        std::vector<Node> nodes;
-        NameTable names;
-        int inotify = -1;
-        ~Garbage()
-        {
-            if (inotify >= 0)
-                ::close(inotify);
-        }
-    };
-    auto garbage = std::make_shared<Garbage>();
-    garbage->nodes.swap(m_nodes);
-    std::swap(garbage->names, m_names);
-    if (m_inotify >= 0) {
-        garbage->inotify = m_inotify;
-        m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    }
-    m_names.clear();
-    m_free.clear();
-    m_watches.clear();
-    m_roots.clear();
-    m_byPath.clear();
-    m_remoteDevices.clear();
-    m_entryCount = 0;
-    QThreadPool::globalInstance()->start([garbage = std::move(garbage)]() mutable { garbage.reset(); });
-}
-
-quint32 DirIndex::newNode(const QByteArray &path, quint32 parent)
-{
-    quint32 id;
-    if (!m_free.empty()) {
-        id = m_free.back();
-        m_free.pop_back();
-        m_nodes[id] = Node{};
-    } else {
-        id = quint32(m_nodes.size());
-        m_nodes.emplace_back();
-    }
-    Node &node = m_nodes[id];
-    node.path = path;
-    node.parent = parent;
-    node.state = State::Unread;
-    node.pending = 1;
-    if (parent != kNone)
-        adjust(parent, 1, 0);
-    // The root of a file system reached from another one shares its path
-    // with the folder node it hides; the root is the one that lists it.
-    if (parent == kNone || !m_byPath.contains(path))
-        m_byPath.insert(path, id);
-    return id;
-}
-
-void DirIndex::adjust(quint32 id, qint64 pending, qint64 unwatched)
-{
-    for (quint32 n = id; n != kNone; n = m_nodes[n].parent) {
-        m_nodes[n].pending += pending;
-        m_nodes[n].unwatched += unwatched;
-    }
-}
-
-void DirIndex::setState(quint32 id, State state)
-{
-    Node &node = m_nodes[id];
-    const auto pendingOf = [](State s) { return s == State::Unread || s == State::Stale ? 1 : 0; };
-    const auto unwatchedOf = [](State s, int watch) { return s == State::Fresh && watch < 0 ? 1 : 0; };
-    const qint64 dp = pendingOf(state) - pendingOf(node.state);
-    const qint64 du = unwatchedOf(state, node.watch) - unwatchedOf(node.state, node.watch);
-    node.state = state;
-    if (dp || du)
-        adjust(id, dp, du);
-}
-
-void DirIndex::setWatch(quint32 id, int watch)
-{
-    Node &node = m_nodes[id];
-    if (node.watch == watch)
-        return;
-    if (node.watch >= 0) {
-        auto it = m_watches.find(node.watch);
-        if (it != m_watches.end()) {
-            std::erase(it->second, id);
-            if (it->second.empty()) {
-                ::inotify_rm_watch(m_inotify, node.watch);
-                m_watches.erase(it);
-            }
-        }
-    }
-    const bool wasUnwatched = node.state == State::Fresh && node.watch < 0;
-    node.watch = watch;
-    if (watch >= 0)
-        m_watches[watch].push_back(id);
-    const bool isUnwatched = node.state == State::Fresh && node.watch < 0;
-    if (wasUnwatched != isUnwatched)
-        adjust(id, 0, isUnwatched ? 1 : -1);
 }
 
 quint64 DirIndex::nameKey(std::string_view foldedName)
 {
-    return std::hash<std::string_view>{}(foldedName);
+    quint64 hash = kFnvOffset;
+    for (const char c : foldedName)
+        hash = (hash ^ static_cast<unsigned char>(c)) * kFnvPrime;
+    return hash;
 }
 
-bool DirIndex::Node::foldsTo(const Entry &entry, std::string_view folded) const
+quint32 DirIndex::keyOf(const char *name, size_t length, std::string_view folded) const
+{
+    if (!folded.empty())
+        return shortKey(nameKey(folded));
+    // A plain ASCII name folds by lowering its letters: hashed as it goes.
+    quint64 hash = kFnvOffset;
+    for (size_t i = 0; i < length; ++i)
+        hash = (hash ^ static_cast<unsigned char>(asciiLower(name[i]))) * kFnvPrime;
+    return shortKey(hash);
+}
+
+std::string_view DirIndex::nameOf(const Entry &entry) const
+{
+    return std::string_view(m_names.at(entry.nameAt), entry.nameSize);
+}
+
+bool DirIndex::foldsTo(const Entry &entry, std::string_view folded) const
 {
     if (entry.foldedSize != 0)
-        return std::string_view(names.data() + entry.nameAt + entry.nameSize, entry.foldedSize) == folded;
+        return std::string_view(m_names.at(entry.nameAt) + entry.nameSize, entry.foldedSize) == folded;
     const std::string_view name = nameOf(entry);
     if (name.size() != folded.size())
         return false;
@@ -250,584 +165,768 @@ bool DirIndex::Node::foldsTo(const Entry &entry, std::string_view folded) const
     return true;
 }
 
-quint64 DirIndex::Node::keyOf(const Entry &entry) const
+quint32 DirIndex::ownerOf(quint32 entry) const
 {
-    if (entry.foldedSize != 0)
-        return nameKey(std::string_view(names.data() + entry.nameAt + entry.nameSize, entry.foldedSize));
-    thread_local std::string lowered;
-    lowered.assign(nameOf(entry));
-    for (char &c : lowered)
-        c = asciiLower(c);
-    return nameKey(lowered);
+    auto it = std::upper_bound(m_ranges.begin(), m_ranges.end(), entry,
+                               [](quint32 value, const Range &range) { return value < range.first; });
+    return it == m_ranges.begin() ? kNone : std::prev(it)->node;
 }
 
-void DirIndex::NameTable::grow()
+QByteArray DirIndex::pathOf(quint32 id) const
 {
-    std::vector<quint64> old = std::move(m_slots);
-    const size_t capacity = old.empty() ? 1024 : old.size() * 2;
-    m_slots.assign(capacity, kEmpty);
-    m_mask = capacity - 1;
-    for (const quint64 value : old) {
-        if (value == kEmpty)
-            continue;
-        size_t at = home(value >> 32);
-        while (m_slots[at] != kEmpty)
-            at = (at + 1) & m_mask;
-        m_slots[at] = value;
+    std::vector<std::string_view> names;
+    quint32 at = id;
+    for (; node(at).parent != kNone; at = node(at).parent)
+        names.push_back(std::string_view(m_names.at(node(at).nameAt), node(at).nameSize));
+    QByteArray path;
+    for (const Root &root : m_roots)
+        if (root.node == at)
+            path = root.path;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+        if (!path.endsWith('/'))
+            path += '/';
+        path.append(it->data(), qsizetype(it->size()));
     }
+    return path;
 }
 
-void DirIndex::NameTable::insert(quint64 key, quint32 node)
+quint32 DirIndex::newNode(quint32 parent, quint32 nameAt, quint8 nameSize, bool mayHang)
 {
-    if ((m_size + 1) * 10 > m_slots.size() * 7)
-        grow();
-    size_t at = home(key);
-    while (m_slots[at] != kEmpty)
-        at = (at + 1) & m_mask;
-    m_slots[at] = pack(key, node);
-    ++m_size;
-}
-
-void DirIndex::NameTable::erase(quint64 key, quint32 node)
-{
-    if (m_slots.empty())
-        return;
-    const quint64 value = pack(key, node);
-    size_t hole = home(key);
-    while (m_slots[hole] != kEmpty && m_slots[hole] != value)
-        hole = (hole + 1) & m_mask;
-    if (m_slots[hole] == kEmpty)
-        return;
-    // Backward shift: later entries of the run move up into the hole when
-    // their home slot allows, so no lookup ever stops short.
-    for (size_t next = (hole + 1) & m_mask; m_slots[next] != kEmpty; next = (next + 1) & m_mask) {
-        const size_t wanted = home(m_slots[next] >> 32);
-        const bool movable =
-            hole <= next ? (wanted <= hole || wanted > next) : (wanted <= hole && wanted > next);
-        if (movable) {
-            m_slots[hole] = m_slots[next];
-            hole = next;
-        }
+    Node fresh;
+    fresh.parent = parent;
+    fresh.nameAt = nameAt;
+    fresh.nameSize = nameSize;
+    fresh.state = State::Unread;
+    fresh.mayHang = mayHang;
+    quint32 id;
+    if (!m_freeNodes.empty()) {
+        id = m_freeNodes.back();
+        m_freeNodes.pop_back();
+        node(id) = fresh;
+    } else {
+        id = m_nodes.push_back(fresh);
     }
-    m_slots[hole] = kEmpty;
-    --m_size;
-}
-
-template <typename F> void DirIndex::NameTable::forEach(quint64 key, F &&visit) const
-{
-    if (m_slots.empty())
-        return;
-    const quint64 key32 = key & 0xFFFFFFFFu;
-    for (size_t at = home(key); m_slots[at] != kEmpty; at = (at + 1) & m_mask)
-        if ((m_slots[at] >> 32) == key32)
-            visit(quint32(m_slots[at]));
-}
-
-void DirIndex::NameTable::clear()
-{
-    m_slots = {};
-    m_mask = 0;
-    m_size = 0;
-}
-
-bool DirIndex::isRemote(int fd, dev_t device)
-{
-    const auto known = m_remoteDevices.find(device);
-    if (known != m_remoteDevices.end())
-        return known->second;
-    const bool remote = isRemoteFileSystem(fd);
-    m_remoteDevices.emplace(device, remote);
-    return remote;
-}
-
-void DirIndex::indexEntries(quint32 id, bool add)
-{
-    const Node &node = m_nodes[id];
-    for (const Entry &entry : node.entries) {
-        if (add)
-            m_names.insert(node.keyOf(entry), id);
-        else
-            m_names.erase(node.keyOf(entry), id);
-    }
-    const qsizetype count = qsizetype(m_nodes[id].entries.size());
-    m_entryCount += add ? count : -count;
-}
-
-void DirIndex::dropNode(quint32 id)
-{
-    // Children first, so the counters of this node end up holding its own
-    // share only.
-    for (size_t i = 0; i < m_nodes[id].entries.size(); ++i) {
-        const quint32 child = m_nodes[id].entries[i].child;
-        if (child != kNone) {
-            m_nodes[id].entries[i].child = kNone;
-            dropNode(child);
-        }
-    }
-    indexEntries(id, false);
-    setWatch(id, -1);
-    Node &node = m_nodes[id];
-    if (node.parent != kNone)
-        adjust(node.parent, -node.pending, -node.unwatched);
-    else
-        m_roots.remove(node.path);
-    if (const auto byPath = m_byPath.constFind(node.path); byPath != m_byPath.cend() && byPath.value() == id)
-        m_byPath.erase(byPath);
-    node = Node{};
-    node.state = State::Dead;
-    m_free.push_back(id);
-}
-
-void DirIndex::read(quint32 id)
-{
-    ++m_readCount;
-    const QByteArray path = m_nodes[id].path;
-    indexEntries(id, false);
-    std::vector<Entry> old = std::move(m_nodes[id].entries);
-    const std::string oldNames = std::move(m_nodes[id].names);
-    m_nodes[id].entries.clear();
-    m_nodes[id].names.clear();
-
-    const posix::UniqueFd folder(
-        ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    const int fd = folder.get();
-    struct stat st;
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
-        // Unreadable (or gone): an empty listing, checked by stat() before
-        // each use so that a change of permissions is noticed.
-        for (Entry &entry : old)
-            if (entry.child != kNone)
-                dropNode(entry.child);
-        setWatch(id, -1);
-        Node &node = m_nodes[id];
-        struct stat lst;
-        if (::lstat(path.constData(), &lst) == 0) {
-            node.device = lst.st_dev;
-            node.inode = lst.st_ino;
-            node.mtimeNs = timespecNs(lst.st_mtim);
-            node.ctimeNs = timespecNs(lst.st_ctim);
-            node.readAtNs = wallClockNs();
-        } else {
-            node.device = 0;
-            node.inode = 0;
-            node.mtimeNs = node.ctimeNs = 0;
-        }
-        setState(id, State::Fresh);
-        return;
-    }
-
-    // A folder on another device, or one that repeats a folder above it (a
-    // bind mount loop), is not entered from its parent.
-    bool foreign = false;
-    if (m_nodes[id].parent != kNone) {
-        if (st.st_dev != m_nodes[m_nodes[id].parent].device)
-            foreign = true;
-        for (quint32 up = m_nodes[id].parent; up != kNone && !foreign; up = m_nodes[up].parent)
-            if (m_nodes[up].device == st.st_dev && m_nodes[up].inode == st.st_ino)
-                foreign = true;
-    }
-    if (foreign) {
-        for (Entry &entry : old)
-            if (entry.child != kNone)
-                dropNode(entry.child);
-        setWatch(id, -1);
-        m_nodes[id].device = st.st_dev;
-        m_nodes[id].inode = st.st_ino;
-        setState(id, State::Foreign);
-        return;
-    }
-
-    // Watch first, then read: a change after this point is reported. The
-    // times taken above come from before the read as well, which is what
-    // the check of an unwatched folder needs.
-    int watch = -1;
-    if (m_inotify >= 0 && qint64(m_watches.size()) < m_watchLimit && !isRemote(fd, st.st_dev)) {
-        char self[64];
-        std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-        watch = ::inotify_add_watch(m_inotify, self, kWatchMask);
-        if (watch < 0 && errno == ENOENT)
-            watch = ::inotify_add_watch(m_inotify, path.constData(), kWatchMask | IN_DONT_FOLLOW);
-    }
-    setWatch(id, watch < 0 ? -1 : watch);
-
-    const qint64 readAt = wallClockNs();
-    std::vector<Entry> entries;
-    entries.reserve(old.size());
-    std::string names;
-    names.reserve(oldNames.size());
-    if (m_buffer.empty())
-        m_buffer.resize(64 * 1024);
-    for (;;) {
-        const ssize_t got = ::getdents64(fd, m_buffer.data(), m_buffer.size());
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        for (ssize_t at = 0; at < got;) {
-            const auto *d = reinterpret_cast<const dirent64 *>(m_buffer.data() + at);
-            at += d->d_reclen;
-            const char *name = d->d_name;
-            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
-                continue;
-            const size_t length = std::strlen(name);
-            if (!WinPath::isRepresentable(QByteArray::fromRawData(name, qsizetype(length))))
-                continue;
-            Entry entry;
-            entry.nameAt = quint32(names.size());
-            entry.nameSize = quint16(length);
-            names.append(name, length);
-            if (!isAscii(name, length)) {
-                const std::string folded = foldName(name, length);
-                entry.foldedSize = quint16(folded.size());
-                names.append(folded);
-            }
-            entry.inode = d->d_ino;
-            unsigned char type = d->d_type;
-            if (type == DT_UNKNOWN) {
-                struct stat est;
-                if (::fstatat(fd, name, &est, AT_SYMLINK_NOFOLLOW) == 0)
-                    type = S_ISDIR(est.st_mode)   ? DT_DIR
-                           : S_ISREG(est.st_mode) ? DT_REG
-                           : S_ISLNK(est.st_mode) ? DT_LNK
-                                                  : DT_UNKNOWN;
-            }
-            entry.kind = type == DT_REG   ? Kind::File
-                         : type == DT_DIR ? Kind::Folder
-                         : type == DT_LNK ? Kind::SymLink
-                                          : Kind::Other;
-            entries.push_back(entry);
-        }
-    }
-
-    // Sub-folders that are still the same folder keep their nodes (and
-    // what was read below them); the others are forgotten.
-    std::unordered_map<std::string_view, std::pair<ino_t, quint32>> oldFolders;
-    for (const Entry &entry : old)
-        if (entry.child != kNone)
-            oldFolders.emplace(std::string_view(oldNames.data() + entry.nameAt, entry.nameSize),
-                               std::make_pair(entry.inode, entry.child));
-    for (Entry &entry : entries) {
-        if (entry.kind != Kind::Folder || oldFolders.empty())
-            continue;
-        auto it = oldFolders.find(std::string_view(names.data() + entry.nameAt, entry.nameSize));
-        if (it != oldFolders.end() && it->second.first == entry.inode) {
-            entry.child = it->second.second;
-            oldFolders.erase(it);
-        }
-    }
-    for (auto &[name, child] : oldFolders)
-        dropNode(child.second);
-    for (Entry &entry : entries)
-        if (entry.kind == Kind::Folder && entry.child == kNone)
-            entry.child =
-                newNode(joinPath(path, std::string_view(names.data() + entry.nameAt, entry.nameSize)), id);
-
-    Node &node = m_nodes[id];
-    // A drive's worth of listings is kept: no room to spare in each.
-    entries.shrink_to_fit();
-    names.shrink_to_fit();
-    node.entries = std::move(entries);
-    node.names = std::move(names);
-    node.device = st.st_dev;
-    node.inode = st.st_ino;
-    node.mtimeNs = timespecNs(st.st_mtim);
-    node.ctimeNs = timespecNs(st.st_ctim);
-    node.readAtNs = readAt;
-    node.checkedEpoch = m_epoch;
-    indexEntries(id, true);
-    setState(id, State::Fresh);
-}
-
-bool DirIndex::stillCurrent(quint32 id)
-{
-    const Node &node = m_nodes[id];
-    struct stat st;
-    if (::lstat(node.path.constData(), &st) != 0)
-        return node.inode == 0;
-    if (st.st_dev != node.device || st.st_ino != node.inode || timespecNs(st.st_mtim) != node.mtimeNs ||
-        timespecNs(st.st_ctim) != node.ctimeNs)
-        return false;
-    // File systems stamp times with a coarse clock: a folder changed within
-    // the same tick as it was read shows no new time. A listing read that
-    // close to its folder's last change is read again until it is older.
-    return std::max(node.mtimeNs, node.ctimeNs) < node.readAtNs - kRacyMarginNs;
-}
-
-void DirIndex::drainNotifications()
-{
-    if (m_inotify < 0)
-        return;
-    alignas(inotify_event) char buffer[16384];
-    for (;;) {
-        const ssize_t n = ::read(m_inotify, buffer, sizeof buffer);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR)
-                continue;
-            return;
-        }
-        for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
-            inotify_event event;
-            std::memcpy(&event, buffer + at, sizeof event);
-            at += ssize_t(sizeof(inotify_event)) + event.len;
-            if (event.mask & IN_Q_OVERFLOW) {
-                // Events were lost: nothing read so far can be trusted.
-                for (quint32 id = 0; id < m_nodes.size(); ++id)
-                    if (m_nodes[id].state == State::Fresh)
-                        setState(id, State::Stale);
-                continue;
-            }
-            auto it = m_watches.find(event.wd);
-            if (it == m_watches.end())
-                continue;
-            const std::vector<quint32> ids = it->second;
-            if (event.mask & IN_IGNORED) {
-                // The watch is gone (folder deleted, file system unmounted):
-                // the kernel has already dropped it.
-                m_watches.erase(it);
-                for (quint32 id : ids) {
-                    const bool wasFresh = m_nodes[id].state == State::Fresh;
-                    if (wasFresh)
-                        setState(id, State::Stale);
-                    m_nodes[id].watch = -1;
-                }
-                continue;
-            }
-            for (quint32 id : ids)
-                if (m_nodes[id].state == State::Fresh)
-                    setState(id, State::Stale);
-        }
-    }
-}
-
-bool DirIndex::prepare(quint32 id, SearchBudget &budget)
-{
-    Node &node = m_nodes[id];
-    if (node.state == State::Unread || node.state == State::Stale) {
-        read(id);
-        return budget.tick();
-    }
-    if (node.state == State::Fresh && node.watch < 0 && node.checkedEpoch != m_epoch) {
-        node.checkedEpoch = m_epoch;
-        if (!stillCurrent(id))
-            read(id);
-        return budget.tick();
-    }
-    return true;
+    adjustUnread(id, 1);
+    return id;
 }
 
 quint32 DirIndex::rootFor(const QByteArray &folder)
 {
-    if (auto it = m_roots.constFind(folder); it != m_roots.cend())
-        return it.value();
-    const quint32 id = newNode(folder, kNone);
-    m_roots.insert(folder, id);
+    for (const Root &root : m_roots)
+        if (root.path == folder)
+            return root.node;
+    const quint32 id = newNode(kNone, 0, 0, SystemFolders::current()->mayHangAt(folder));
+    m_roots.push_back(Root{folder, id});
+    return id;
+}
+
+void DirIndex::adjustUnread(quint32 id, qint64 delta)
+{
+    for (quint32 at = id; at != kNone; at = node(at).parent)
+        node(at).unread = quint32(qint64(node(at).unread) + delta);
+}
+
+void DirIndex::setState(quint32 id, State state)
+{
+    const bool wasUnread = node(id).state == State::Unread;
+    node(id).state = state;
+    if (wasUnread != (state == State::Unread))
+        adjustUnread(id, wasUnread ? -1 : 1);
+}
+
+void DirIndex::dropTree(quint32 id)
+{
+    if (m_recording.node != kNone) {
+        // The listing being stored may belong to this tree.
+        for (quint32 at = m_recording.node; at != kNone; at = node(at).parent)
+            if (at == id) {
+                abortRecording();
+                break;
+            }
+    }
+    if (node(id).parent != kNone)
+        adjustUnread(node(id).parent, -qint64(node(id).unread));
+    else
+        std::erase_if(m_roots, [&](const Root &root) { return root.node == id; });
+    std::vector<quint32> stack{id};
+    while (!stack.empty()) {
+        const quint32 at = stack.back();
+        stack.pop_back();
+        Node &dropped = node(at);
+        if (dropped.state == State::Fresh) {
+            for (quint32 i = 0; i < dropped.count; ++i)
+                if (m_entries[dropped.first + i].child != kNone)
+                    stack.push_back(m_entries[dropped.first + i].child);
+            m_liveEntries -= dropped.count;
+            m_deadEntries += dropped.count;
+        }
+        dropped = Node{};
+        m_freeNodes.push_back(at);
+    }
+}
+
+void DirIndex::beginRecording(quint32 id, const FolderStamp &stamp)
+{
+    abortRecording();
+    m_recording.node = id;
+    m_recording.first = m_entries.size();
+    m_recording.stamp = stamp;
+    m_recording.view = SystemFolders::current();
+    m_ranges.push_back(Range{m_recording.first, id});
+}
+
+void DirIndex::appendEntries(const FolderListing &listing, size_t from, size_t to)
+{
+    const SystemFolders &view = *m_recording.view;
+    std::string block;
+    for (size_t i = from; i < to; ++i) {
+        const FolderListing::Item &item = listing.items[i];
+        const char *name = listing.name(item);
+        Entry entry;
+        entry.nameSize = item.nameSize;
+        entry.bits = quint8(kindOfType(item.type));
+        std::string folded;
+        if (!isAscii(name, item.nameSize))
+            folded = foldName(name, item.nameSize);
+        if (folded.empty()) {
+            entry.nameAt = m_names.append(name, item.nameSize);
+        } else {
+            block.assign(name, item.nameSize);
+            block += folded;
+            entry.foldedSize = quint16(folded.size());
+            entry.nameAt = m_names.append(block.data(), block.size());
+        }
+        if (item.type == FolderListing::Type::Folder) {
+            const SystemFolders::Place *place =
+                view.placeAt(m_recording.stamp.identity, std::string_view(name, item.nameSize));
+            if (place && place->system)
+                entry.bits |= kSystemBit;
+        }
+        const quint32 key = keyOf(name, item.nameSize, folded);
+        entry.nextSame = m_table.head(key);
+        m_table.setHead(key, m_entries.push_back(entry));
+    }
+}
+
+void DirIndex::finishRecording(FolderListing &listing)
+{
+    const quint32 id = m_recording.node;
+    const quint32 first = m_recording.first;
+    const quint32 count = m_entries.size() - first;
+    const FolderStamp stamp = m_recording.stamp;
+    const std::shared_ptr<const SystemFolders> view = std::move(m_recording.view);
+    m_recording = Recording{};
+
+    // Sub-folders that are still the same folder keep their nodes, and what
+    // was read below them; the others are forgotten.
+    const bool wasRead = node(id).state == State::Fresh;
+    const quint32 oldFirst = node(id).first, oldCount = wasRead ? node(id).count : 0;
+    std::unordered_map<std::string_view, quint32> oldChildren;
+    for (quint32 i = 0; i < oldCount; ++i) {
+        const Entry &entry = m_entries[oldFirst + i];
+        if (entry.child != kNone)
+            oldChildren.emplace(nameOf(entry), entry.child);
+    }
+    const bool mayHang = node(id).mayHang;
+    std::vector<quint32> unmatched;
+    for (quint32 i = 0; i < count; ++i) {
+        Entry &entry = m_entries[first + i];
+        FolderListing::Item &item = listing.items[i];
+        item.handle = 0;
+        if (kindOf(entry) != Kind::Folder || (entry.bits & kSystemBit))
+            continue;
+        if (auto it = oldChildren.find(nameOf(entry)); it != oldChildren.end()) {
+            const Node &old = node(it->second);
+            if (old.state == State::Unread || item.inode == 0 || old.inode == item.inode) {
+                entry.child = it->second;
+                oldChildren.erase(it);
+                continue;
+            }
+        }
+        unmatched.push_back(i);
+    }
+    // A folder renamed in place is still the same folder: it keeps what was
+    // read below it.
+    std::unordered_map<ino_t, quint32> byInode;
+    for (const auto &[name, child] : oldChildren)
+        if (node(child).state != State::Unread && node(child).inode != 0)
+            byInode.emplace(node(child).inode, child);
+    for (const quint32 i : unmatched) {
+        Entry &entry = m_entries[first + i];
+        const ino_t inode = listing.items[i].inode;
+        if (auto it = byInode.find(inode); inode != 0 && it != byInode.end()) {
+            entry.child = it->second;
+            byInode.erase(it);
+            continue;
+        }
+        const SystemFolders::Place *place = view->placeAt(stamp.identity, nameOf(entry));
+        entry.child = newNode(id, entry.nameAt, entry.nameSize, mayHang || (place && place->mayHang));
+    }
+    for (const auto &[name, child] : oldChildren) {
+        const bool renamed = node(child).state != State::Unread && node(child).inode != 0 &&
+                             !byInode.contains(node(child).inode);
+        if (!renamed)
+            dropTree(child);
+    }
+    for (quint32 i = 0; i < count; ++i) {
+        const Entry &entry = m_entries[first + i];
+        if (entry.child == kNone)
+            continue;
+        node(entry.child).nameAt = entry.nameAt;
+        node(entry.child).nameSize = entry.nameSize;
+        listing.items[i].handle = entry.child + 1;
+    }
+
+    Node &done = node(id);
+    m_liveEntries += qint64(count) - qint64(oldCount);
+    m_deadEntries += oldCount;
+    done.first = first;
+    done.count = count;
+    done.device = stamp.identity.device;
+    done.inode = stamp.identity.inode;
+    done.mtimeNs = stamp.mtimeNs;
+    done.ctimeNs = stamp.ctimeNs;
+    done.readAtNs = stamp.readAtNs;
+    setState(id, State::Fresh);
+}
+
+void DirIndex::abortRecording()
+{
+    if (m_recording.node == kNone)
+        return;
+    m_deadEntries += m_entries.size() - m_recording.first;
+    m_recording = Recording{};
+}
+
+void DirIndex::markUnreadable(quint32 id)
+{
+    Node &gone = node(id);
+    if (gone.state == State::Fresh) {
+        for (quint32 i = 0; i < gone.count; ++i) {
+            Entry &entry = m_entries[gone.first + i];
+            if (entry.child != kNone) {
+                dropTree(entry.child);
+                entry.child = kNone;
+            }
+        }
+        m_liveEntries -= gone.count;
+        m_deadEntries += gone.count;
+    }
+    node(id).count = 0;
+    setState(id, State::Unreadable);
+}
+
+int DirIndex::openNode(quint32 id) const
+{
+    if (node(id).parent == kNone) {
+        for (const Root &root : m_roots)
+            if (root.node == id)
+                return ::open(root.path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        return -1;
+    }
+    // The names from the nearest folder that can be opened in one go.
+    std::vector<quint32> chain;
+    qsizetype length = 0;
+    quint32 base = id;
+    while (node(base).parent != kNone && (chain.empty() || length < kLongestRelativePath)) {
+        chain.push_back(base);
+        length += node(base).nameSize + 1;
+        base = node(base).parent;
+    }
+    QByteArray relative;
+    relative.reserve(length);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if (!relative.isEmpty())
+            relative += '/';
+        relative.append(m_names.at(node(*it).nameAt), node(*it).nameSize);
+    }
+    const posix::UniqueFd from(openNode(base));
+    if (!from.isValid())
+        return -1;
+    return openBelow(from.get(), relative.constData());
+}
+
+bool DirIndex::repeatsAncestor(quint32 id, const struct stat &st) const
+{
+    for (quint32 up = node(id).parent; up != kNone; up = node(up).parent)
+        if (node(up).device == st.st_dev && node(up).inode == st.st_ino)
+            return true;
+    return false;
+}
+
+bool DirIndex::readNode(quint32 id, int fd, SearchBudget *budget)
+{
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || repeatsAncestor(id, st)) {
+        markUnreadable(id);
+        return true;
+    }
+    ++m_readCount;
+    m_scratch.clear();
+    beginRecording(id, FolderStamp::of(st, wallClockNs()));
+    m_scratch.stamp = m_recording.stamp;
+    // Piece by piece, so a large folder leaves room for the budget's hook.
+    for (;;) {
+        const size_t from = m_scratch.items.size();
+        if (!m_reader.readPiece(fd, m_scratch))
+            break;
+        appendEntries(m_scratch, from, m_scratch.items.size());
+        if (budget && !budget->tick()) {
+            abortRecording();
+            return false;
+        }
+    }
+    finishRecording(m_scratch);
+    if (m_scratch.names.capacity() > (1 << 20)) {
+        m_scratch = FolderListing{};
+        m_scratch.items.shrink_to_fit();
+    }
+    return true;
+}
+
+bool DirIndex::readSlowNode(quint32 id, int parentFd, SearchBudget &budget, int *fdOut)
+{
+    // Looked at on a worker thread, which owns what it works with: it may
+    // outlive this call and the index.
+    // Relative to the folder above when that is open; by the full path
+    // otherwise (opening the folder above here could hang just the same).
+    const QByteArray path = pathOf(id);
+    auto base = std::make_shared<posix::UniqueFd>(parentFd >= 0 ? ::fcntl(parentFd, F_DUPFD_CLOEXEC, 0) : -1);
+    const QByteArray name = base->isValid() ? posix::baseName(path) : path;
+    const SystemFolders &view = *SystemFolders::current();
+    const QByteArray *point = view.hangPointOf(path);
+    const QByteArray place = point ? *point : path;
+    const bool wanted = node(id).state == State::Unread;
+    QElapsedTimer clock;
+    clock.start();
+    std::optional<SlowRead> found = BoundedCall::run<SlowRead>(
+        BoundedCall::processHungPlaces(), place,
+        [base, name, wanted] {
+            SlowRead out;
+            out.fd = posix::UniqueFd(::openat(base->isValid() ? base->get() : AT_FDCWD, name.constData(),
+                                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!out.fd.isValid() || ::fstat(out.fd.get(), &out.st) != 0) {
+                out.error = errno ? errno : EIO;
+                return out;
+            }
+            out.listing.stamp = FolderStamp::of(out.st, wallClockNs());
+            if (wanted) {
+                FolderReader reader;
+                reader.readAll(out.fd.get(), out.listing);
+            }
+            return out;
+        },
+        [&] { return clock.elapsed() < kSlowFolderWaitMs && budget.tick(); });
+    if (!found || found->error != 0 || (wanted && repeatsAncestor(id, found->st))) {
+        // No answer in time, or none at all: passed over for this scan.
+        if (node(id).state == State::Unread || wanted)
+            markUnreadable(id);
+        return !budget.expired();
+    }
+    if (wanted) {
+        ++m_readCount;
+        m_scratch = std::move(found->listing);
+        beginRecording(id, m_scratch.stamp);
+        for (size_t from = 0; from < m_scratch.items.size(); from += kEntriesPerTick) {
+            appendEntries(m_scratch, from, std::min(m_scratch.items.size(), from + kEntriesPerTick));
+            if (!budget.tick()) {
+                abortRecording();
+                m_scratch = FolderListing{};
+                return false;
+            }
+        }
+        finishRecording(m_scratch);
+        m_scratch = FolderListing{};
+    }
+    if (fdOut)
+        *fdOut = found->fd.release();
+    return true;
+}
+
+quint32 DirIndex::childNamed(quint32 id, std::string_view name) const
+{
+    const Node &parent = node(id);
+    if (parent.state != State::Fresh)
+        return kNone;
+    for (quint32 i = 0; i < parent.count; ++i) {
+        const Entry &entry = m_entries[parent.first + i];
+        if (entry.child != kNone && nameOf(entry) == name)
+            return entry.child;
+    }
+    return kNone;
+}
+
+quint32 DirIndex::existingNodeFor(const QByteArray &folder) const
+{
+    quint32 id = kNone;
+    qsizetype bestLength = -1;
+    for (const Root &root : m_roots) {
+        if (root.path.size() > bestLength && isPathPrefix(root.path, folder)) {
+            id = root.node;
+            bestLength = root.path.size();
+        }
+    }
+    if (id == kNone)
+        return kNone;
+    const QByteArray rest = folder.mid(bestLength);
+    for (const QByteArray &component : rest.split('/')) {
+        if (component.isEmpty())
+            continue;
+        id = childNamed(id, std::string_view(component.constData(), size_t(component.size())));
+        if (id == kNone)
+            return kNone;
+    }
     return id;
 }
 
 quint32 DirIndex::nodeFor(const QByteArray &folder, SearchBudget &budget)
 {
     // Start at the deepest root that holds the folder; a search always
-    // starts with the drive's own folder, so roots are drive folders and
-    // the points where a walk would leave a file system.
+    // registers its drive's folder first.
     quint32 id = kNone;
     qsizetype bestLength = -1;
-    for (auto it = m_roots.cbegin(); it != m_roots.cend(); ++it) {
-        const QByteArray &path = it.key();
-        const quint32 root = it.value();
-        if (path.size() > bestLength && isPathPrefix(path, folder)) {
-            id = root;
-            bestLength = path.size();
+    for (const Root &root : m_roots) {
+        if (root.path.size() > bestLength && isPathPrefix(root.path, folder)) {
+            id = root.node;
+            bestLength = root.path.size();
         }
     }
-    if (id == kNone)
+    if (id == kNone) {
         id = rootFor(folder);
-
-    const QByteArray rest = folder.mid(m_nodes[id].path == "/" ? 1 : m_nodes[id].path.size());
-    const QList<QByteArray> components = rest.split('/');
-    for (qsizetype i = 0;; ++i) {
-        prepare(id, budget);
-        if (m_nodes[id].state == State::Foreign) {
-            id = rootFor(m_nodes[id].path);
-            prepare(id, budget);
+        bestLength = folder.size();
+    }
+    const QList<QByteArray> components = folder.mid(bestLength).split('/');
+    qsizetype i = 0;
+    for (;;) {
+        if (node(id).state == State::Unread) {
+            if (node(id).mayHang) {
+                if (!readSlowNode(id, -1, budget, nullptr))
+                    return kNone;
+            } else {
+                const posix::UniqueFd fd(openNode(id));
+                if (!readNode(id, fd.get(), &budget))
+                    return kNone;
+            }
         }
         while (i < components.size() && components[i].isEmpty())
             ++i;
         if (i >= components.size())
-            return id;
-        quint32 next = kNone;
-        const std::string_view wanted(components[i].constData(), size_t(components[i].size()));
-        for (const Entry &entry : m_nodes[id].entries) {
-            if (entry.child != kNone && m_nodes[id].nameOf(entry) == wanted) {
-                next = entry.child;
-                break;
-            }
-        }
-        if (next == kNone)
+            return node(id).state == State::Fresh ? id : kNone;
+        id = childNamed(id, std::string_view(components[i].constData(), size_t(components[i].size())));
+        if (id == kNone)
             return kNone;
-        id = next;
+        ++i;
     }
 }
 
 bool DirIndex::isBelow(quint32 id, quint32 ancestor, int &depth) const
 {
     depth = 0;
-    for (quint32 n = id; n != kNone; n = m_nodes[n].parent, ++depth)
-        if (n == ancestor)
+    for (quint32 at = id; at != kNone; at = node(at).parent, ++depth)
+        if (at == ancestor)
             return true;
     return false;
 }
 
-void DirIndex::beginSearch()
-{
-    ++m_epoch;
-    drainNotifications();
-}
-
 bool DirIndex::complete(const QByteArray &folder, SearchBudget &budget)
 {
-    drainNotifications();
-    const quint32 root = nodeFor(folder, budget);
-    if (root == kNone)
+    compactIfWasteful(budget);
+    const quint32 top = nodeFor(folder, budget);
+    if (top == kNone)
         return !budget.expired();
-    std::vector<quint32> stack;
-    for (int pass = 1;; ++pass) {
-        stack.assign(1, root);
-        while (!stack.empty()) {
-            const quint32 id = stack.back();
-            stack.pop_back();
-            if (m_nodes[id].state == State::Dead || (m_nodes[id].pending == 0 && m_nodes[id].unwatched == 0))
-                continue;
-            if (!prepare(id, budget))
+    if (node(top).unread == 0)
+        return true;
+
+    // Depth first, each folder opened relative to the one above, which
+    // stays open while the tree below it is read.
+    struct Frame
+    {
+        quint32 id;
+        posix::UniqueFd fd;
+        quint32 cursor = 0;
+    };
+    std::vector<Frame> frames;
+    frames.push_back(Frame{top, posix::UniqueFd(node(top).mayHang ? -1 : openNode(top))});
+    int looked = 0;
+    while (!frames.empty()) {
+        const quint32 id = frames.back().id;
+        const Node &here = node(id);
+        if (here.state != State::Fresh || here.unread == 0 || frames.back().cursor >= here.count) {
+            frames.pop_back();
+            continue;
+        }
+        const Entry &entry = m_entries[here.first + frames.back().cursor++];
+        if (++looked % kEntriesPerTick == 0 && !budget.tick())
+            return false;
+        const quint32 child = entry.child;
+        if (child == kNone || node(child).unread == 0)
+            continue;
+
+        const int parentFd = frames.back().fd.get();
+        posix::UniqueFd childFd;
+        if (node(child).mayHang) {
+            int opened = -1;
+            if (!readSlowNode(child, parentFd, budget, &opened))
                 return false;
-            if (m_nodes[id].state != State::Fresh)
-                continue;
-            for (const Entry &entry : m_nodes[id].entries) {
-                if (entry.child == kNone)
-                    continue;
-                const Node &child = m_nodes[entry.child];
-                if (child.pending > 0 || child.unwatched > 0)
-                    stack.push_back(entry.child);
+            childFd.reset(opened);
+        } else {
+            if (parentFd >= 0) {
+                const std::string_view name = nameOf(entry);
+                childFd.reset(openBelow(parentFd, std::string(name).c_str()));
+            } else {
+                childFd.reset(openNode(child));
+            }
+            if (node(child).state == State::Unread) {
+                if (!readNode(child, childFd.get(), &budget) || !budget.tick())
+                    return false;
             }
         }
-        // What changed while we read (or while the progress hook ran) is
-        // read again before the tree counts as complete. A folder that
-        // changes all the time (a cache being filled) is taken as last read
-        // after a few rounds: nothing fresher can be had.
-        drainNotifications();
-        if (m_nodes[root].state == State::Dead || m_nodes[root].pending == 0 || pass >= 3)
-            return true;
-        if (budget.expired())
-            return false;
+        if (node(child).state == State::Fresh && node(child).unread > 0) {
+            if (frames.size() >= kOpenLevels)
+                childFd.reset();
+            frames.push_back(Frame{child, std::move(childFd)});
+        }
     }
+    return true;
 }
 
 void DirIndex::find(const std::string &foldedName, const QByteArray &folder, std::vector<Hit> &hits)
 {
-    std::vector<quint32> nodes;
-    m_names.forEach(nameKey(foldedName), [&](quint32 node) { nodes.push_back(node); });
-    if (nodes.empty())
-        return;
-    // The folder's node, without reading anything.
-    quint32 under = kNone;
-    qsizetype bestLength = -1;
-    for (auto it = m_roots.cbegin(); it != m_roots.cend(); ++it) {
-        const QByteArray &path = it.key();
-        const quint32 root = it.value();
-        if (path.size() > bestLength && isPathPrefix(path, folder)) {
-            under = root;
-            bestLength = path.size();
-        }
-    }
+    const quint32 under = existingNodeFor(folder);
     if (under == kNone)
         return;
-    const QByteArray rest = folder.mid(m_nodes[under].path == "/" ? 1 : m_nodes[under].path.size());
-    for (const QByteArray &component : rest.split('/')) {
-        if (component.isEmpty())
+    const quint32 key = shortKey(nameKey(foldedName));
+    for (quint32 at = m_table.head(key); at != kNone; at = m_entries[at].nextSame) {
+        const Entry &entry = m_entries[at];
+        if (!foldsTo(entry, foldedName))
             continue;
-        const std::string_view name(component.constData(), size_t(component.size()));
-        quint32 next = kNone;
-        for (const Entry &entry : m_nodes[under].entries)
-            if (entry.child != kNone && m_nodes[under].nameOf(entry) == name)
-                next = entry.child;
-        if (next == kNone)
-            return;
-        under = next;
-    }
-    if (m_nodes[under].state == State::Foreign) {
-        auto root = m_roots.constFind(m_nodes[under].path);
-        if (root == m_roots.cend())
-            return;
-        under = root.value();
-    }
-
-    std::sort(nodes.begin(), nodes.end());
-    nodes.erase(std::unique(nodes.begin(), nodes.end()), nodes.end());
-    for (quint32 id : nodes) {
+        const quint32 owner = ownerOf(at);
+        if (owner == kNone)
+            continue;
+        const Node &holder = node(owner);
+        if (holder.state != State::Fresh || at < holder.first || at >= holder.first + holder.count)
+            continue; // a listing read again since, or forgotten
         int depth = 0;
-        if (!isBelow(id, under, depth))
+        if (!isBelow(owner, under, depth))
             continue;
-        const Node &node = m_nodes[id];
-        for (const Entry &entry : node.entries)
-            if (node.foldsTo(entry, foldedName))
-                hits.push_back(Hit{joinPath(node.path, node.nameOf(entry)), entry.kind, depth});
+        QByteArray path = pathOf(owner);
+        if (!path.endsWith('/'))
+            path += '/';
+        const std::string_view name = nameOf(entry);
+        path.append(name.data(), qsizetype(name.size()));
+        hits.push_back(Hit{std::move(path), kindOf(entry), depth});
     }
-}
-
-bool DirIndex::currentListing(const QByteArray &folder, FileIdentity &identity,
-                              std::vector<FolderListingSource::Entry> &entries)
-{
-    if (m_inotify < 0 || m_byPath.isEmpty())
-        return false;
-    drainNotifications();
-    const auto found = m_byPath.constFind(folder);
-    if (found == m_byPath.cend())
-        return false;
-    const Node &node = m_nodes[found.value()];
-    if (node.state != State::Fresh || node.watch < 0)
-        return false;
-    identity = FileIdentity{node.device, node.inode};
-    entries.clear();
-    entries.reserve(node.entries.size());
-    for (const Entry &entry : node.entries) {
-        FolderListingSource::Entry &out = entries.emplace_back();
-        const std::string_view name = node.nameOf(entry);
-        out.name = QByteArray(name.data(), qsizetype(name.size()));
-        switch (entry.kind) {
-        case Kind::File:
-            out.type = FolderListingSource::Entry::Type::File;
-            break;
-        case Kind::Folder:
-            out.type = FolderListingSource::Entry::Type::Folder;
-            break;
-        case Kind::SymLink:
-            out.type = FolderListingSource::Entry::Type::SymLink;
-            break;
-        case Kind::Other:
-            out.type = FolderListingSource::Entry::Type::Other;
-            break;
-        }
-        // A sub-folder that was opened has its own identity on record
-        // (a mount point's is that of the file system mounted there).
-        if (entry.child != kNone) {
-            const Node &child = m_nodes[entry.child];
-            if (child.state == State::Fresh || child.state == State::Stale || child.state == State::Foreign)
-                out.identity = FileIdentity{child.device, child.inode};
-        }
-    }
-    return true;
 }
 
 bool DirIndex::list(const QByteArray &folder, std::vector<std::pair<QByteArray, Kind>> &entries,
                     SearchBudget &budget)
 {
-    drainNotifications();
+    compactIfWasteful(budget);
     const quint32 id = nodeFor(folder, budget);
-    if (id == kNone || m_nodes[id].state != State::Fresh)
+    if (id == kNone)
+        return false;
+    // The one folder a search uses for itself: checked, and read again when
+    // it changed since it was read.
+    if (!node(id).mayHang) {
+        const posix::UniqueFd fd(openNode(id));
+        struct stat now;
+        if (!fd.isValid() || ::fstat(fd.get(), &now) != 0) {
+            markUnreadable(id);
+        } else {
+            const Node &known = node(id);
+            FolderStamp stamp;
+            stamp.identity = FileIdentity{known.device, known.inode};
+            stamp.mtimeNs = known.mtimeNs;
+            stamp.ctimeNs = known.ctimeNs;
+            stamp.readAtNs = known.readAtNs;
+            if (!stamp.vouchesFor(now) && !readNode(id, fd.get(), &budget))
+                return false;
+        }
+    }
+    const Node &listed = node(id);
+    if (listed.state != State::Fresh)
         return false;
     entries.clear();
-    for (const Entry &entry : m_nodes[id].entries) {
-        const std::string_view name = m_nodes[id].nameOf(entry);
-        entries.emplace_back(QByteArray(name.data(), qsizetype(name.size())), entry.kind);
+    entries.reserve(listed.count);
+    for (quint32 i = 0; i < listed.count; ++i) {
+        const Entry &entry = m_entries[listed.first + i];
+        const std::string_view name = nameOf(entry);
+        entries.emplace_back(QByteArray(name.data(), qsizetype(name.size())), kindOf(entry));
     }
     return true;
+}
+
+quint32 DirIndex::startFolder(const QByteArray &posixFolder, const FileIdentity &identity)
+{
+    for (const Root &root : m_roots) {
+        const Node &known = node(root.node);
+        if (root.path == posixFolder ||
+            (known.inode != 0 && FileIdentity{known.device, known.inode} == identity))
+            return root.node + 1;
+    }
+    const QByteArray canonical = posix::realPath(posixFolder).value_or(posixFolder);
+    const quint32 known = existingNodeFor(canonical);
+    if (known != kNone && (node(known).state == State::Unread ||
+                           FileIdentity{node(known).device, node(known).inode} == identity))
+        return known + 1;
+    return rootFor(canonical) + 1;
+}
+
+bool DirIndex::listing(quint32 handle, FolderListing &out)
+{
+    if (handle == 0 || handle > m_nodes.size())
+        return false;
+    const Node &known = node(handle - 1);
+    if (known.state != State::Fresh)
+        return false;
+    out.clear();
+    out.stamp.identity = FileIdentity{known.device, known.inode};
+    out.stamp.mtimeNs = known.mtimeNs;
+    out.stamp.ctimeNs = known.ctimeNs;
+    out.stamp.readAtNs = known.readAtNs;
+    out.items.resize(known.count);
+    for (quint32 i = 0; i < known.count; ++i) {
+        const Entry &entry = m_entries[known.first + i];
+        FolderListing::Item &item = out.items[i];
+        item.nameAt = quint32(out.names.size());
+        item.nameSize = entry.nameSize;
+        item.type = typeOfKind(kindOf(entry));
+        item.handle = entry.child == kNone ? 0 : entry.child + 1;
+        out.names.append(m_names.at(entry.nameAt), entry.nameSize);
+        out.names.push_back('\0');
+    }
+    return true;
+}
+
+void DirIndex::beginListing(quint32 handle, const FolderStamp &stamp)
+{
+    if (handle == 0 || handle > m_nodes.size())
+        return;
+    const Node &known = node(handle - 1);
+    if (known.state == State::Dead || known.mayHang)
+        return;
+    beginRecording(handle - 1, stamp);
+}
+
+void DirIndex::addEntries(quint32 handle, const FolderListing &listing, size_t from)
+{
+    if (handle == 0 || m_recording.node != handle - 1)
+        return;
+    if (m_entries.size() - m_recording.first != from) {
+        abortRecording(); // a piece went missing
+        return;
+    }
+    appendEntries(listing, from, listing.items.size());
+}
+
+bool DirIndex::endListing(quint32 handle, FolderListing &listing)
+{
+    if (handle == 0 || m_recording.node != handle - 1)
+        return false;
+    if (m_entries.size() - m_recording.first != listing.items.size()) {
+        abortRecording();
+        return false;
+    }
+    finishRecording(listing);
+    return true;
+}
+
+void DirIndex::dropListing(quint32 handle)
+{
+    if (handle != 0 && m_recording.node == handle - 1)
+        abortRecording();
+}
+
+void DirIndex::compactIfWasteful(SearchBudget &budget)
+{
+    // Listings read again leave their old entries behind; once those
+    // outweigh the live ones, the live ones are copied into new storage.
+    if (m_deadEntries < std::max<qsizetype>(m_liveEntries, 1 << 16))
+        return;
+    abortRecording();
+    ChunkedArray<Entry, 16> entries;
+    NameBytes names;
+    NameTable table;
+    std::vector<Range> ranges;
+    std::vector<std::pair<quint32, quint32>> firsts;     // node, new first entry
+    std::vector<std::pair<quint32, quint32>> childNames; // child node, its name's new place
+    int copied = 0;
+    std::string block;
+    for (quint32 id = 0; id < m_nodes.size(); ++id) {
+        const Node &kept = node(id);
+        if (kept.state != State::Fresh)
+            continue;
+        firsts.emplace_back(id, entries.size());
+        ranges.push_back(Range{entries.size(), id});
+        for (quint32 i = 0; i < kept.count; ++i) {
+            Entry entry = m_entries[kept.first + i];
+            const char *name = m_names.at(entry.nameAt);
+            entry.nameAt = names.append(name, size_t(entry.nameSize) + entry.foldedSize);
+            const std::string_view folded(name + entry.nameSize, entry.foldedSize);
+            const quint32 key = keyOf(name, entry.nameSize, folded);
+            entry.nextSame = table.head(key);
+            table.setHead(key, entries.push_back(entry));
+            if (entry.child != kNone)
+                childNames.emplace_back(entry.child, entry.nameAt);
+            if (++copied % kEntriesPerTick == 0)
+                budget.tick(); // the hook runs; the old storage stays whole until the swap
+        }
+    }
+    for (const auto &[id, first] : firsts)
+        node(id).first = first;
+    for (const auto &[id, nameAt] : childNames)
+        node(id).nameAt = nameAt;
+    struct Garbage
+    {
+        ChunkedArray<Entry, 16> entries;
+        NameBytes names;
+        NameTable table;
+    };
+    auto garbage = std::make_shared<Garbage>();
+    std::swap(garbage->entries, m_entries);
+    std::swap(garbage->names, m_names);
+    std::swap(garbage->table, m_table);
+    std::swap(m_entries, entries);
+    std::swap(m_names, names);
+    std::swap(m_table, table);
+    m_ranges = std::move(ranges);
+    m_deadEntries = 0;
+    QThreadPool::globalInstance()->start([garbage = std::move(garbage)]() mutable { garbage.reset(); });
+}
+
+qsizetype DirIndex::bytesHeld() const
+{
+    return qsizetype(m_entries.bytes() + m_names.bytes() + m_nodes.bytes() + m_table.bytes() +
+                     m_ranges.capacity() * sizeof(Range));
+}
+
+void DirIndex::clear()
+{
+    // A drive's worth of listings takes a while to give back: that happens
+    // on a worker thread, so that the caller (the window, at the end of a
+    // scan) goes on at once.
+    struct Garbage
+    {
+        ChunkedArray<Entry, 16> entries;
+        NameBytes names;
+        ChunkedArray<Node, 14> nodes;
+        NameTable table;
+        std::vector<quint32> freeNodes;
+        std::vector<Range> ranges;
+        std::vector<Root> roots;
+        FolderListing scratch;
+    };
+    auto garbage = std::make_shared<Garbage>();
+    std::swap(garbage->entries, m_entries);
+    std::swap(garbage->names, m_names);
+    std::swap(garbage->nodes, m_nodes);
+    std::swap(garbage->table, m_table);
+    std::swap(garbage->freeNodes, m_freeNodes);
+    std::swap(garbage->ranges, m_ranges);
+    std::swap(garbage->roots, m_roots);
+    std::swap(garbage->scratch, m_scratch);
+    m_recording = Recording{};
+    m_liveEntries = 0;
+    m_deadEntries = 0;
+    QThreadPool::globalInstance()->start([garbage = std::move(garbage)]() mutable { garbage.reset(); });
 }

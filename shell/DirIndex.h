@@ -1,38 +1,44 @@
 #pragma once
 
-// The folder listings the resolver has read, kept between the links of one
-// scan, with an index from folded names to the folders that hold them.
+// The folder listings of a drive that the resolver searches for moved
+// targets, with an index from folded names to the entries that bear them.
 //
-// Folders are read lazily, the first time a search needs them. Every folder
-// read on a local file system is watched with inotify (up to half the
-// user's watch limit), so a change (entry
-// created, deleted, renamed; folder moved or deleted) marks its listing
-// stale and the next search reads it again; the pending notifications are
-// taken before every use. Folders the kernel cannot watch for us (network
-// and FUSE file systems, no watches left) are checked with a stat() of the
-// folder (inode, change and modification times) before every use instead.
-// A listing therefore never answers for a file system that changed under
-// it; callers still stat a candidate before they accept it.
+// One scan reads each folder once. Folders are read on demand (the first
+// search that needs a tree reads what is missing of it) or taken from the
+// walk of the scan, which hands over what it reads (the index is the walk's
+// FolderListingSource, through the link service); the walk takes in return
+// every listing the index read before it got there. Reads are made relative
+// to the folder above (openat), never by a full path.
 //
-// A walk stays on one file system: a sub-folder on another device (or one
-// that repeats a folder above it) is not entered from its parent. Searches
-// that start below such a point get a separate root there. Symbolic links
-// are listed but never followed.
+// Listings are not re-checked for each search: a folder's listing is checked
+// (one stat of the folder) when it is used for itself, by the walk or by
+// list(), and read again when the folder changed. What changes elsewhere in
+// the tree during a scan is seen once the walk or a search uses that folder;
+// candidates are always looked at for real before they are taken.
+//
+// What a walk of the drive may not enter is not indexed either: the mount
+// points of pseudo file systems and other drives' root folders are listed as
+// names only. A folder on a file system that may not answer is read on a
+// worker thread within the search's time limit; one that does not answer is
+// passed over for the rest of the scan. Symbolic links are listed but never
+// followed, and a folder that repeats one above it is not entered.
+//
+// Memory: about 16 bytes an entry, plus its name, plus about 11 bytes for the
+// name table and 64 for each folder. Everything is given back by clear(), on
+// a worker thread.
 
-#include "platform/FolderSearch.h"
+#include "platform/FolderListing.h"
+#include "shell/IndexStore.h"
 
 #include <QByteArray>
-#include <QHash>
-#include <QString>
 
+#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
-#include <sys/types.h>
-
 class SearchBudget;
+class SystemFolders;
 
 class DirIndex
 {
@@ -46,13 +52,11 @@ public:
         int depth; // folders between the search root and the entry
     };
 
-    // How listings are kept current: change notifications where the kernel
-    // can give them (the normal case), or a stat() of every folder before
-    // each use (what folders on network file systems always get; tests use
-    // it to check that path).
-    enum class Checking { Notifications, StatOnly };
+    // How long a read of a folder that may not answer may take at most
+    // (less when the search's time runs out first).
+    static constexpr int kSlowFolderWaitMs = 1000;
 
-    explicit DirIndex(Checking checking = Checking::Notifications);
+    DirIndex();
     ~DirIndex();
     DirIndex(const DirIndex &) = delete;
     DirIndex &operator=(const DirIndex &) = delete;
@@ -61,13 +65,12 @@ public:
     // register the drive first, so folders below it are reached from it.
     void addRoot(const QByteArray &folder) { rootFor(folder); }
 
-    // Starts one resolve's work: takes the pending change notifications;
-    // folders that are checked by stat() are checked once per search.
-    void beginSearch();
+    // Starts one resolve's work. Nothing is re-checked: see above.
+    void beginSearch() {}
 
-    // Makes the listings of the whole tree below `folder` (canonical POSIX
-    // path) current. False when the budget ran out first: the work done so
-    // far is kept for the next call.
+    // Reads what is missing of the tree below `folder` (canonical POSIX
+    // path). False when the budget ran out first: the work done so far is
+    // kept for the next call.
     bool complete(const QByteArray &folder, SearchBudget &budget);
 
     // The entries named `foldedName` (see foldName) in the tree below
@@ -75,25 +78,29 @@ public:
     // answer that covers the whole tree.
     void find(const std::string &foldedName, const QByteArray &folder, std::vector<Hit> &hits);
 
-    // The current names and kinds of one folder's entries; false when the
-    // folder cannot be read.
+    // The names and kinds of one folder's entries as they are now (the folder
+    // is checked and read again when it changed); false when the folder
+    // cannot be read.
     bool list(const QByteArray &folder, std::vector<std::pair<QByteArray, Kind>> &entries,
               SearchBudget &budget);
 
-    // The listing of a folder (canonical POSIX path) as it is now, without
-    // reading anything: only a folder that was read, is watched for changes
-    // and has not changed since qualifies (the pending notifications are
-    // taken first). For each sub-folder its identity, when it was read too.
-    bool currentListing(const QByteArray &folder, FileIdentity &identity,
-                        std::vector<FolderListingSource::Entry> &entries);
+    // The listings shared with the walk of a scan (see FolderListingSource);
+    // a handle is a folder's node plus one.
+    quint32 startFolder(const QByteArray &posixFolder, const FileIdentity &identity);
+    bool listing(quint32 handle, FolderListing &out);
+    void beginListing(quint32 handle, const FolderStamp &stamp);
+    void addEntries(quint32 handle, const FolderListing &listing, size_t from);
+    bool endListing(quint32 handle, FolderListing &listing);
+    void dropListing(quint32 handle);
 
-    // Forgets everything (and drops every watch).
+    // Forgets everything; the memory is given back on a worker thread.
     void clear();
 
-    // Number of entries held, for tests and measurements.
-    qsizetype entryCount() const { return m_entryCount; }
-    // Number of folder reads done since construction.
+    // Entries held, folder reads done by the index itself since it was
+    // made, and bytes held, for tests and measurements.
+    qsizetype entryCount() const { return m_liveEntries; }
     qsizetype readCount() const { return m_readCount; }
+    qsizetype bytesHeld() const;
 
     // The key a name is indexed by: Unicode simple case folding, so names
     // match the way Windows matches them, without regard to case.
@@ -102,99 +109,101 @@ public:
 
 private:
     static constexpr quint32 kNone = 0xFFFFFFFFu;
-    enum class State : quint8 { Unread, Fresh, Stale, Foreign, Dead };
+    enum class State : quint8 { Unread, Fresh, Unreadable, Dead };
 
-    // One entry of a listing: 24 bytes, its name kept in the node's
-    // `names`, so that a drive of a million entries fits in little memory.
+    // One entry of a listing. Its name (and, for a name that is not plain
+    // ASCII, its folded form right after it) lies in m_names.
     struct Entry
     {
-        quint32 nameAt = 0;     // offset of the name in the node's names
-        quint16 nameSize = 0;   // bytes
-        quint16 foldedSize = 0; // the stored folded form's bytes (right after
-                                // the name); 0 for an ASCII name, which folds
-                                // by lowering its letters
-        quint32 child = kNone;  // node of a sub-folder
-        Kind kind = Kind::Other;
-        ino_t inode = 0;
+        quint32 nameAt = 0;
+        quint32 child = kNone;    // node of a sub-folder
+        quint32 nextSame = kNone; // next entry whose folded name has the same hash
+        quint8 nameSize = 0;
+        quint8 bits = 0; // Kind, and kSystemBit
+        quint16 foldedSize = 0;
     };
+    static constexpr quint8 kKindBits = 3;
+    static constexpr quint8 kSystemBit = 4; // a folder the walk may not enter
 
     struct Node
     {
-        QByteArray path;
         quint32 parent = kNone;
-        State state = State::Unread;
-        int watch = -1;
+        quint32 nameAt = 0; // its name in its parent's listing (a root: unused)
+        quint32 first = 0, count = 0;
+        quint32 unread = 0; // Unread nodes in this tree, itself included
+        quint8 nameSize = 0;
+        State state = State::Dead;
+        bool mayHang = false; // on a file system that may not answer
         dev_t device = 0;
         ino_t inode = 0;
-        qint64 mtimeNs = 0, ctimeNs = 0;
-        qint64 readAtNs = 0; // wall clock when the listing was read
-        quint64 checkedEpoch = 0;
-        // Nodes below and including this one that are Unread or Stale, and
-        // that are Fresh but unwatched.
-        qint64 pending = 0;
-        qint64 unwatched = 0;
-        std::vector<Entry> entries;
-        std::string names; // every entry's name (and folded form)
-
-        std::string_view nameOf(const Entry &entry) const
-        {
-            return std::string_view(names.data() + entry.nameAt, entry.nameSize);
-        }
-        // Whether the entry's folded name is `folded`.
-        bool foldsTo(const Entry &entry, std::string_view folded) const;
-        // The hash of the entry's folded name (as nameKey gives it).
-        quint64 keyOf(const Entry &entry) const;
+        qint64 mtimeNs = 0, ctimeNs = 0, readAtNs = 0;
     };
 
-    // Which nodes hold an entry with a given name: a multiset of
-    // (32 bits of the name's hash, node), open addressing with linear
-    // probing, 8 bytes a slot.
-    class NameTable
+    // Every listing stored, in the order of its entries: tells which folder
+    // an entry belongs to (and whether it is still that folder's listing).
+    struct Range
     {
-    public:
-        void insert(quint64 key, quint32 node);
-        void erase(quint64 key, quint32 node);
-        template <typename F> void forEach(quint64 key, F &&visit) const;
-        void clear();
-
-    private:
-        static constexpr quint64 kEmpty = ~quint64(0);
-        static quint64 pack(quint64 key, quint32 node) { return (key & 0xFFFFFFFFu) << 32 | node; }
-        size_t home(quint64 key) const { return size_t((key & 0xFFFFFFFFu) * 0x9E3779B1u) & m_mask; }
-        void grow();
-
-        std::vector<quint64> m_slots;
-        size_t m_mask = 0;
-        size_t m_size = 0;
+        quint32 first;
+        quint32 node;
     };
 
-    quint32 newNode(const QByteArray &path, quint32 parent);
-    void setState(quint32 id, State state);
-    void setWatch(quint32 id, int watch);
-    void adjust(quint32 id, qint64 pending, qint64 unwatched);
-    void dropNode(quint32 id);
-    void read(quint32 id);
-    bool stillCurrent(quint32 id);
-    void drainNotifications();
-    void indexEntries(quint32 id, bool add);
-    bool prepare(quint32 id, SearchBudget &budget);
-    quint32 nodeFor(const QByteArray &folder, SearchBudget &budget);
-    quint32 rootFor(const QByteArray &folder);
-    bool isBelow(quint32 id, quint32 ancestor, int &depth) const;
-    bool isRemote(int fd, dev_t device);
+    // A listing being stored, read by the index or handed over by the walk.
+    struct Recording
+    {
+        quint32 node = kNone;
+        quint32 first = 0;
+        FolderStamp stamp;
+        std::shared_ptr<const SystemFolders> view;
+    };
 
-    std::vector<Node> m_nodes;
-    std::vector<quint32> m_free;
-    NameTable m_names;                                       // hash of a folded name -> node holding it
-    std::unordered_map<int, std::vector<quint32>> m_watches; // watch -> nodes
-    QHash<QByteArray, quint32> m_roots;                      // root folder -> node
-    QHash<QByteArray, quint32> m_byPath;                     // folder -> node (a root wins)
-    Checking m_checking;
-    int m_inotify = -1;
-    qint64 m_watchLimit = 0;
-    quint64 m_epoch = 1;
-    qsizetype m_entryCount = 0;
+    struct Root
+    {
+        QByteArray path;
+        quint32 node;
+    };
+
+    Node &node(quint32 id) { return m_nodes[id]; }
+    const Node &node(quint32 id) const { return m_nodes[id]; }
+    std::string_view nameOf(const Entry &entry) const;
+    Kind kindOf(const Entry &entry) const { return Kind(entry.bits & kKindBits); }
+    bool foldsTo(const Entry &entry, std::string_view folded) const;
+    quint32 keyOf(const char *name, size_t length, std::string_view folded) const;
+    quint32 ownerOf(quint32 entry) const;
+    QByteArray pathOf(quint32 id) const;
+
+    quint32 newNode(quint32 parent, quint32 nameAt, quint8 nameSize, bool mayHang);
+    quint32 rootFor(const QByteArray &folder);
+    void adjustUnread(quint32 id, qint64 delta);
+    void setState(quint32 id, State state);
+    void dropTree(quint32 id);
+
+    void beginRecording(quint32 id, const FolderStamp &stamp);
+    void appendEntries(const FolderListing &listing, size_t from, size_t to);
+    void finishRecording(FolderListing &listing);
+    void abortRecording();
+    void markUnreadable(quint32 id);
+
+    int openNode(quint32 id) const;
+    bool readNode(quint32 id, int fd, SearchBudget *budget);
+    bool readSlowNode(quint32 id, int parentFd, SearchBudget &budget, int *fdOut);
+    bool repeatsAncestor(quint32 id, const struct stat &st) const;
+    quint32 nodeFor(const QByteArray &folder, SearchBudget &budget);
+    quint32 existingNodeFor(const QByteArray &folder) const;
+    quint32 childNamed(quint32 id, std::string_view name) const;
+    bool isBelow(quint32 id, quint32 ancestor, int &depth) const;
+    void compactIfWasteful(SearchBudget &budget);
+
+    ChunkedArray<Entry, 16> m_entries;
+    NameBytes m_names;
+    ChunkedArray<Node, 14> m_nodes;
+    std::vector<quint32> m_freeNodes;
+    std::vector<Range> m_ranges;
+    NameTable m_table;
+    std::vector<Root> m_roots;
+    Recording m_recording;
+    FolderListing m_scratch;
+    FolderReader m_reader;
+    qsizetype m_liveEntries = 0;
+    qsizetype m_deadEntries = 0;
     qsizetype m_readCount = 0;
-    std::vector<char> m_buffer;                      // for getdents64
-    std::unordered_map<dev_t, bool> m_remoteDevices; // device -> checked by stat() only
 };

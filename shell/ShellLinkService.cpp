@@ -1,5 +1,6 @@
 #include "shell/ShellLinkService.h"
 
+#include "platform/FolderSearch.h"
 #include "platform/PosixPath.h"
 #include "platform/WinPath.h"
 #include "shell/DirIndex.h"
@@ -45,15 +46,38 @@ win::HRESULT hresultFromErrno(int error)
 
 struct ShellLinkService::Context
 {
-    // The cached listings, for the folder searches of the thread that asked
-    // for them; none while a search is changing them.
+    // The index's listings, shared with the folder searches of the thread
+    // that asked for them (the walk of a scan); not while a search for a
+    // target is changing them.
     struct Listings : FolderListingSource
     {
         explicit Listings(Context &c) : context(c) {}
-        bool currentListing(const QByteArray &posixFolder, FileIdentity &folder,
-                            std::vector<FolderListingSource::Entry> &entries) override
+        quint32 startFolder(const QByteArray &posixFolder, const FileIdentity &identity) override
         {
-            return !context.searching && context.index.currentListing(posixFolder, folder, entries);
+            return context.searching ? 0 : context.index.startFolder(posixFolder, identity);
+        }
+        bool listing(quint32 folder, FolderListing &out) override
+        {
+            return !context.searching && context.index.listing(folder, out);
+        }
+        void beginListing(quint32 folder, const FolderStamp &stamp) override
+        {
+            if (!context.searching)
+                context.index.beginListing(folder, stamp);
+        }
+        void addEntries(quint32 folder, const FolderListing &listing, size_t from) override
+        {
+            if (!context.searching)
+                context.index.addEntries(folder, listing, from);
+        }
+        bool endListing(quint32 folder, FolderListing &listing) override
+        {
+            return !context.searching && context.index.endListing(folder, listing);
+        }
+        void dropListing(quint32 folder) override
+        {
+            if (!context.searching)
+                context.index.dropListing(folder);
         }
         Context &context;
     };
@@ -304,6 +328,11 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
         request.shortcut = shortcut;
 
     const std::optional<FoundTarget> found = TargetSearch(context.index, *budget).find(request);
+    // The listings are kept from one search to the next only while a scan
+    // shares them (and keeps them current as it walks); a search outside a
+    // scan cannot know what changed since the last one.
+    if (!context.sharing)
+        context.index.clear();
     if (!found)
         return win::S_FALSE;
 

@@ -4,18 +4,22 @@
 // with the Windows service's contract (create, file interface, Load,
 // Resolve, GetPath, release; HRESULT-style results).
 //
-// One service object serves a whole scan. It keeps what it learned about
-// the folders it searched (DirIndex) from one link to the next, which is
-// what makes a drive full of broken shortcuts quick to go through; the
-// cache checks itself against the file system before every use.
+// One service object serves a whole scan. While the scan shares its folder
+// listings with the service (shareListings), the service keeps what it
+// learned about the folders it searched (DirIndex) from one link to the
+// next, which is what makes a drive full of broken shortcuts quick to go
+// through; the scan's walk keeps those listings current as it goes. A
+// search outside a scan starts afresh.
 //
 // Resolve searches for a missing target within a time limit (the flags'
-// high word with SLR_NO_UI, else 3000 ms) and calls the progress hook about
-// every 15 ms while it searches, so the caller can keep its window alive.
+// high word with SLR_NO_UI, else 3000 ms) and calls the progress hook every
+// few milliseconds while it searches, so the caller can keep its window
+// alive.
 // The same limit bounds the look at a target on a file system that may not
 // answer (TargetLook): one that does not answer in time fails the Resolve
 // (the link cannot be judged), and the hook runs while it waits.
 
+#include "shell/SearchBudget.h"
 #include "shell/ShellLink.h"
 
 #include <functional>
@@ -45,13 +49,14 @@ public:
     // have to search while another one is searching fails with E_UNEXPECTED
     // instead. Load and GetPath (the list's hint) are safe to call from the
     // hook, and so is setProgressHook itself.
-    void setProgressHook(std::function<void()> hook, int intervalMs = 15);
+    void setProgressHook(std::function<void()> hook, int intervalMs = SearchBudget::kHookIntervalMs);
 
-    // While on, folder searches on the calling thread take the listings of
-    // folders that the service has cached and knows to be current, instead
-    // of reading those folders again (a scan's walk, which covers the same
-    // drive as the search for its broken shortcuts). Off by default; the
-    // same thread turns it off again.
+    // While on, folder searches on the calling thread share their listings
+    // with the service's index: they take the listings the index has read
+    // (when the folder has not changed since) instead of reading those
+    // folders again, and hand over what they read themselves, so a scan's
+    // walk and the search for its broken shortcuts read each folder of the
+    // drive once. Off by default; the same thread turns it off again.
     void shareListings(bool on);
 
     // Forgets the cached folder listings (they are rebuilt on demand). The

@@ -3,6 +3,7 @@
 #include "support/TempDrives.h"
 
 #include "platform/DriveMap.h"
+#include "platform/FileClock.h"
 #include "platform/FileIdentity.h"
 #include "platform/FolderSearch.h"
 #include "platform/MountTable.h"
@@ -318,7 +319,7 @@ TEST(FileAttributes, QueryResultsAndErrors)
     EXPECT_EQ(query(drives.win(QStringLiteral("Dir\\file.txt"))), failure(ERROR_ACCESS_DENIED));
 }
 
-TEST(WalkGuard, RefusesFoldersAlreadyOnThePath)
+TEST(WalkGuard, TakesEachFolderOnce)
 {
     TempDrives drives;
     drives.makeFolder(QStringLiteral("a"));
@@ -330,17 +331,18 @@ TEST(WalkGuard, RefusesFoldersAlreadyOnThePath)
     EXPECT_FALSE(identityOf(drives.posix(QStringLiteral("missing"))).has_value());
 
     WalkGuard guard;
-    {
-        WalkGuard::Scope outer(guard, *root);
-        EXPECT_TRUE(outer.entered());
-        WalkGuard::Scope inner(guard, *a);
-        EXPECT_TRUE(inner.entered());
-        WalkGuard::Scope again(guard, *a); // a/loop
-        EXPECT_FALSE(again.entered());
-        EXPECT_EQ(guard.depth(), 2);
-    }
-    EXPECT_EQ(guard.depth(), 0);
-    EXPECT_TRUE(guard.enter(*a)); // a sibling visit after leaving is fine
+    EXPECT_TRUE(guard.enter(*root));
+    EXPECT_TRUE(guard.enter(*a));
+    EXPECT_FALSE(guard.enter(*a)); // a/loop, or any other way back in
+    // Far more than the first table holds, each once.
+    for (ino_t inode = 1; inode <= 5000; ++inode)
+        EXPECT_TRUE(guard.enter(FileIdentity{dev_t(7), inode}));
+    for (ino_t inode = 1; inode <= 5000; ++inode)
+        EXPECT_FALSE(guard.enter(FileIdentity{dev_t(7), inode}));
+    EXPECT_TRUE(guard.enter(FileIdentity{dev_t(8), 1})); // same inode, another device
+    EXPECT_FALSE(guard.enter(*root));
+    guard.clear();
+    EXPECT_TRUE(guard.enter(*a));
 }
 
 // A restarted search reads the same folder again from its start, with the
@@ -376,51 +378,88 @@ TEST(FolderSearch, RestartReadsTheFolderAgainWithAnotherPattern)
 
 namespace {
 
-// A listing source that hands out what it read from the folder beforehand,
-// as a cache of the drive would.
+// A listing source that keeps what it is handed and hands out what it was
+// given, as the link service's index of a drive does.
 class RecordedListings : public FolderListingSource
 {
 public:
-    bool currentListing(const QByteArray &posixFolder, FileIdentity &folder,
-                        std::vector<Entry> &entries) override
+    quint32 startFolder(const QByteArray &posixFolder, const FileIdentity &) override
+    {
+        const qsizetype at = paths.indexOf(posixFolder);
+        return at < 0 ? 0 : quint32(at + 1);
+    }
+    bool listing(quint32 folder, FolderListing &out) override
     {
         ++asked;
-        if (!vouch || !listings.contains(posixFolder))
+        if (!listings.contains(folder))
             return false;
-        folder = identities.value(posixFolder);
-        entries = listings.value(posixFolder);
+        ++served;
+        out = listings.value(folder);
         return true;
     }
-
-    // Reads a folder the way a cache would keep it.
-    void record(const QByteArray &posixFolder)
+    void beginListing(quint32 folder, const FolderStamp &stamp) override
     {
-        std::vector<Entry> entries;
-        FolderSearch search(posixFolder, QStringLiteral("*"), FolderSearch::Attributes::WithoutReadOnly);
-        identities.insert(posixFolder, *search.folderIdentity());
-        FindData found;
-        while (search.next(found)) {
-            if (found.name == QLatin1String(".") || found.name == QLatin1String(".."))
+        taking = folder;
+        taken = FolderListing{};
+        taken.stamp = stamp;
+        pieces = 0;
+    }
+    void addEntries(quint32 folder, const FolderListing &listing, size_t from) override
+    {
+        EXPECT_EQ(folder, taking);
+        EXPECT_EQ(from, taken.items.size());
+        taken = listing;
+        ++pieces;
+    }
+    bool endListing(quint32 folder, FolderListing &listing) override
+    {
+        EXPECT_EQ(folder, taking);
+        EXPECT_EQ(listing.items.size(), taken.items.size());
+        // Sub-folders get handles of their own.
+        for (FolderListing::Item &item : listing.items) {
+            if (item.type != FolderListing::Type::Folder)
                 continue;
-            Entry entry;
-            entry.name = found.name.toUtf8();
-            struct stat st;
-            ::fstatat(AT_FDCWD, (posixFolder + '/' + entry.name).constData(), &st, AT_SYMLINK_NOFOLLOW);
-            entry.type = S_ISLNK(st.st_mode)   ? Entry::Type::SymLink
-                         : S_ISDIR(st.st_mode) ? Entry::Type::Folder
-                         : S_ISREG(st.st_mode) ? Entry::Type::File
-                                               : Entry::Type::Other;
-            if (entry.type == Entry::Type::Folder)
-                entry.identity = FileIdentity{st.st_dev, st.st_ino};
-            entries.push_back(entry);
+            const QByteArray path = paths.value(qsizetype(folder) - 1) + '/' + listing.name(item);
+            paths.append(path);
+            item.handle = quint32(paths.size());
         }
-        listings.insert(posixFolder, entries);
+        listings.insert(folder, listing);
+        ended.append(folder);
+        taking = 0;
+        return true;
+    }
+    void dropListing(quint32 folder) override
+    {
+        EXPECT_EQ(folder, taking);
+        ++dropped;
+        taking = 0;
     }
 
-    QMap<QByteArray, std::vector<Entry>> listings;
-    QMap<QByteArray, FileIdentity> identities;
-    bool vouch = true;
-    int asked = 0;
+    // A listing of the folder as it is now, that vouches for it as long as
+    // the folder does not change.
+    void record(const QByteArray &posixFolder)
+    {
+        FolderListing listing;
+        const int fd = ::open(posixFolder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        struct stat st;
+        ASSERT_EQ(::fstat(fd, &st), 0);
+        FolderReader().readAll(fd, listing);
+        ::close(fd);
+        listing.stamp = FolderStamp::of(st, wallClockNs());
+        // As if read long after the folder's last change.
+        listing.stamp.readAtNs =
+            std::max(listing.stamp.mtimeNs, listing.stamp.ctimeNs) + 2 * FolderStamp::kSettledNs;
+        paths.append(posixFolder);
+        listings.insert(quint32(paths.size()), listing);
+    }
+
+    QList<QByteArray> paths; // handle - 1 -> folder
+    QMap<quint32, FolderListing> listings;
+    quint32 taking = 0;
+    FolderListing taken;
+    QList<quint32> ended;
+    int pieces = 0, dropped = 0, asked = 0, served = 0;
 };
 
 // Installs a listing source for one scope.
@@ -480,20 +519,22 @@ TEST(FolderSearch, ListingFromASourceYieldsWhatTheFolderWould)
         for (auto which : {FolderSearch::Attributes::All, FolderSearch::Attributes::WithoutReadOnly})
             EXPECT_EQ(seen(root, pattern, which), fromDisk.value(pattern + QString::number(int(which))))
                 << pattern.toStdString();
-    EXPECT_GT(source.asked, 0);
+    EXPECT_EQ(source.served, 4);
+    EXPECT_TRUE(source.ended.isEmpty()); // nothing was read to be handed over
 
     FolderSearch search(root, QStringLiteral("*.lnk"));
     EXPECT_TRUE(search.isOpen());
     EXPECT_EQ(search.folderIdentity(), identityOf(root));
 }
 
-// Without a listing the source vouches for, the folder itself is read; a
-// restarted search asks again and reads the folder once the source no
-// longer vouches for it.
-TEST(FolderSearch, FolderIsReadWhenTheSourceHasNoCurrentListing)
+// A listing the folder no longer matches is not used: the folder is read,
+// and what was read is handed to the source, with handles for the
+// sub-folders, through which searches of those sub-folders share theirs.
+TEST(FolderSearch, FoldersThatChangedAreReadAndHandedOver)
 {
     TempDrives drives;
     drives.writeFile(QStringLiteral("a.lnk"), "x");
+    drives.makeFolder(QStringLiteral("sub"));
     const QByteArray root = drives.posix(QString());
     RecordedListings source;
     source.record(root);
@@ -501,13 +542,57 @@ TEST(FolderSearch, FolderIsReadWhenTheSourceHasNoCurrentListing)
 
     drives.writeFile(QStringLiteral("b.lnk"), "x"); // the recorded listing lacks it
     FolderSearch search(root, QStringLiteral("*.lnk"));
-    EXPECT_EQ(names(collect(search)), QStringList{QStringLiteral("a.lnk")});
-    source.vouch = false;
-    ASSERT_TRUE(search.restart(QStringLiteral("*.lnk")));
     QStringList now = names(collect(search));
     now.sort();
     EXPECT_EQ(now, (QStringList{QStringLiteral("a.lnk"), QStringLiteral("b.lnk")}));
+    ASSERT_EQ(source.ended, QList<quint32>{1});
+    EXPECT_EQ(source.listings.value(1).items.size(), 3u);
+
+    // The sub-folder, opened through the search that yielded it.
+    drives.writeFile(QStringLiteral("sub/c.lnk"), "x");
+    ASSERT_TRUE(search.restart(QStringLiteral("sub")));
+    FindData entry;
+    ASSERT_TRUE(search.next(entry));
+    ASSERT_EQ(entry.name, QStringLiteral("sub"));
+    FolderSearch below(search, QStringLiteral("*"), FolderSearch::Attributes::WithoutReadOnly);
+    EXPECT_EQ(below.posixFolder(), root + "/sub");
+    EXPECT_EQ(below.folderIdentity(), identityOf(root + "/sub"));
+    EXPECT_EQ(names(collect(below)),
+              (QStringList{QStringLiteral("."), QStringLiteral(".."), QStringLiteral("c.lnk")}));
+    // (The root, changed within the last second, was read again for the
+    // second pass and handed over again.)
+    ASSERT_FALSE(source.ended.isEmpty());
+    EXPECT_EQ(source.paths.value(qsizetype(source.ended.last()) - 1), root + "/sub");
 
     FolderSearch unlisted(drives.posix(QStringLiteral("nowhere")), QStringLiteral("*.*"));
     EXPECT_FALSE(unlisted.isOpen());
+}
+
+// A large folder is read, and handed over, a piece at a time, as its
+// entries are taken; a search given up half way hands nothing over.
+TEST(FolderSearch, LargeFoldersAreReadInPieces)
+{
+    TempDrives drives;
+    drives.makeFolder(QStringLiteral("big"));
+    const QByteArray big = drives.posix(QStringLiteral("big"));
+    for (int i = 0; i < 6000; ++i)
+        touch(big + "/entry-with-a-longish-name-" + QByteArray::number(i) + ".txt");
+    RecordedListings source;
+    source.paths.append(big);
+    const ListingSourceScope scope(&source);
+
+    {
+        FolderSearch search(big, QStringLiteral("*"));
+        FindData entry;
+        ASSERT_TRUE(search.next(entry));
+        EXPECT_LT(source.taken.items.size(), 6000u); // not all of it yet
+    }
+    EXPECT_EQ(source.dropped, 1);
+    EXPECT_TRUE(source.ended.isEmpty());
+
+    FolderSearch search(big, QStringLiteral("*.txt"));
+    EXPECT_EQ(collect(search).size(), 6000);
+    EXPECT_GT(source.pieces, 2);
+    ASSERT_EQ(source.ended, QList<quint32>{1});
+    EXPECT_EQ(source.listings.value(1).items.size(), 6000u);
 }

@@ -2,9 +2,11 @@
 
 #include "scan/ScanHost.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QStringList>
 
+#include <algorithm>
 #include <functional>
 #include <ostream>
 
@@ -37,6 +39,9 @@ public:
     bool ignoreRemote = false;
     bool isClosing = false;
     int dispatches = 0;
+    bool checkListUpdates = true;
+    QElapsedTimer sinceDispatch; // invalidate to measure gaps afresh
+    qint64 longestGapMs = 0;
     // Runs inside every dispatch: stands in for the user's clicks.
     std::function<void()> onDispatch;
 
@@ -97,6 +102,8 @@ public:
         ticks[index] = ticked;
         log << QStringLiteral("tick %1").arg(index);
     }
+    // Not logged: it changes nothing the user sees once the ticks are done.
+    void setCheckListUpdates(bool on) override { checkListUpdates = on; }
     int checkListTextWidth(const QString &text) const override { return 7 * int(text.size()); }
     void setCheckListExtent(int pixels) override
     {
@@ -106,6 +113,10 @@ public:
     bool ignoreRemoteShortcuts() const override { return ignoreRemote; }
     void dispatchPendingEvents() override
     {
+        // The longest time the window would have gone without its events.
+        if (sinceDispatch.isValid())
+            longestGapMs = std::max(longestGapMs, sinceDispatch.elapsed());
+        sinceDispatch.start();
         ++dispatches;
         log << QStringLiteral("dispatch");
         if (onDispatch)

@@ -89,12 +89,13 @@ TEST_F(WalkTest, FifoNamedLikeAShortcutIsNotOpened)
     const QString viaLink = drives.win(QStringLiteral("pipes/link-to-real.lnk"));
     links.links.insert(viaLink, FakeLink{});
     scan.ScanFolder(QStringLiteral("c:\\"), QStringLiteral("*.lnk"), true);
-    QStringList loaded = links.loaded;
-    loaded.sort();
-    EXPECT_EQ(loaded, (QStringList{viaLink, real}));
+    // The real shortcut is checked once, by whichever of its names the walk
+    // meets first.
+    ASSERT_EQ(links.loaded.size(), 1);
+    EXPECT_TRUE(links.loaded.first() == viaLink || links.loaded.first() == real);
 }
 
-TEST_F(WalkTest, SymbolicLinkLoopsEndAndOtherFolderLinksAreWalked)
+TEST_F(WalkTest, SymbolicLinkLoopsEndAndLinkedFoldersAreWalkedOnce)
 {
     const QString top = shortcut(QStringLiteral("top.lnk"));
     const QString inA = shortcut(QStringLiteral("a/in-a.lnk"));
@@ -110,11 +111,13 @@ TEST_F(WalkTest, SymbolicLinkLoopsEndAndOtherFolderLinksAreWalked)
     links.links.insert(inBViaLink, FakeLink{});
 
     scan.ScanFolder(QStringLiteral("c:\\"), QStringLiteral("*.lnk"), true);
+    // b is walked once, through the link or on its own, whichever comes first.
     QStringList loaded = links.loaded;
     loaded.sort();
-    QStringList expected = {top, inA, deep, inB, inBViaLink};
-    expected.sort();
-    EXPECT_EQ(loaded, expected);
+    QStringList throughLink = {top, inA, deep, inBViaLink}, direct = {top, inA, deep, inB};
+    throughLink.sort();
+    direct.sort();
+    EXPECT_TRUE(loaded == throughLink || loaded == direct) << loaded.join(QLatin1Char(' ')).toStdString();
 }
 
 TEST_F(WalkTest, EveryYieldedEntryIsFollowedByADispatch)

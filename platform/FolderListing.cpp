@@ -1,0 +1,106 @@
+#include "platform/FolderListing.h"
+
+#include "platform/FileClock.h"
+#include "platform/PosixPath.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+
+namespace {
+
+// A name a Windows path can hold: no control character, backslash or colon,
+// and valid UTF-8.
+bool representable(const char *name, size_t length)
+{
+    bool ascii = true;
+    for (size_t i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c < 0x20 || c == 0x7F || c == '\\' || c == ':')
+            return false;
+        ascii = ascii && c < 0x80;
+    }
+    return ascii || posix::isValidUtf8(name, qsizetype(length));
+}
+
+FolderListing::Type typeOf(unsigned char type)
+{
+    switch (type) {
+    case DT_REG:
+        return FolderListing::Type::File;
+    case DT_DIR:
+        return FolderListing::Type::Folder;
+    case DT_LNK:
+        return FolderListing::Type::SymLink;
+    default:
+        return FolderListing::Type::Other;
+    }
+}
+
+} // namespace
+
+FolderStamp FolderStamp::of(const struct stat &folder, qint64 readAtNs)
+{
+    FolderStamp stamp;
+    stamp.identity = FileIdentity{folder.st_dev, folder.st_ino};
+    stamp.mtimeNs = timespecNs(folder.st_mtim);
+    stamp.ctimeNs = timespecNs(folder.st_ctim);
+    stamp.readAtNs = readAtNs;
+    return stamp;
+}
+
+bool FolderStamp::vouchesFor(const struct stat &now) const
+{
+    return identity == FileIdentity{now.st_dev, now.st_ino} && mtimeNs == timespecNs(now.st_mtim) &&
+           ctimeNs == timespecNs(now.st_ctim) && std::max(mtimeNs, ctimeNs) < readAtNs - kSettledNs;
+}
+
+void FolderListing::clear()
+{
+    stamp = FolderStamp{};
+    names.clear();
+    items.clear();
+}
+
+bool FolderReader::readPiece(int fd, FolderListing &listing)
+{
+    ssize_t got;
+    do
+        got = ::getdents64(fd, m_buffer.data(), m_buffer.size());
+    while (got < 0 && errno == EINTR);
+    if (got <= 0)
+        return false;
+    for (ssize_t at = 0; at < got;) {
+        const auto *entry = reinterpret_cast<const dirent64 *>(m_buffer.data() + at);
+        at += entry->d_reclen;
+        const char *name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+            continue;
+        const size_t length = std::strlen(name);
+        if (length > 255 || !representable(name, length))
+            continue;
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st;
+            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0)
+                type = IFTODT(st.st_mode);
+        }
+        FolderListing::Item item;
+        item.nameAt = quint32(listing.names.size());
+        item.nameSize = quint8(length);
+        item.type = typeOf(type);
+        item.inode = entry->d_ino;
+        listing.names.append(name, length + 1);
+        listing.items.push_back(item);
+    }
+    return true;
+}
+
+void FolderReader::readAll(int fd, FolderListing &listing)
+{
+    while (readPiece(fd, listing)) {
+    }
+}

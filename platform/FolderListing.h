@@ -1,0 +1,105 @@
+#pragma once
+
+// One folder's entries as they were read from it, and the rule that tells
+// whether such a listing still holds: what the walk of a scan and the link
+// service's index of a drive share, so that each folder is read once.
+
+#include "platform/FileIdentity.h"
+
+#include <QtGlobal>
+
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+// When a listing was read and what its folder looked like then.
+struct FolderStamp
+{
+    FileIdentity identity;
+    qint64 mtimeNs = 0, ctimeNs = 0;
+    qint64 readAtNs = 0; // wall clock just before the first read
+
+    // Folder times closer than this to the read are not trusted: file
+    // systems stamp times with a coarse clock, so a change in the same tick
+    // as the read would leave them as they were.
+    static constexpr qint64 kSettledNs = 1000000000LL;
+
+    static FolderStamp of(const struct stat &folder, qint64 readAtNs);
+    // Whether a folder that stats as `now` still holds exactly the entries
+    // read under this stamp: the same folder, unchanged times, and times
+    // that had settled when it was read.
+    bool vouchesFor(const struct stat &now) const;
+};
+
+struct FolderListing
+{
+    // What an entry is, symbolic links not followed.
+    enum class Type : quint8 { File, Folder, SymLink, Other };
+    struct Item
+    {
+        quint32 nameAt = 0; // in `names`, followed by a zero byte
+        quint8 nameSize = 0;
+        Type type = Type::Other;
+        ino_t inode = 0;    // as the folder gives it; 0 when not known
+        quint32 handle = 0; // of a sub-folder, in the listing source; 0 for none
+    };
+
+    FolderStamp stamp;
+    std::string names;
+    std::vector<Item> items; // in the folder's own order, "." and ".." left out
+
+    const char *name(const Item &item) const { return names.data() + item.nameAt; }
+    void clear();
+};
+
+// Reads a folder's entries in pieces of about `bufferBytes`, so that a caller
+// can do other work between two pieces of a large folder. Names a Windows
+// path cannot hold (see WinPath::isRepresentable) are left out; entries of
+// unknown type are looked at (without following links).
+class FolderReader
+{
+public:
+    explicit FolderReader(size_t bufferBytes = 32 * 1024) : m_buffer(bufferBytes) {}
+
+    // Appends the next piece of the folder open on `fd` to `listing`; false
+    // once the end was reached (or reading failed), with nothing appended.
+    bool readPiece(int fd, FolderListing &listing);
+    // Appends every remaining entry.
+    void readAll(int fd, FolderListing &listing);
+
+private:
+    std::vector<char> m_buffer;
+};
+
+// Listings of folders that another part of the program holds: the link
+// service's index of a drive, during a scan. A folder search on the thread
+// that installed the source asks it first, and reads the folder only when the
+// source holds no listing that still holds; what it reads itself it hands to
+// the source. A walk over a drive the index has read then costs next to no
+// system calls, and a search for a target after the walk reads nothing again.
+//
+// Folders are named by handles (never 0) the source gives out: the folder a
+// walk starts at by its path, sub-folders in the listings' items.
+class FolderListingSource
+{
+public:
+    virtual ~FolderListingSource() = default;
+
+    // The handle of a folder a walk starts at (its path as the walk has it,
+    // and its identity); 0 when the source keeps nothing for it.
+    virtual quint32 startFolder(const QByteArray &posixFolder, const FileIdentity &identity) = 0;
+    // The listing kept for a folder, with the handles of its sub-folders;
+    // false when none is kept. The caller checks the stamp against the folder.
+    virtual bool listing(quint32 folder, FolderListing &out) = 0;
+
+    // A listing the caller reads itself, handed over piece by piece: begun
+    // with its stamp, then every item from `from` on after each piece, then
+    // ended, which fills in the handles of the sub-folders; or dropped when
+    // the caller stops reading before the end. false from endListing when
+    // the source dropped the listing meanwhile.
+    virtual void beginListing(quint32 folder, const FolderStamp &stamp) = 0;
+    virtual void addEntries(quint32 folder, const FolderListing &listing, size_t from) = 0;
+    virtual bool endListing(quint32 folder, FolderListing &listing) = 0;
+    virtual void dropListing(quint32 folder) = 0;
+};

@@ -1,0 +1,126 @@
+#include "shell/IndexStore.h"
+
+#include <new>
+
+#include <sys/mman.h>
+
+MappedBlock::MappedBlock(size_t bytes)
+{
+    if (bytes == 0)
+        return;
+    void *data = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (data == MAP_FAILED)
+        throw std::bad_alloc();
+    m_data = data;
+    m_bytes = bytes;
+}
+
+MappedBlock::~MappedBlock()
+{
+    release();
+}
+
+void MappedBlock::release()
+{
+    if (m_data)
+        ::munmap(m_data, m_bytes);
+    m_data = nullptr;
+    m_bytes = 0;
+}
+
+quint32 NameBytes::append(const char *data, size_t size)
+{
+    constexpr size_t kChunk = size_t(1) << kChunkBits;
+    Q_ASSERT(size <= kChunk);
+    if (m_chunks.empty() || m_used + size > kChunk) {
+        m_chunks.emplace_back(kChunk);
+        m_used = 0;
+    }
+    const size_t offset = ((m_chunks.size() - 1) << kChunkBits) | m_used;
+    std::memcpy(static_cast<char *>(m_chunks.back().data()) + m_used, data, size);
+    m_used += size;
+    return quint32(offset);
+}
+
+quint64 *NameTable::Table::find(quint32 key) const
+{
+    const size_t mask = capacity() - 1;
+    for (size_t slot = home(key);; slot = (slot + 1) & mask) {
+        quint64 *value = at(slot);
+        if (*value == 0 || quint32(*value >> 32) == key)
+            return value;
+    }
+}
+
+quint32 NameTable::head(quint32 key) const
+{
+    for (const Table *table : {&m_table, &m_old}) {
+        if (table->bits == 0)
+            continue;
+        const quint64 value = *table->find(key);
+        if (value != 0)
+            return quint32(value) - 1;
+    }
+    return kNone;
+}
+
+void NameTable::setHead(quint32 key, quint32 entry)
+{
+    const quint64 value = quint64(key) << 32 | (quint64(entry) + 1);
+    if (m_old.bits != 0)
+        migrate(32);
+    if (m_table.bits != 0) {
+        quint64 *slot = m_table.find(key);
+        if (*slot != 0) {
+            *slot = value;
+            return;
+        }
+    }
+    // A key not moved yet is changed where it is; it moves with its new value.
+    if (m_old.bits != 0) {
+        quint64 *slot = m_old.find(key);
+        if (*slot != 0) {
+            *slot = value;
+            return;
+        }
+    }
+    // Full to three quarters: the next table takes over. (A table that is
+    // still being moved into is never that full: it is twice the size of
+    // the one being moved out.)
+    if ((m_size + 1) * 4 > m_table.capacity() * 3) {
+        if (m_old.bits != 0)
+            migrate(m_old.capacity());
+        Table next;
+        next.bits = m_table.bits == 0 ? 12 : m_table.bits + 1;
+        next.memory = MappedBlock(next.capacity() * sizeof(quint64));
+        m_old = std::move(m_table);
+        m_table = std::move(next);
+        m_moved = 0;
+        if (m_old.bits == 0)
+            m_old = Table{};
+    }
+    *m_table.find(key) = value;
+    ++m_size;
+}
+
+void NameTable::migrate(size_t slots)
+{
+    const size_t capacity = m_old.capacity();
+    for (; slots > 0 && m_moved < capacity; --slots, ++m_moved) {
+        const quint64 value = *m_old.at(m_moved);
+        if (value != 0)
+            *m_table.find(quint32(value >> 32)) = value;
+    }
+    if (m_moved == capacity) {
+        m_old = Table{};
+        m_moved = 0;
+    }
+}
+
+void NameTable::clear()
+{
+    m_table = Table{};
+    m_old = Table{};
+    m_moved = 0;
+    m_size = 0;
+}
