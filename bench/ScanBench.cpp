@@ -1,7 +1,7 @@
 // Times the real scan against `find` listing the same shortcut files.
 //
 //   scan-bench [--size S|M|L] [--dir FOLDER] [--rounds N] [--memory S|M|L]
-//              [--check-only]
+//              [--memory-scans N] [--check-only] [--scan-only N]
 //
 // The tree (bench/make-tree) is made in FOLDER (default
 // $TMPDIR/linkmend-bench-<size>) unless one of that size is there already.
@@ -17,8 +17,11 @@
 // the resolver read folders are reported apart), and the peak resident
 // memory (VmHWM). Checked, every scan: the listed shortcuts are exactly the planted
 // broken ones, every moved shortcut points at its target's new place, and
-// no other shortcut file was written. --memory runs one scan with repairs
-// of another tree in a separate process and reports its peak memory.
+// no other shortcut file was written. --memory runs scans with repairs of
+// another tree in a separate process (12, or --memory-scans) and reports its
+// peak memory after the first scan and after the last. --scan-only N runs
+// N scans with repairs and nothing else, for a tracer or a profiler
+// (bench/syscalls.sh).
 // --check-only runs one round for the checks and prints no timings (the
 // test suite runs it on tree S). Exit status 0 when every check passed.
 
@@ -63,6 +66,8 @@ struct Options
     QByteArray memorySize;
     bool checkOnly = false;
     bool memoryOnly = false; // the child process of --memory
+    int memoryScans = 12;    // scans the --memory child runs
+    int scanOnly = -1;       // --scan-only N: N scans, nothing else (for strace, perf)
 };
 
 double median(std::vector<double> values)
@@ -402,9 +407,42 @@ int Bench::run()
         return 1;
     const qint64 baselineKb = peakRssKb();
 
+    if (m_options.scanOnly >= 0) {
+        // Only the scans, so that a tracer or profiler counts what the scan
+        // does (run with 0 to count what starting the window does).
+        for (int i = 0; i < m_options.scanOnly; ++i) {
+            restore();
+            scan();
+        }
+        std::printf("scans %d\n", m_options.scanOnly);
+        std::fflush(stdout);
+        m_form.reset();
+        return 0;
+    }
+    if (m_options.memoryOnly) {
+        // Scans with repairs in one process: the peak after the first and
+        // after the last, which must not have grown.
+        qint64 afterFirstKb = 0;
+        for (int i = 1; i <= m_options.memoryScans; ++i) {
+            restore();
+            scan();
+            checkResults(QStringLiteral("scan %1 with repairs").arg(i));
+            checkMoved();
+            if (i == 1)
+                afterFirstKb = peakRssKb();
+        }
+        std::printf("peak-rss-kb %lld %lld scans %d baseline-kb %lld\n", afterFirstKb, peakRssKb(),
+                    m_options.memoryScans, baselineKb);
+        for (const QString &failure : std::as_const(m_failures))
+            std::printf("FAILED: %s\n", qPrintable(failure));
+        std::fflush(stdout);
+        m_form.reset();
+        return m_failures.isEmpty() ? 0 : 1;
+    }
+
     std::vector<double> repairRatios, plainRatios, repairTimes, plainTimes, findTimes;
     double longestGap = 0, longestSearchGap = 0;
-    const bool timing = !m_options.checkOnly && !m_options.memoryOnly;
+    const bool timing = !m_options.checkOnly;
 
     // One round to warm the caches, not counted (skipped where only the
     // results or the memory matter).
@@ -421,8 +459,6 @@ int Bench::run()
         checkResults(QStringLiteral("scan with repairs"));
         checkMoved();
         checkUnchanged(before, true, QStringLiteral("scan with repairs"));
-        if (m_options.memoryOnly)
-            break;
         const double find1 = find();
 
         const auto repaired = stamps();
@@ -452,9 +488,7 @@ int Bench::run()
     }
     const qint64 peakKb = peakRssKb();
 
-    if (m_options.memoryOnly) {
-        std::printf("peak-rss-kb %lld baseline-kb %lld\n", peakKb, baselineKb);
-    } else if (timing) {
+    if (timing) {
         const double examined = double(m_manifest.examined);
         std::printf("\nmedian scan with repairs / find:    %.2f (scan %.3f s, find %.3f s)\n",
                     median(repairRatios), median(repairTimes), median(findTimes));
@@ -493,11 +527,16 @@ std::optional<Options> parse(QStringList args)
             options.checkOnly = true;
         else if (arg == QLatin1String("--memory-only"))
             options.memoryOnly = true;
+        else if (arg == QLatin1String("--memory-scans") && hasValue)
+            options.memoryScans = args.takeFirst().toInt();
+        else if (arg == QLatin1String("--scan-only") && hasValue)
+            options.scanOnly = args.takeFirst().toInt();
         else
             return std::nullopt;
     }
     if (!TreeSpec::named(options.size) ||
-        (!options.memorySize.isEmpty() && !TreeSpec::named(options.memorySize)) || options.rounds < 1)
+        (!options.memorySize.isEmpty() && !TreeSpec::named(options.memorySize)) || options.rounds < 1 ||
+        options.memoryScans < 1)
         return std::nullopt;
     return options;
 }
@@ -538,23 +577,25 @@ std::optional<TreeManifest> ensureTree(const QByteArray &size, const QString &fo
     return manifest;
 }
 
-// Runs one scan with repairs of another tree in a child process; its peak
-// resident memory.
-bool measureMemory(const QByteArray &size)
+// Runs scans with repairs of another tree in a child process; its peak
+// resident memory after the first scan and after the last.
+bool measureMemory(const QByteArray &size, int scans)
 {
     QProcess child;
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--size"), QString::fromLatin1(size), QStringLiteral("--memory-only")});
+                {QStringLiteral("--size"), QString::fromLatin1(size), QStringLiteral("--memory-only"),
+                 QStringLiteral("--memory-scans"), QString::number(scans)});
     child.waitForFinished(-1);
     const QByteArray out = child.readAll();
     for (const QByteArray &line : out.split('\n')) {
         if (!line.startsWith("peak-rss-kb "))
             continue;
         const QList<QByteArray> parts = line.split(' ');
-        std::printf(
-            "peak resident memory, tree %s:     %.1f MB (%.1f MB before the scan; separate process)\n",
-            size.constData(), parts.value(1).toDouble() / 1024, parts.value(3).toDouble() / 1024);
+        std::printf("peak resident memory, tree %s:     %.1f MB after one scan, %.1f MB after %d scans "
+                    "(%.1f MB before the first; separate process)\n",
+                    size.constData(), parts.value(1).toDouble() / 1024, parts.value(2).toDouble() / 1024, scans,
+                    parts.value(5).toDouble() / 1024);
     }
     const bool ok = child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
     if (!ok)
@@ -572,7 +613,7 @@ int main(int argc, char **argv)
     const std::optional<Options> options = parse(app.arguments().mid(1));
     if (!options) {
         std::fprintf(stderr, "usage: scan-bench [--size S|M|L] [--dir FOLDER] [--rounds N] [--memory S|M|L] "
-                             "[--check-only]\n");
+                             "[--memory-scans N] [--check-only] [--scan-only N]\n");
         return 2;
     }
     // Absolute: the window later runs with its current folder on the drive.
@@ -581,7 +622,7 @@ int main(int argc, char **argv)
     const std::optional<TreeManifest> manifest = ensureTree(options->size, folder);
     if (!manifest)
         return 1;
-    if (!options->memoryOnly) {
+    if (!options->memoryOnly && options->scanOnly < 0) {
         std::printf("tree %s: %lld entries (%lld folders), %lld files examined: %lld broken, %lld moved; "
                     "%lld shortcuts in hidden folders\n",
                     manifest->layout.sizeName.constData(), manifest->layout.entries, manifest->folders,
@@ -603,7 +644,7 @@ int main(int argc, char **argv)
         app.exec();
     }
     if (status == 0 && !options->memorySize.isEmpty() && !options->memoryOnly &&
-        !measureMemory(options->memorySize))
+        !measureMemory(options->memorySize, options->memoryScans))
         status = 1;
     return status;
 }

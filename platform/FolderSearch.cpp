@@ -135,6 +135,10 @@ bool stillInstalled(const FolderListingSource *source)
 // as their entries are taken.
 constexpr size_t kEagerItems = 1024;
 
+// A folder served without being opened is named by a path relative to an
+// open folder above it; one whose path grows longer than this is opened.
+constexpr qsizetype kLongestRelativePath = 1024;
+
 // What a worker thread found in a folder that may not answer.
 struct SlowFolder
 {
@@ -217,8 +221,14 @@ struct FolderSearch::State
     FolderListingSource *source = nullptr;
 
     // The open folder; shared so that a worker thread looking at an entry of
-    // a folder that may not answer can outlive the search.
+    // a folder that may not answer can outlive the search, and with the
+    // searches of sub-folders. A folder whose listing the source gave is not
+    // opened: it is named by a path relative to the nearest open folder
+    // above it (`anchor`), until something needs it open.
     std::shared_ptr<posix::UniqueFd> fd;
+    std::shared_ptr<posix::UniqueFd> anchor;
+    QByteArray relative;
+    bool found = false;      // opened, or looked at and served
     struct stat opened = {}; // the folder as it was when opened
     // On a file system that may not answer: read whole on a worker thread,
     // every later look at an entry waits with a bound under `hangPlace`.
@@ -243,8 +253,37 @@ struct FolderSearch::State
     qint64 yielded = 0;
     bool finished = false;
 
-    bool isOpen() const { return fd && fd->isValid(); }
+    bool isOpen() const { return found; }
+    bool hasFd() const { return fd && fd->isValid(); }
     int dirFd() const { return fd->get(); }
+    // Where an entry of this folder is: the folder's descriptor and the
+    // name, or the anchor and a path through this folder.
+    int baseFd() const { return hasFd() ? fd->get() : anchor->get(); }
+    const char *entryPath(const char *name, QByteArray &scratch) const
+    {
+        if (hasFd())
+            return name;
+        scratch = relative + '/' + name;
+        return scratch.constData();
+    }
+    // Opens a folder that was served without being opened.
+    bool ensureFd()
+    {
+        if (hasFd())
+            return true;
+        if (!found || !anchor)
+            return false;
+        auto own = std::make_shared<posix::UniqueFd>(
+            ::openat(anchor->get(), relative.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat now;
+        if (!own->isValid() || ::fstat(own->get(), &now) != 0 || now.st_dev != opened.st_dev ||
+            now.st_ino != opened.st_ino)
+            return false;
+        fd = std::move(own);
+        anchor.reset();
+        relative.clear();
+        return true;
+    }
 
     void setPattern(const QString &namePattern, Attributes which)
     {
@@ -255,6 +294,7 @@ struct FolderSearch::State
     void failed(int cause)
     {
         fd.reset();
+        found = false;
         error = cause == ENOENT ? win::ERROR_PATH_NOT_FOUND : errorFromErrno(cause);
     }
 
@@ -273,20 +313,21 @@ struct FolderSearch::State
             openSlow(nullptr, folder, *point);
             return;
         }
-        fd =
-            std::make_shared<posix::UniqueFd>(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        fd = std::make_shared<posix::UniqueFd>(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!fd->isValid() || ::fstat(dirFd(), &opened) != 0) {
             failed(errno);
             return;
         }
+        found = true;
         source = shared ? sourceFor(*view) : nullptr;
         if (source)
             handle = source->startFolder(folder, FileIdentity{opened.st_dev, opened.st_ino});
-        load();
+        if (!served())
+            readFromStart(opened);
     }
 
     // The entry a parent search yielded last, relative to the parent's folder.
-    void openChild(const State &parent)
+    void openChild(State &parent)
     {
         view = parent.view;
         whileWaiting = parent.whileWaiting;
@@ -299,50 +340,71 @@ struct FolderSearch::State
         folder = posix::join(parent.folder, name);
         realFolder = parent.lastRealPath;
         if (parent.lastMayHang) {
+            if (!parent.ensureFd()) {
+                error = win::ERROR_PATH_NOT_FOUND;
+                return;
+            }
             openSlow(parent.fd, name, parent.lastHangPlace);
-            return;
-        }
-        fd = std::make_shared<posix::UniqueFd>(
-            ::openat(parent.dirFd(), name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!fd->isValid() || ::fstat(dirFd(), &opened) != 0) {
-            failed(errno);
             return;
         }
         source = parent.source;
         if (source && item.type == FolderListing::Type::Folder)
             handle = item.handle;
-        load();
+
+        // A listing the source holds is checked with one look at the folder
+        // (a folder, not a link to one), relative to the nearest open folder
+        // above; the folder is opened only when it must be read.
+        anchor = parent.hasFd() ? parent.fd : parent.anchor;
+        relative = parent.hasFd() ? name : parent.relative + '/' + name;
+        if (handle != 0 && relative.size() < kLongestRelativePath &&
+            ::fstatat(anchor->get(), relative.constData(), &opened, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0 &&
+            S_ISDIR(opened.st_mode)) {
+            found = true;
+            if (served())
+                return;
+        }
+        QByteArray scratch;
+        fd = std::make_shared<posix::UniqueFd>(::openat(
+            parent.baseFd(), parent.entryPath(name.constData(), scratch), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        anchor.reset();
+        relative.clear();
+        if (!fd->isValid() || ::fstat(dirFd(), &opened) != 0) {
+            failed(errno);
+            return;
+        }
+        found = true;
+        readFromStart(opened);
     }
 
     void openSlow(std::shared_ptr<posix::UniqueFd> base, const QByteArray &name, const QByteArray &place)
     {
         mayHang = true;
         hangPlace = place;
-        std::optional<SlowFolder> found = openSlowly(std::move(base), name, place, whileWaiting);
-        if (!found) {
+        std::optional<SlowFolder> read = openSlowly(std::move(base), name, place, whileWaiting);
+        if (!read) {
             error = win::ERROR_NOT_READY;
             return;
         }
-        if (!found->fd.isValid()) {
-            failed(found->error);
+        if (!read->fd.isValid()) {
+            failed(read->error);
             return;
         }
-        fd = std::make_shared<posix::UniqueFd>(std::move(found->fd));
-        opened = found->st;
-        listing = std::move(found->listing);
+        fd = std::make_shared<posix::UniqueFd>(std::move(read->fd));
+        opened = read->st;
+        listing = std::move(read->listing);
         complete = true;
+        found = true;
     }
 
-    // The folder's entries: the source's listing when it still holds, else
-    // the first piece read from the folder.
-    void load()
+    // Takes the source's listing of the folder when it still holds.
+    bool served()
     {
         if (stillInstalled(source) && handle != 0 && source->listing(handle, listing) &&
             listing.stamp.vouchesFor(opened)) {
             complete = true;
-            return;
+            return true;
         }
-        readFromStart(opened);
+        return false;
     }
 
     void readFromStart(const struct stat &now)
@@ -400,10 +462,12 @@ struct FolderSearch::State
         lastMayHang = mayHang;
         lastHangPlace = hangPlace;
         lastRealPath.clear();
+        QByteArray scratch;
+        const char *path = entryPath(name, scratch);
         if (!mayHang && view->anyMayHang() && !realFolder.isEmpty()) {
             // Where the link points, worked out from its text alone.
             char target[4096];
-            const ssize_t length = ::readlinkat(dirFd(), name, target, sizeof target - 1);
+            const ssize_t length = ::readlinkat(baseFd(), path, target, sizeof target - 1);
             if (length > 0) {
                 const QByteArray text(target, length);
                 lastRealPath = posix::cleanPath(text.startsWith('/') ? text : realFolder + '/' + text);
@@ -414,7 +478,7 @@ struct FolderSearch::State
             }
         }
         if (!lastMayHang)
-            return ::fstatat(dirFd(), name, &st, AT_NO_AUTOMOUNT) == 0;
+            return ::fstatat(baseFd(), path, &st, AT_NO_AUTOMOUNT) == 0;
         const std::optional<SlowStat> found =
             statSlowly(fd, QByteArray(name, item.nameSize), lastHangPlace, whileWaiting);
         if (!found || found->error != 0)
@@ -488,8 +552,9 @@ struct FolderSearch::State
         // A system folder is never entered; asking whether it is writable
         // could set off an automount. Nothing is asked of a place that may
         // not answer.
+        QByteArray scratch;
         if (withReadOnly && !mayHang && !(attributes & win::FILE_ATTRIBUTE_SYSTEM) &&
-            ::faccessat(dirFd(), name, W_OK, 0) != 0 && isReadOnlyError(errno))
+            ::faccessat(baseFd(), entryPath(name, scratch), W_OK, 0) != 0 && isReadOnlyError(errno))
             attributes |= win::FILE_ATTRIBUTE_READONLY;
         return attributes;
     }
@@ -543,7 +608,7 @@ FolderSearch::FolderSearch(const QByteArray &posixFolder, const QString &pattern
     m_state->openPath(posixFolder, true);
 }
 
-FolderSearch::FolderSearch(const FolderSearch &parent, const QString &pattern, Attributes which)
+FolderSearch::FolderSearch(FolderSearch &parent, const QString &pattern, Attributes which)
     : m_state(std::make_unique<State>())
 {
     m_state->setPattern(pattern, which);
@@ -560,18 +625,26 @@ bool FolderSearch::restart(const QString &pattern)
     State &state = *m_state;
     if (!state.isOpen())
         return false;
-    // A folder that may not answer was read whole and is not asked again.
-    if (!state.mayHang) {
+    // The folder as it is now, unless nothing can have happened since it
+    // was looked at (no entry was yielded, so the caller did nothing in
+    // between). A folder that may not answer was read whole and is not
+    // asked again.
+    if (!state.mayHang && (state.yielded > 0 || !state.complete)) {
         struct stat now;
-        const bool looked = ::fstat(state.dirFd(), &now) == 0;
+        const bool looked = state.hasFd() ? ::fstat(state.dirFd(), &now) == 0
+                                          : ::fstatat(state.anchor->get(), state.relative.constData(), &now,
+                                                      AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0;
         if (!looked || !state.complete || !state.listing.stamp.vouchesFor(now)) {
             state.dropRecording();
-            if (looked && stillInstalled(state.source) && state.handle != 0 &&
-                state.source->listing(state.handle, state.listing) && state.listing.stamp.vouchesFor(now)) {
-                state.complete = true;
-            } else {
+            if (looked)
+                state.opened = now;
+            if (!looked || !state.served()) {
+                if (!state.ensureFd()) {
+                    state.failed(ENOENT);
+                    return false;
+                }
                 ::lseek(state.dirFd(), 0, SEEK_SET);
-                state.readFromStart(looked ? now : state.opened);
+                state.readFromStart(state.opened);
             }
         }
     }
@@ -613,8 +686,9 @@ bool FolderSearch::next(FindData &entry)
         entry.attributes = win::FILE_ATTRIBUTE_DIRECTORY;
         entry.kind = FindData::Kind::Other;
         entry.identity = FileIdentity{};
-        if (state.withReadOnly && !state.mayHang && ::faccessat(state.dirFd(), name, W_OK, 0) != 0 &&
-            isReadOnlyError(errno))
+        QByteArray scratch;
+        if (state.withReadOnly && !state.mayHang &&
+            ::faccessat(state.baseFd(), state.entryPath(name, scratch), W_OK, 0) != 0 && isReadOnlyError(errno))
             entry.attributes |= win::FILE_ATTRIBUTE_READONLY;
         ++state.yielded;
         return true;
@@ -670,7 +744,8 @@ std::optional<FileIdentity> FolderSearch::identityOf(const FindData &entry) cons
         return std::nullopt;
     const FolderListing::Item &item = state.listing.items[size_t(state.lastItem)];
     struct stat st;
-    if (::fstatat(state.dirFd(), state.listing.name(item), &st, AT_NO_AUTOMOUNT) != 0)
+    QByteArray scratch;
+    if (::fstatat(state.baseFd(), state.entryPath(state.listing.name(item), scratch), &st, AT_NO_AUTOMOUNT) != 0)
         return std::nullopt;
     return FileIdentity{st.st_dev, st.st_ino};
 }

@@ -76,7 +76,7 @@ public:
     // The folder that `parent` yielded last (a sub-folder, or a symbolic link
     // to a folder), opened relative to the parent's folder; the parent's wait
     // hook is used. Not open when the parent's last entry was "." or "..".
-    FolderSearch(const FolderSearch &parent, const QString &pattern, Attributes which);
+    FolderSearch(FolderSearch &parent, const QString &pattern, Attributes which);
     ~FolderSearch();
     FolderSearch(const FolderSearch &) = delete;
     FolderSearch &operator=(const FolderSearch &) = delete;

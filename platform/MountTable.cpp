@@ -2,6 +2,7 @@
 
 #include "platform/PosixPath.h"
 
+#include <QElapsedTimer>
 #include <QSet>
 
 #include <mutex>
@@ -109,12 +110,20 @@ MountTable MountTable::fromSystem()
 std::shared_ptr<const MountTable> MountTable::systemShared()
 {
     // proc(5): a mount or unmount marks an open mountinfo file with POLLPRI,
-    // so the table is read again only when it has changed.
+    // so the table is read again only when it has changed. Asking that
+    // takes a system call; callers that ask for every file they look at
+    // (thousands a second in a scan) get the table they got a few
+    // milliseconds ago without one.
     static std::mutex mutex;
     static posix::UniqueFd watched;
     static std::shared_ptr<const MountTable> table;
+    static QElapsedTimer sinceAsked;
+    constexpr qint64 kAskIntervalMs = 5;
 
     const std::lock_guard lock(mutex);
+    if (table && sinceAsked.isValid() && sinceAsked.elapsed() < kAskIntervalMs)
+        return table;
+    sinceAsked.start();
     bool stale = !table;
     if (watched.isValid()) {
         pollfd request{watched.get(), POLLPRI, 0};

@@ -4,8 +4,6 @@
 #include "platform/MountTable.h"
 #include "platform/PosixPath.h"
 
-#include <QElapsedTimer>
-
 #include <algorithm>
 #include <mutex>
 
@@ -28,23 +26,13 @@ std::shared_ptr<const SystemFolders> SystemFolders::current()
 {
     static std::mutex mutex;
     static std::shared_ptr<const SystemFolders> cached;
-    static QElapsedTimer sinceMountsLooked;
 
-    // Whether the mounts changed takes a system call; a walk opens folders
-    // far faster than mounts come and go, so that is asked at most every
-    // few milliseconds. A replaced drive map is always seen at once.
-    constexpr qint64 kMountLookIntervalMs = 10;
+    // The mount table is cheap to ask for (it is looked at again only every
+    // few milliseconds); a replaced drive map is seen at once.
     const quint64 generation = DriveMap::currentGeneration();
-    {
-        const std::lock_guard lock(mutex);
-        if (cached && cached->m_generation == generation && sinceMountsLooked.isValid() &&
-            sinceMountsLooked.elapsed() < kMountLookIntervalMs)
-            return cached;
-    }
     std::shared_ptr<const MountTable> mounts = MountTable::systemShared();
     {
         const std::lock_guard lock(mutex);
-        sinceMountsLooked.start();
         if (cached && cached->m_generation == generation && cached->m_mounts == mounts)
             return cached;
     }

@@ -302,9 +302,8 @@ void DirIndex::appendEntries(const FolderListing &listing, size_t from, size_t t
             if (place && place->system)
                 entry.bits |= kSystemBit;
         }
-        const quint32 key = keyOf(name, item.nameSize, folded);
-        entry.nextSame = m_table.head(key);
-        m_table.setHead(key, m_entries.push_back(entry));
+        const quint32 at = m_entries.push_back(entry);
+        m_entries[at].nextSame = m_table.push(keyOf(name, item.nameSize, folded), at);
     }
 }
 
@@ -863,9 +862,8 @@ void DirIndex::compactIfWasteful(SearchBudget &budget)
             const char *name = m_names.at(entry.nameAt);
             entry.nameAt = names.append(name, size_t(entry.nameSize) + entry.foldedSize);
             const std::string_view folded(name + entry.nameSize, entry.foldedSize);
-            const quint32 key = keyOf(name, entry.nameSize, folded);
-            entry.nextSame = table.head(key);
-            table.setHead(key, entries.push_back(entry));
+            const quint32 at = entries.push_back(entry);
+            entries[at].nextSame = table.push(keyOf(name, entry.nameSize, folded), at);
             if (entry.child != kNone)
                 childNames.emplace_back(entry.child, entry.nameAt);
             if (++copied % kEntriesPerTick == 0)

@@ -64,24 +64,20 @@ quint32 NameTable::head(quint32 key) const
     return kNone;
 }
 
-void NameTable::setHead(quint32 key, quint32 entry)
+quint32 NameTable::push(quint32 key, quint32 entry)
 {
     const quint64 value = quint64(key) << 32 | (quint64(entry) + 1);
     if (m_old.bits != 0)
         migrate(32);
-    if (m_table.bits != 0) {
-        quint64 *slot = m_table.find(key);
-        if (*slot != 0) {
-            *slot = value;
-            return;
-        }
-    }
     // A key not moved yet is changed where it is; it moves with its new value.
-    if (m_old.bits != 0) {
-        quint64 *slot = m_old.find(key);
+    for (Table *table : {&m_table, &m_old}) {
+        if (table->bits == 0)
+            continue;
+        quint64 *slot = table->find(key);
         if (*slot != 0) {
+            const quint32 previous = quint32(*slot) - 1;
             *slot = value;
-            return;
+            return previous;
         }
     }
     // Full to three quarters: the next table takes over. (A table that is
@@ -101,6 +97,7 @@ void NameTable::setHead(quint32 key, quint32 entry)
     }
     *m_table.find(key) = value;
     ++m_size;
+    return kNone;
 }
 
 void NameTable::migrate(size_t slots)

@@ -118,8 +118,9 @@ public:
 
     // The first entry of the chain for `key`; kNone when there is none.
     quint32 head(quint32 key) const;
-    // Makes `entry` the first of the chain for `key`.
-    void setHead(quint32 key, quint32 entry);
+    // Makes `entry` the first of the chain for `key`; the entry that was
+    // first before (kNone for a new key), which `entry` is to link to.
+    quint32 push(quint32 key, quint32 entry);
     size_t keys() const { return m_size; }
     size_t bytes() const { return m_table.memory.bytes() + m_old.memory.bytes(); }
     void clear();
