@@ -416,7 +416,10 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
     if ((flags & win::SLR_UPDATE) && !(flags & SLR_NOUPDATE)) {
         const QByteArray bytes = s.link->serialize();
         if (bytes != s.bytes) {
-            const LinkWriter::Result written = context.writer.replace(s.posixPath, bytes, s.stamp);
+            // Only a file of the drive the shortcut was found on is changed.
+            const QByteArray drive =
+                DriveMap::current().folder(s.winPath.at(0)).value_or(QByteArray());
+            const LinkWriter::Result written = context.writer.replace(s.posixPath, bytes, s.stamp, drive);
             if (written.outcome == LinkWriter::Outcome::Written) {
                 s.bytes = bytes;
                 s.stamp = written.stamp;
