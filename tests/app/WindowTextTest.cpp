@@ -1,7 +1,9 @@
 #include "app/TForm2.h"
+#include "drives/DriveComboBox.h"
 #include "support/DrawnText.h"
 #include "support/TempDrives.h"
 
+#include <QAbstractItemView>
 #include <QLabel>
 
 #include <gtest/gtest.h>
@@ -51,6 +53,28 @@ TEST_F(WindowText, LinesStandOneFourteenPixelCellApart)
         EXPECT_EQ(baselines[i] - baselines[i - 1], 14) << "line " << i;
     // A one-line label 14 pixels high holds one such cell.
     EXPECT_EQ(text.baselines(form.Label2->geometry()), QList<int>{form.Label2->y() + 12});
+}
+
+TEST(DriveSelectorList, ShowsEightRowsOfFourteenPixelsAtATime)
+{
+    TempDrives drives(QStringLiteral("cdefghijklm"));
+    TForm2 form;
+    form.FormCreate();
+    form.DriveComboBox1->createWindow();
+    form.show();
+    ASSERT_EQ(form.DriveComboBox1->count(), 11);
+    form.DriveComboBox1->showPopup();
+
+    QWidget *list = form.DriveComboBox1->view()->viewport();
+    ASSERT_TRUE(list->isVisible());
+    // The drive pictures stand 2 pixels in from each row's left edge, one
+    // to a row: each run of picture rows is one row of the list.
+    const DrawnText drawn = DrawnText::overRowColours(shotOf(*list));
+    const QList<QPair<int, int>> pictures = drawn.bands(QRect(2, 0, 16, list->height()));
+    EXPECT_EQ(pictures.size(), 8);
+    for (int i = 1; i < pictures.size(); ++i)
+        EXPECT_EQ(pictures[i].first - pictures[i - 1].first, 14) << "row " << i;
+    form.DriveComboBox1->hidePopup();
 }
 
 } // namespace
