@@ -1,4 +1,5 @@
 #include "app/TForm2.h"
+#include "controls/URLLabel.h"
 #include "drives/DriveComboBox.h"
 #include "support/DrawnText.h"
 #include "support/TempDrives.h"
@@ -53,6 +54,50 @@ TEST_F(WindowText, LinesStandOneFourteenPixelCellApart)
         EXPECT_EQ(baselines[i] - baselines[i - 1], 14) << "line " << i;
     // A one-line label 14 pixels high holds one such cell.
     EXPECT_EQ(text.baselines(form.Label2->geometry()), QList<int>{form.Label2->y() + 12});
+}
+
+TEST_F(WindowText, FooterReadsAsOneSentenceWithTheLinksInIt)
+{
+    const QImage whole = shotOf(form);
+    const QImage withoutLinks = shotWithout(form, {form.URLLabel1, form.URLLabel2});
+    const QImage bare = shotWithout(form, {form.URLLabel1, form.URLLabel2, form.Label5});
+    const DrawnText links(whole, withoutLinks);
+    const DrawnText words(withoutLinks, bare);
+
+    const QRect sentence = form.Label5->geometry();
+    const QList<int> lines = words.baselines(sentence);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[1] - lines[0], 14);
+
+    // Each name shares its line's baseline and stands one space's width
+    // from the words beside it.
+    const int space = QFontMetrics(form.Label5->font()).horizontalAdvance(QLatin1Char(' '));
+    struct Link
+    {
+        TURLLabel *label;
+        int line;
+        bool wordBefore;
+    };
+    for (const Link &link : {Link{form.URLLabel2, 0, false}, Link{form.URLLabel1, 1, true}}) {
+        SCOPED_TRACE(link.label->objectName().toStdString());
+        const QList<int> own = links.baselines(link.label->geometry());
+        ASSERT_EQ(own.size(), 1);
+        EXPECT_EQ(own.first(), lines[link.line]);
+
+        const QRect lineRows(sentence.left(), lines[link.line] - 12, sentence.width(), 14);
+        const std::optional<QPair<int, int>> name = links.extent(lineRows);
+        ASSERT_TRUE(name);
+        const std::optional<QPair<int, int>> before = words.extent(
+            QRect(QPoint(sentence.left(), lineRows.top()), QPoint(name->first - 1, lineRows.bottom())));
+        const std::optional<QPair<int, int>> after = words.extent(
+            QRect(QPoint(name->second + 1, lineRows.top()), QPoint(sentence.right(), lineRows.bottom())));
+        ASSERT_TRUE(after);
+        EXPECT_NEAR(after->first - name->second - 1, space, 2);
+        ASSERT_EQ(before.has_value(), link.wordBefore);
+        if (before) {
+            EXPECT_NEAR(name->first - before->second - 1, space, 2);
+        }
+    }
 }
 
 TEST(DriveSelectorList, ShowsEightRowsOfFourteenPixelsAtATime)
