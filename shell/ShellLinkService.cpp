@@ -417,8 +417,7 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
         const QByteArray bytes = s.link->serialize();
         if (bytes != s.bytes) {
             // Only a file of the drive the shortcut was found on is changed.
-            const QByteArray drive =
-                DriveMap::current().folder(s.winPath.at(0)).value_or(QByteArray());
+            const QByteArray drive = DriveMap::current().folder(s.winPath.at(0)).value_or(QByteArray());
             const LinkWriter::Result written = context.writer.replace(s.posixPath, bytes, s.stamp, drive);
             if (written.outcome == LinkWriter::Outcome::Written) {
                 s.bytes = bytes;
