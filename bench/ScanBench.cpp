@@ -594,8 +594,8 @@ bool measureMemory(const QByteArray &size, int scans)
         const QList<QByteArray> parts = line.split(' ');
         std::printf("peak resident memory, tree %s:     %.1f MB after one scan, %.1f MB after %d scans "
                     "(%.1f MB before the first; separate process)\n",
-                    size.constData(), parts.value(1).toDouble() / 1024, parts.value(2).toDouble() / 1024, scans,
-                    parts.value(5).toDouble() / 1024);
+                    size.constData(), parts.value(1).toDouble() / 1024, parts.value(2).toDouble() / 1024,
+                    scans, parts.value(5).toDouble() / 1024);
     }
     const bool ok = child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
     if (!ok)

@@ -313,7 +313,8 @@ struct FolderSearch::State
             openSlow(nullptr, folder, *point);
             return;
         }
-        fd = std::make_shared<posix::UniqueFd>(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        fd =
+            std::make_shared<posix::UniqueFd>(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!fd->isValid() || ::fstat(dirFd(), &opened) != 0) {
             failed(errno);
             return;
@@ -357,15 +358,17 @@ struct FolderSearch::State
         anchor = parent.hasFd() ? parent.fd : parent.anchor;
         relative = parent.hasFd() ? name : parent.relative + '/' + name;
         if (handle != 0 && relative.size() < kLongestRelativePath &&
-            ::fstatat(anchor->get(), relative.constData(), &opened, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0 &&
+            ::fstatat(anchor->get(), relative.constData(), &opened, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) ==
+                0 &&
             S_ISDIR(opened.st_mode)) {
             found = true;
             if (served())
                 return;
         }
         QByteArray scratch;
-        fd = std::make_shared<posix::UniqueFd>(::openat(
-            parent.baseFd(), parent.entryPath(name.constData(), scratch), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        fd = std::make_shared<posix::UniqueFd>(::openat(parent.baseFd(),
+                                                        parent.entryPath(name.constData(), scratch),
+                                                        O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         anchor.reset();
         relative.clear();
         if (!fd->isValid() || ::fstat(dirFd(), &opened) != 0) {
@@ -688,7 +691,8 @@ bool FolderSearch::next(FindData &entry)
         entry.identity = FileIdentity{};
         QByteArray scratch;
         if (state.withReadOnly && !state.mayHang &&
-            ::faccessat(state.baseFd(), state.entryPath(name, scratch), W_OK, 0) != 0 && isReadOnlyError(errno))
+            ::faccessat(state.baseFd(), state.entryPath(name, scratch), W_OK, 0) != 0 &&
+            isReadOnlyError(errno))
             entry.attributes |= win::FILE_ATTRIBUTE_READONLY;
         ++state.yielded;
         return true;
@@ -714,7 +718,7 @@ bool FolderSearch::next(FindData &entry)
                 continue;
             entry.name = QString::fromLatin1(name, length);
         } else {
-            QString decoded = QString::fromUtf8(name, length);
+            QString decoded = posix::decodeName(name, length);
             if (!matchesString(decoded, state.pattern))
                 continue;
             entry.name = std::move(decoded);
@@ -745,7 +749,8 @@ std::optional<FileIdentity> FolderSearch::identityOf(const FindData &entry) cons
     const FolderListing::Item &item = state.listing.items[size_t(state.lastItem)];
     struct stat st;
     QByteArray scratch;
-    if (::fstatat(state.baseFd(), state.entryPath(state.listing.name(item), scratch), &st, AT_NO_AUTOMOUNT) != 0)
+    if (::fstatat(state.baseFd(), state.entryPath(state.listing.name(item), scratch), &st, AT_NO_AUTOMOUNT) !=
+        0)
         return std::nullopt;
     return FileIdentity{st.st_dev, st.st_ino};
 }

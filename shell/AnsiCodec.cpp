@@ -1,5 +1,9 @@
 #include "shell/AnsiCodec.h"
 
+#include <QStringDecoder>
+
+#include <algorithm>
+
 namespace {
 
 // Windows-1252 bytes 0x80..0x9F. The five bytes the code page leaves
@@ -20,6 +24,13 @@ std::optional<char> toCp1252(char16_t c)
     }
     return std::nullopt;
 }
+
+// The code pages otherReadings tries: the other single-byte Windows code
+// pages, then the East Asian double-byte ones.
+constexpr const char *kOtherCodePages[] = {
+    "windows-1250", "windows-1251", "windows-1253", "windows-1254", "windows-1255", "windows-1256",
+    "windows-1257", "windows-874",  "windows-932",  "windows-936",  "windows-949",  "windows-950",
+};
 
 } // namespace
 
@@ -91,6 +102,34 @@ QString decodeAnsi(const char *data, qint64 size)
     if (isValidUtf8(data, size))
         return QString::fromUtf8(data, static_cast<qsizetype>(size));
     return decodeCp1252(data, size);
+}
+
+QStringList otherReadings(const char *data, qint64 size)
+{
+    QStringList readings;
+    if (isAscii(data, size))
+        return readings;
+    const QString primary = decodeAnsi(data, size);
+    const auto add = [&](const QString &reading) {
+        if (reading != primary && !readings.contains(reading))
+            readings << reading;
+    };
+    add(decodeCp1252(data, size));
+    const QByteArrayView bytes(data, static_cast<qsizetype>(size));
+    for (const char *codePage : kOtherCodePages) {
+        QStringDecoder decoder(codePage, QStringDecoder::Flag::Stateless);
+        if (!decoder.isValid())
+            continue; // this Qt has no converter for it
+        const QString reading = decoder.decode(bytes);
+        // Bytes the code page leaves undefined come out as replacement or
+        // control characters, which no name holds.
+        const bool text = std::none_of(reading.begin(), reading.end(), [](QChar c) {
+            return c == QChar::ReplacementCharacter || c.category() == QChar::Other_Control;
+        });
+        if (!decoder.hasError() && text)
+            add(reading);
+    }
+    return readings;
 }
 
 std::optional<QByteArray> encodeCp1252(const QString &text)

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -24,6 +25,15 @@ inline QString decodeAnsi(const QByteArray &bytes)
 {
     return decodeAnsi(bytes.constData(), bytes.size());
 }
+
+// The same bytes read in the other Windows code pages a shortcut's ANSI
+// strings are commonly written in (Windows-1252 when decodeAnsi read them
+// as UTF-8; then 1250 Central European, 1251 Cyrillic, 1253 Greek, 1254
+// Turkish, 1255 Hebrew, 1256 Arabic, 1257 Baltic, 874 Thai, 932 Japanese,
+// 936 Simplified Chinese, 949 Korean, 950 Traditional Chinese), in that
+// order, each reading once and none equal to decodeAnsi's. Empty for plain ASCII. A code page in which the
+// bytes are not valid text gives no reading.
+QStringList otherReadings(const char *data, qint64 size);
 
 // Exact Windows-1252 form; nothing when some character has none.
 std::optional<QByteArray> encodeCp1252(const QString &text);

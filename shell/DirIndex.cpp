@@ -125,7 +125,7 @@ std::string DirIndex::foldName(const char *name, size_t length)
             c = asciiLower(c);
         return folded;
     }
-    return QString::fromUtf8(name, qsizetype(length)).toCaseFolded().toUtf8().toStdString();
+    return posix::decodeName(name, qsizetype(length)).toCaseFolded().toUtf8().toStdString();
 }
 
 quint64 DirIndex::nameKey(std::string_view foldedName)

@@ -19,8 +19,11 @@ FactsStatus fill(int dirFd, const char *path, FileFacts &facts)
 {
     struct statx sx;
     std::memset(&sx, 0, sizeof sx);
-    if (::statx(dirFd, path, AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
-        return (errno == ENOENT || errno == ENOTDIR) ? FactsStatus::Missing : FactsStatus::Unreadable;
+    if (::statx(dirFd, path, AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return FactsStatus::Missing;
+        return errno == ENAMETOOLONG ? FactsStatus::TooLong : FactsStatus::Unreadable;
+    }
 
     facts = FileFacts{};
     facts.isDirectory = S_ISDIR(sx.stx_mode);

@@ -32,6 +32,7 @@ enum class FactsStatus {
     Found,
     Missing,    // ENOENT or ENOTDIR: nothing is there
     Unreadable, // anything else (access denied, loop, I/O error): cannot say
+    TooLong,    // the path is longer than the system takes: it cannot be looked at
 };
 
 // Facts about what a POSIX path names, following symbolic links. `name` is

@@ -3,6 +3,7 @@
 #include "shell/AnsiCodec.h"
 #include "shell/ByteReader.h"
 #include "shell/LnkBuilder.h"
+#include "shell/WinPathText.h"
 #include "shell/WinVariables.h"
 
 #include <cstring>
@@ -645,96 +646,224 @@ std::optional<QString> LnkFile::folderRelativePath() const
     return std::nullopt;
 }
 
-std::optional<QString> LnkFile::linkInfoPath(bool uncPriority, bool &ansiGuess) const
+// The forms of a link's target, each as the file holds it, with what the
+// order of targetPath needs to know about them.
+struct LnkFile::Forms
 {
-    ansiGuess = false;
-    if (!m_linkInfo.present())
-        return std::nullopt;
+    std::optional<LnkTargetForm> environment;
+    bool environmentFirst = false; // holds a %variable%, or PreferEnvironmentPath
+    std::optional<LnkTargetForm> local, network;
+    bool localGuess = false, networkGuess = false; // the ANSI reading is a guess
+    std::optional<LnkTargetForm> idList;
+    std::optional<LnkTargetForm> relative;
+};
+
+QByteArray LnkFile::ansiBytes(const Text &t) const
+{
+    const char *p = m_bytes.constData() + t.offset;
+    const void *nul = std::memchr(p, 0, static_cast<size_t>(t.size));
+    return QByteArray(p, nul ? static_cast<const char *>(nul) - p : t.size);
+}
+
+void LnkFile::collectLinkInfoForms(Forms &forms) const
+{
+    if (!m_linkInfo.present() || (linkFlags() & LnkFlag::ForceNoLinkInfo))
+        return;
+    // One piece of a LinkInfo path: its text, and its bytes when it was read
+    // from ANSI bytes beyond ASCII (whose code page is a guess).
     struct Piece
     {
         QString text;
+        std::optional<QByteArray> ansi;
         bool guess = false;
-        bool present = false;
+        bool present() const { return !text.isEmpty(); }
     };
     auto pick = [this](const Text &wide, const Text &ansi) {
         Piece p;
         if (wide.present()) {
-            p = {text(wide), false, true};
+            p.text = text(wide);
         } else if (ansi.present()) {
-            // Non-ASCII bytes need an assumed code page, and a '?' (never
-            // valid in a Windows name) is where the writer's code page had
-            // no form for a character.
-            const bool ascii = AnsiCodec::isAscii(m_bytes.constData() + ansi.offset, ansi.size);
-            p = {text(ansi), false, true};
-            p.guess = !ascii || p.text.contains(QLatin1Char('?'));
+            p.text = text(ansi);
+            const QByteArray bytes = ansiBytes(ansi);
+            if (!AnsiCodec::isAscii(bytes.constData(), bytes.size()))
+                p.ansi = bytes;
+            // A '?' (never valid in a Windows name) is where the writer's
+            // code page had no form for a character.
+            p.guess = p.ansi || p.text.contains(QLatin1Char('?'));
         }
-        if (p.text.isEmpty())
-            p.present = false;
         return p;
     };
+    // The readings of base + suffix in the other code pages: the ANSI pieces
+    // are read in the same code page together.
+    auto readings = [](const Piece &base, const Piece &suffix) {
+        QStringList out;
+        if (base.ansi && (suffix.ansi || !suffix.present())) {
+            QByteArray bytes = *base.ansi;
+            if (suffix.present()) {
+                if (!bytes.endsWith('\\'))
+                    bytes += '\\';
+                bytes += *suffix.ansi;
+            }
+            return AnsiCodec::otherReadings(bytes.constData(), bytes.size());
+        }
+        if (base.ansi) {
+            for (const QString &reading : AnsiCodec::otherReadings(base.ansi->constData(), base.ansi->size()))
+                out << joinPath(reading, suffix.text);
+        } else if (suffix.ansi) {
+            for (const QString &reading :
+                 AnsiCodec::otherReadings(suffix.ansi->constData(), suffix.ansi->size()))
+                out << joinPath(base.text, reading);
+        }
+        return out;
+    };
+    auto form = [&](LnkFormSource source, const Piece &base, const Piece &suffix) {
+        LnkTargetForm f;
+        f.source = source;
+        f.path = joinPath(base.text, suffix.text);
+        f.otherReadings = readings(base, suffix);
+        return f;
+    };
+
     const Piece suffix = pick(m_info.suffixUnicode, m_info.suffixAnsi);
-    const bool hasLocal = m_info.flags & 0x1;
-    const bool hasNet = m_info.flags & 0x2;
-    const Piece local = hasLocal ? pick(m_info.localUnicode, m_info.localAnsi) : Piece{};
-    const Piece net = hasNet ? pick(m_info.netUnicode, m_info.netAnsi) : Piece{};
-    const Piece device = hasNet ? pick(m_info.deviceUnicode, m_info.deviceAnsi) : Piece{};
-    const Piece *base = nullptr;
-    if (uncPriority && net.present)
-        base = &net;
-    else if (local.present)
-        base = &local;
-    else if (device.present)
-        base = &device;
-    else if (net.present)
-        base = &net;
-    if (!base)
-        return std::nullopt;
-    ansiGuess = base->guess || suffix.guess;
-    return joinPath(base->text, suffix.text);
+    if (m_info.flags & 0x1) {
+        const Piece local = pick(m_info.localUnicode, m_info.localAnsi);
+        if (local.present()) {
+            forms.local = form(LnkFormSource::LinkInfoLocal, local, suffix);
+            forms.localGuess = local.guess || suffix.guess;
+        }
+    }
+    if (!(m_info.flags & 0x2))
+        return;
+    const Piece device = pick(m_info.deviceUnicode, m_info.deviceAnsi);
+    if (!forms.local && device.present()) {
+        forms.local = form(LnkFormSource::LinkInfoLocal, device, suffix);
+        forms.localGuess = device.guess || suffix.guess;
+    }
+    const Piece net = pick(m_info.netUnicode, m_info.netAnsi);
+    if (!net.present())
+        return;
+    forms.network = form(LnkFormSource::LinkInfoNetwork, net, suffix);
+    forms.networkGuess = net.guess || suffix.guess;
+    if (net.guess || !suffix.guess)
+        return;
+    // The suffix's code page is a guess, but the server and share are not:
+    // the names after them are the IDList's last ones, in UTF-16, when the
+    // IDList has as many and the suffix's plain ASCII names agree with them.
+    const std::optional<QString> list = idListPath();
+    if (!list || list->size() < 3 || list->at(1) != QLatin1Char(':'))
+        return;
+    const QStringList names = suffix.text.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+    const QStringList listNames = list->mid(3).split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+    if (names.isEmpty() || names.size() > listNames.size())
+        return;
+    const QStringList tail = listNames.mid(listNames.size() - names.size());
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QByteArray latin = names[i].toLatin1();
+        if (AnsiCodec::isAscii(latin.constData(), latin.size()) &&
+            names[i].compare(tail[i], Qt::CaseInsensitive) != 0)
+            return;
+    }
+    forms.network->otherReadings.prepend(forms.network->path);
+    forms.network->path = joinPath(net.text, tail.join(QLatin1Char('\\')));
+    forms.network->otherReadings.removeAll(forms.network->path);
+    forms.networkGuess = false;
 }
 
-std::optional<QString> LnkFile::targetPath(bool uncPriority) const
+LnkFile::Forms LnkFile::collectForms(const QString &shortcutWinPath) const
 {
+    Forms forms;
     const quint32 flags = linkFlags();
     if (flags & LnkFlag::HasDarwinID)
-        return QString();
-    std::optional<QString> env;
+        return forms;
+
     if ((flags & LnkFlag::HasExpString) && !(flags & LnkFlag::DisableLinkPathTracking)) {
-        env = environmentTarget();
-        if (env) {
-            *env = unquoted(*env);
-            if (env->isEmpty())
-                env.reset();
+        if (std::optional<QString> env = environmentTarget()) {
+            const QString stored = unquoted(*env);
+            if (!stored.isEmpty()) {
+                const std::optional<WinVariables::Profile> profile = WinVariables::profileOf(shortcutWinPath);
+                const std::optional<QString> expanded =
+                    WinVariables::expand(stored, profile ? &*profile : nullptr);
+                LnkTargetForm f;
+                f.source = LnkFormSource::Environment;
+                f.path = expanded.value_or(stored);
+                f.formed = expanded.has_value();
+                forms.environment = f;
+                forms.environmentFirst =
+                    (flags & LnkFlag::PreferEnvironmentPath) || stored.contains(QLatin1Char('%'));
+            }
         }
     }
-    std::optional<QString> path;
-    bool fromEnvironment = false;
-    if (env && ((flags & LnkFlag::PreferEnvironmentPath) || env->contains(QLatin1Char('%')))) {
-        path = env;
-        fromEnvironment = true;
+    collectLinkInfoForms(forms);
+    if (const std::optional<QString> list = idListPath()) {
+        LnkTargetForm f;
+        f.source = LnkFormSource::IdList;
+        f.path = *list;
+        forms.idList = f;
     }
-    if (!path && !(flags & LnkFlag::ForceNoLinkInfo)) {
-        bool ansiGuess = false;
-        if (auto fromInfo = linkInfoPath(uncPriority, ansiGuess)) {
-            std::optional<QString> fromList;
-            if (ansiGuess)
-                fromList = idListPath();
-            path = fromList ? fromList : fromInfo;
-        }
+
+    const std::optional<QString> relative = relativePath();
+    if (!relative || shortcutWinPath.isEmpty())
+        return forms;
+    const std::optional<QString> placed = WinPathText::placeRelative(*relative, shortcutWinPath);
+    if (!placed)
+        return forms;
+    LnkTargetForm f;
+    f.source = LnkFormSource::Relative;
+    f.path = *placed;
+    // The relative path names the same target as the other forms only when
+    // it leads to an entry of their name (or to a root, as they do).
+    for (const std::optional<LnkTargetForm> *other :
+         {&forms.environment, &forms.local, &forms.network, &forms.idList}) {
+        if (!*other)
+            continue;
+        const QString name = WinPathText::finalName((*other)->path);
+        f.sameTarget = name.isEmpty()
+                           ? WinPathText::isRoot(f.path)
+                           : WinPathText::finalName(f.path).compare(name, Qt::CaseInsensitive) == 0;
+        break;
     }
-    if (!path)
-        path = idListPath();
-    if (!path && env) {
-        path = env;
-        fromEnvironment = true;
+    forms.relative = f;
+    return forms;
+}
+
+std::vector<LnkTargetForm> LnkFile::targetForms(bool uncPriority, const QString &shortcutWinPath) const
+{
+    const Forms forms = collectForms(shortcutWinPath);
+    std::vector<LnkTargetForm> out;
+    const std::optional<LnkTargetForm> *order[] = {
+        &forms.environment, uncPriority ? &forms.network : &forms.local,
+        uncPriority ? &forms.local : &forms.network, &forms.idList, &forms.relative};
+    for (const std::optional<LnkTargetForm> *form : order) {
+        if (*form)
+            out.push_back(**form);
     }
-    if (!path)
+    return out;
+}
+
+std::optional<QString> LnkFile::targetPath(bool uncPriority, const QString &shortcutWinPath) const
+{
+    if (linkFlags() & LnkFlag::HasDarwinID)
         return QString();
-    // Only the environment block holds variables. LinkInfo and the IDList
-    // hold real names, in which a '%' is just a character ("50%off%").
-    if (!fromEnvironment)
-        return path;
-    return WinVariables::expand(*path);
+    const Forms forms = collectForms(shortcutWinPath);
+    const auto formed = [](const std::optional<LnkTargetForm> &f) { return f && f->formed; };
+
+    if (formed(forms.environment) && forms.environmentFirst)
+        return forms.environment->path;
+    const bool network = forms.network && (uncPriority || !forms.local);
+    const std::optional<LnkTargetForm> &info = network ? forms.network : forms.local;
+    if (info) {
+        const bool guess = network ? forms.networkGuess : forms.localGuess;
+        return guess && forms.idList ? forms.idList->path : info->path;
+    }
+    if (forms.idList)
+        return forms.idList->path;
+    if (formed(forms.environment))
+        return forms.environment->path;
+    if (forms.relative)
+        return forms.relative->path;
+    if (forms.environment)
+        return std::nullopt; // only a variable that cannot be expanded
+    return QString();
 }
 
 LnkFile::Parts LnkFile::parts() const
@@ -865,7 +994,8 @@ std::variant<LnkFile, LnkError> LnkFile::create(const LnkTargetInfo &target, con
         return *error;
     if (!link.setTarget(target, shortcutWinPath))
         return failure("target cannot be stored in a shell link", 0);
-    if (!options.environmentTarget && options.extraBlocks.isEmpty() && options.idList && options.linkInfo)
+    if (!options.environmentTarget && !options.relativePathText && options.extraBlocks.isEmpty() &&
+        options.idList && options.linkInfo)
         return link;
 
     Parts q = link.parts();
@@ -873,6 +1003,11 @@ std::variant<LnkFile, LnkError> LnkFile::create(const LnkTargetInfo &target, con
         q.idList.clear();
     if (!options.linkInfo)
         q.linkInfo.clear();
+    if (options.relativePathText) {
+        q.strings[kRelative] = LnkBuilder::stringData(*options.relativePathText, options.unicode);
+        if (!q.strings[kRelative])
+            return failure("a string does not fit the chosen encoding", 0);
+    }
     if (options.environmentTarget) {
         if (options.environmentTarget->size() > 259)
             return failure("environment target is longer than 259 characters", 0);

@@ -12,6 +12,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <optional>
@@ -45,8 +46,10 @@ struct LnkCreateOptions
 {
     bool unicode = true;      // StringData in UTF-16 (IsUnicode), else Windows-1252
     bool relativePath = true; // store RELATIVE_PATH from the shortcut's folder
-    bool idList = true;       // LinkTargetIDList (drive targets only)
-    bool linkInfo = true;     // LinkInfo
+    // RELATIVE_PATH exactly as given instead (as a program may set it).
+    std::optional<QString> relativePathText;
+    bool idList = true;   // LinkTargetIDList (drive targets only)
+    bool linkInfo = true; // LinkInfo
     std::optional<QString> name;
     std::optional<QString> workingDirectory;
     std::optional<QString> arguments;
@@ -114,6 +117,30 @@ struct LnkTracker
     QByteArray birthObject;
 };
 
+// Where one form of a link's target comes from.
+enum class LnkFormSource { Environment, LinkInfoLocal, LinkInfoNetwork, IdList, Relative };
+
+// One form of a link's target: a link may hold its target in up to five
+// (LnkFile::targetForms).
+struct LnkTargetForm
+{
+    LnkFormSource source = LnkFormSource::IdList;
+    // Windows form. An environment form holding a variable that cannot be
+    // expanded keeps its text as stored, and `formed` is false.
+    QString path;
+    bool formed = true;
+    // ANSI bytes beyond ASCII name the target only in the code page of the
+    // Windows that wrote them, which a link does not record: `path` is the
+    // usual reading (Windows-1252, or UTF-8 when the bytes form it), these
+    // are the readings in the other common code pages, to try after it.
+    QStringList otherReadings;
+    // path, then otherReadings: every place this form may name.
+    QStringList readings() const { return QStringList{path} + otherReadings; }
+    // A relative path that leads to an entry of another name, or away from
+    // the root that the other forms name, is no form of this target.
+    bool sameTarget = true;
+};
+
 class LnkFile
 {
 public:
@@ -144,33 +171,43 @@ public:
     quint32 showCommand() const;
     quint16 hotKey() const;
 
-    // The target a user would see (GetPath), with the well-known Windows
-    // folder variables of an EnvironmentVariable block expanded against drive
-    // c: (names from LinkInfo and the IDList are taken as they are: a '%' in
-    // them is part of a name). An empty string for a link
-    // with no file-system target (control panel items, virtual folders, URLs,
-    // MSI advertised links). Nothing when the target cannot be formed
-    // definitely (an unknown %variable%): the caller must then treat the
-    // link as one it cannot judge.
-    //
-    // Sources, first that gives a path:
+    // Every form of the target that the link holds, in the order a caller
+    // looking for the one that exists tries them:
     //  1. the EnvironmentVariable block, when HasExpString is set (and
-    //     DisableLinkPathTracking is not) and its path holds a %variable% or
-    //     PreferEnvironmentPath is set;
-    //  2. LinkInfo (unless ForceNoLinkInfo): local base path + common path
-    //     suffix, Unicode fields preferred; with uncPriority the network form
-    //     (net name + "\" + suffix) when the link has one, without it the
-    //     mapped drive (device name) when there is no local path. When the
-    //     LinkInfo path is ANSI-only and not plain ASCII, its code page is a
-    //     guess (and a '?' in it marks a character the writer's code page
-    //     lacked), so a path the IDList gives (UTF-16 long names) wins;
+    //     DisableLinkPathTracking is not), with the well-known Windows folder
+    //     variables expanded against drive c: and the per-user ones for the
+    //     profile the shortcut lies in (names from LinkInfo and the IDList
+    //     are taken as they are: a '%' in them is part of a name);
+    //  2. LinkInfo (unless ForceNoLinkInfo): the local base path, or the
+    //     mapped drive (device name) when there is none, and the network
+    //     path (net name), each with the common path suffix; with
+    //     uncPriority the network path comes first. Unicode fields are
+    //     preferred; ANSI bytes beyond ASCII also get their readings in the
+    //     other common code pages. When the suffix's ANSI reading is a guess,
+    //     the network path takes its names after the share from the IDList;
     //  3. the IDList: My Computer, a drive, then file entries (long names);
     //     or, for an IDList without a drive letter, the well-known folder
     //     its KnownFolder or SpecialFolder block names (Windows, System32,
     //     Program Files, ...) plus the file entries after the block's offset
     //     (unless DisableKnownFolderTracking);
-    //  4. the EnvironmentVariable block's literal path.
-    std::optional<QString> targetPath(bool uncPriority) const;
+    //  4. the relative path, taken from the folder of the shortcut at
+    //     shortcutWinPath (Windows form); none without it.
+    // None for a link with no file-system target (control panel items,
+    // virtual folders, URLs, MSI advertised links).
+    std::vector<LnkTargetForm> targetForms(bool uncPriority, const QString &shortcutWinPath = {}) const;
+
+    // The target a user would see when none of the forms exists: the first
+    // form present in the order Windows gives it, which differs from
+    // targetForms' order only in this: the environment block comes first
+    // only when its path holds a %variable% or PreferEnvironmentPath is set
+    // (else after the IDList); a LinkInfo path whose ANSI code page is a
+    // guess (or holds a '?', where the writer's code page lacked a
+    // character) gives way to the IDList's UTF-16 names; the relative path
+    // comes last. An empty string for a link with no file-system target.
+    // Nothing when no form can be formed definitely (only an unknown
+    // %variable%): the caller must then treat the link as one it cannot
+    // judge.
+    std::optional<QString> targetPath(bool uncPriority, const QString &shortcutWinPath = {}) const;
 
     // The StringData strings, when present (read up to any NUL).
     std::optional<QString> name() const;
@@ -248,9 +285,10 @@ private:
     std::optional<QString> folderRelativePath() const;
     std::optional<QString> fileEntriesFrom(QString path, size_t first) const;
     QString fileEntryName(const Span &item) const;
-    // The LinkInfo path; ansiGuess tells whether non-ASCII ANSI bytes in it
-    // had to be decoded with an assumed code page.
-    std::optional<QString> linkInfoPath(bool uncPriority, bool &ansiGuess) const;
+    struct Forms;
+    Forms collectForms(const QString &shortcutWinPath) const;
+    void collectLinkInfoForms(Forms &forms) const;
+    QByteArray ansiBytes(const Text &t) const;
     const Block *findBlock(quint32 signature) const;
     Parts parts() const;
     static QByteArray assemble(const Parts &parts);

@@ -10,6 +10,7 @@
 #include "shell/SearchBudget.h"
 #include "shell/TargetLook.h"
 #include "shell/TargetSearch.h"
+#include "shell/WinPathText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,6 +23,7 @@
 namespace {
 
 constexpr quint32 SLR_NOUPDATE = 0x8;
+constexpr quint32 ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr quint32 ERROR_FILE_TOO_LARGE = 223;
 // How long GetPath waits for the facts of a target whose place may not answer.
 constexpr qint64 kFindDataLimitMs = 500;
@@ -105,6 +107,24 @@ struct LinkState
     FileStamp stamp;  // what the file on disk looked like when they were read
     QString winPath;
     QByteArray posixPath;
+    // What Resolve saw at each place it looked, for GetPath right after it:
+    // the same place is not looked at twice for one link.
+    struct Seen
+    {
+        QString winPath;
+        FactsStatus status;
+        FileFacts facts;
+    };
+    std::vector<Seen> seen;
+
+    const Seen *seenAt(const QString &place) const
+    {
+        for (const Seen &look : seen) {
+            if (look.winPath == place)
+                return &look;
+        }
+        return nullptr;
+    }
 };
 
 class ServicePersistFile : public PersistFile
@@ -121,6 +141,7 @@ public:
         s.stamp = FileStamp{};
         s.winPath.clear();
         s.posixPath.clear();
+        s.seen.clear();
 
         const std::optional<QByteArray> posix = WinPath::toPosix(path);
         if (!posix)
@@ -206,6 +227,13 @@ private:
     std::shared_ptr<LinkState> m_state;
 };
 
+// Whether a look found something at a target form: a place we may not look
+// at counts as there, as it does for Resolve.
+bool isThere(FactsStatus status)
+{
+    return status == FactsStatus::Found || status == FactsStatus::Unreadable;
+}
+
 win::HRESULT ServiceShellLink::GetPath(char16_t *buffer, int cch, win::WIN32_FIND_DATAW *findData,
                                        quint32 flags)
 {
@@ -214,36 +242,68 @@ win::HRESULT ServiceShellLink::GetPath(char16_t *buffer, int cch, win::WIN32_FIN
     if (!buffer || cch <= 0)
         return win::E_INVALIDARG;
     buffer[0] = 0;
-    if (!m_state->link)
+    const LinkState &s = *m_state;
+    if (!s.link)
         return win::S_FALSE; // an empty link has no path
-    const std::optional<QString> target = m_state->link->targetPath(flags & win::SLGP_UNCPRIORITY);
-    if (!target)
-        return win::E_FAIL; // a target that cannot be formed definitely
-    if (target->isEmpty())
-        return win::S_FALSE;
+
+    // The first form of the target that exists; when none does, the first
+    // one present. Places that may not answer get a short look at most: the
+    // path is what the caller asked for, not a verdict.
+    const bool uncPriority = flags & win::SLGP_UNCPRIORITY;
+    SearchBudget budget(kFindDataLimitMs);
+    std::optional<QString> target;
+    std::optional<FileFacts> targetFacts;
+    for (const LnkTargetForm &form : s.link->targetForms(uncPriority, s.winPath)) {
+        if (!form.formed || !form.sameTarget)
+            continue;
+        for (const QString &reading : form.readings()) {
+            FileFacts facts;
+            std::optional<FactsStatus> status;
+            if (const LinkState::Seen *seen = s.seenAt(reading)) {
+                status = seen->status;
+                facts = seen->facts;
+            } else {
+                status = s.context->look.look(reading, facts, budget);
+            }
+            if (status && isThere(*status)) {
+                target = reading;
+                if (*status == FactsStatus::Found)
+                    targetFacts = facts;
+                break;
+            }
+        }
+        if (target)
+            break;
+    }
+    if (!target) {
+        target = s.link->targetPath(uncPriority, s.winPath);
+        if (!target)
+            return win::E_FAIL; // a target that cannot be formed definitely
+        if (target->isEmpty())
+            return win::S_FALSE;
+    }
 
     // At most cch - 1 characters and the terminating zero, never half a
-    // surrogate pair.
+    // surrogate pair. A path that does not fit is a failure: the caller
+    // could only take what fits for another path.
     qsizetype length = std::min<qsizetype>(target->size(), cch - 1);
     if (length > 0 && length < target->size() && target->at(length - 1).isHighSurrogate())
         --length;
     std::copy_n(reinterpret_cast<const char16_t *>(target->utf16()), length, buffer);
     buffer[length] = 0;
+    if (length < target->size())
+        return win::hresultFromWin32(ERROR_INSUFFICIENT_BUFFER);
 
     if (findData) {
         const QString name = target->mid(target->lastIndexOf(QLatin1Char('\\')) + 1);
         const qsizetype nameLength = std::min<qsizetype>(name.size(), win::MAX_PATH - 1);
         std::copy_n(reinterpret_cast<const char16_t *>(name.utf16()), nameLength, findData->cFileName);
-        // The facts are a courtesy: a place that does not answer soon
-        // leaves them zero rather than keep the caller waiting.
-        FileFacts facts;
-        SearchBudget budget(kFindDataLimitMs);
-        if (m_state->context->look.look(*target, facts, budget) == FactsStatus::Found) {
-            findData->dwFileAttributes = facts.attributes;
-            findData->ftCreationTime = facts.creationTime;
-            findData->ftLastAccessTime = facts.accessTime;
-            findData->ftLastWriteTime = facts.writeTime;
-            findData->nFileSize = facts.size;
+        if (targetFacts) {
+            findData->dwFileAttributes = targetFacts->attributes;
+            findData->ftCreationTime = targetFacts->creationTime;
+            findData->ftLastAccessTime = targetFacts->accessTime;
+            findData->ftLastWriteTime = targetFacts->writeTime;
+            findData->nFileSize = targetFacts->size;
         }
     }
     return win::S_OK;
@@ -255,12 +315,7 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
     LinkState &s = *m_state;
     if (!s.link)
         return win::S_OK; // nothing to resolve
-    const std::optional<QString> local = s.link->targetPath(false);
-    const std::optional<QString> network = s.link->targetPath(true);
-    if (!local || !network)
-        return win::E_FAIL; // cannot be judged: never reported missing
-    if (local->isEmpty() && network->isEmpty())
-        return win::S_OK; // no file-system target
+    s.seen.clear();
 
     ShellLinkService::Context &context = *s.context;
     quint32 limitMs = (flags & win::SLR_NO_UI) ? flags >> 16 : 0;
@@ -290,35 +345,59 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
         return true;
     };
 
-    // Is it there? A target we may not look at counts as there: it is never
-    // searched for, let alone replaced. One whose place does not answer in
-    // time cannot be judged at all.
-    for (const QString *form : {&*local, &*network}) {
-        if (form->isEmpty())
+    // Is it there, in any of its forms? A target we may not look at counts
+    // as there: it is never searched for, let alone replaced. One whose
+    // place does not answer in time, or whose path is too long to look at,
+    // cannot be judged, unless another form exists.
+    bool formed = false;
+    bool unformed = false;
+    bool unjudged = false;
+    for (const LnkTargetForm &form : s.link->targetForms(true, s.winPath)) {
+        if (!form.formed) {
+            unformed = true;
             continue;
-        FileFacts facts;
-        std::optional<FactsStatus> status;
-        if (context.look.maySlow(*form)) {
-            if (!startWaiting())
-                return win::E_UNEXPECTED;
-            status = context.look.look(*form, facts, *budget);
-        } else {
-            status = TargetLook::lookDirectly(*form, facts);
         }
-        if (!status)
-            return win::E_FAIL;
-        if (*status != FactsStatus::Missing)
-            return win::S_OK;
+        if (!form.sameTarget)
+            continue;
+        formed = true;
+        for (const QString &reading : form.readings()) {
+            if (s.seenAt(reading))
+                continue;
+            FileFacts facts;
+            std::optional<FactsStatus> status;
+            if (context.look.maySlow(reading)) {
+                if (!startWaiting())
+                    return win::E_UNEXPECTED;
+                status = context.look.look(reading, facts, *budget);
+            } else {
+                status = TargetLook::lookDirectly(reading, facts);
+            }
+            if (!status || *status == FactsStatus::TooLong) {
+                unjudged = true;
+                continue;
+            }
+            s.seen.push_back({reading, *status, facts});
+            if (isThere(*status))
+                return win::S_OK;
+        }
     }
+    if (!formed)
+        return unformed ? win::E_FAIL : win::S_OK; // nothing definite, or no file-system target
+    if (unjudged)
+        return win::E_FAIL;
     if (flags & win::SLR_NOSEARCH)
+        return win::S_FALSE;
+
+    // The search starts from the form Windows would show, the local one
+    // first. A root (a drive, a share) never moves: it is not searched for.
+    const std::optional<QString> start = s.link->targetPath(false, s.winPath);
+    if (!start || start->isEmpty() || WinPathText::isRoot(*start))
         return win::S_FALSE;
     if (!startWaiting())
         return win::E_UNEXPECTED;
 
     TargetSearchRequest request;
-    request.oldTarget = local->isEmpty() ? *network : *local;
-    request.relativePath = s.link->relativePath();
-    request.shortcutWinPath = s.winPath;
+    request.oldTarget = *start;
     request.attributes = s.link->fileAttributes();
     request.size = s.link->fileSize();
     request.creationTime = s.link->creationTime();
@@ -357,6 +436,8 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
         shortcutWinPath = WinPath::toWindows(*real).value_or(s.winPath);
     if (!s.link->setTarget(info, shortcutWinPath))
         return win::S_FALSE; // the found place cannot be written into a link
+    s.seen.clear();
+    s.seen.push_back({found->winPath, FactsStatus::Found, found->facts});
 
     // Written back only when asked to and when the bytes really change; a
     // file that cannot be written keeps its old bytes, and the link object
@@ -364,7 +445,9 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
     if ((flags & win::SLR_UPDATE) && !(flags & SLR_NOUPDATE)) {
         const QByteArray bytes = s.link->serialize();
         if (bytes != s.bytes) {
-            const LinkWriter::Result written = context.writer.replace(s.posixPath, bytes, s.stamp);
+            // Only a file of the drive the shortcut was found on is changed.
+            const QByteArray drive = DriveMap::current().folder(s.winPath.at(0)).value_or(QByteArray());
+            const LinkWriter::Result written = context.writer.replace(s.posixPath, bytes, s.stamp, drive);
             if (written.outcome == LinkWriter::Outcome::Written) {
                 s.bytes = bytes;
                 s.stamp = written.stamp;

@@ -10,6 +10,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -55,15 +56,23 @@ std::optional<FoundTarget> makeFound(const QByteArray &posixPath, const FileFact
 
 bool TargetSearch::fits(const FileFacts &facts) const
 {
-    switch (m_want) {
-    case Want::File:
-        return facts.isRegular;
-    case Want::Folder:
-        return facts.isDirectory;
-    case Want::Either:
-        break;
-    }
-    return facts.isRegular || facts.isDirectory;
+    return m_want == Want::Folder ? facts.isDirectory : facts.isRegular;
+}
+
+// How well a moved candidate matches what the header recorded: 0 when it is
+// not the target, else the number of recorded times it has. A file must
+// have its size and one of its times, a folder its creation time.
+int TargetSearch::agreement(const FileFacts &facts, const TargetSearchRequest &request) const
+{
+    const bool sameCreation = request.creationTime != 0 && facts.creationTime != 0 &&
+                              distance(facts.creationTime, request.creationTime) <= kTimeTolerance;
+    if (m_want == Want::Folder)
+        return int(sameCreation);
+    const bool sameWrite =
+        request.writeTime != 0 && distance(facts.writeTime, request.writeTime) <= kTimeTolerance;
+    if (quint32(facts.size) != request.size)
+        return 0;
+    return int(sameCreation) + int(sameWrite);
 }
 
 bool TargetSearch::isShortcut(const FileFacts &facts, const TargetSearchRequest &request) const
@@ -74,13 +83,11 @@ bool TargetSearch::isShortcut(const FileFacts &facts, const TargetSearchRequest 
 
 std::optional<FoundTarget> TargetSearch::find(const TargetSearchRequest &request)
 {
-    m_want = (request.attributes & win::FILE_ATTRIBUTE_DIRECTORY) ? Want::Folder
-             : request.attributes != 0                            ? Want::File
-                                                                  : Want::Either;
-    m_index.beginSearch();
-
-    if (auto found = byRelativePath(request))
-        return found;
+    // Without the kind there is nothing to tell the target from any other
+    // entry of its name.
+    if (request.attributes == 0)
+        return std::nullopt;
+    m_want = (request.attributes & win::FILE_ATTRIBUTE_DIRECTORY) ? Want::Folder : Want::File;
 
     const QString &target = request.oldTarget;
     if (target.size() < 3 || target.at(1) != QLatin1Char(':'))
@@ -92,6 +99,7 @@ std::optional<FoundTarget> TargetSearch::find(const TargetSearchRequest &request
     const std::optional<QByteArray> driveRoot = canonical(*driveFolder);
     if (!driveRoot)
         return std::nullopt;
+    m_index.beginSearch();
     m_index.addRoot(*driveRoot);
 
     const QByteArray oldFolder = parentOf(*oldPosix);
@@ -102,30 +110,6 @@ std::optional<FoundTarget> TargetSearch::find(const TargetSearchRequest &request
     if (m_budget.expired())
         return std::nullopt;
     return byName(request, *oldPosix, *driveRoot);
-}
-
-std::optional<FoundTarget> TargetSearch::byRelativePath(const TargetSearchRequest &request) const
-{
-    if (!request.relativePath || request.relativePath->isEmpty())
-        return std::nullopt;
-    const QString &relative = *request.relativePath;
-    QString combined;
-    if ((relative.size() >= 2 && relative.at(1) == QLatin1Char(':')) ||
-        relative.startsWith(QLatin1Char('\\'))) {
-        combined = relative;
-    } else {
-        const qsizetype slash = request.shortcutWinPath.lastIndexOf(QLatin1Char('\\'));
-        if (slash < 0)
-            return std::nullopt;
-        combined = request.shortcutWinPath.left(slash + 1) + relative;
-    }
-    const std::optional<QByteArray> posix = WinPath::toPosix(combined);
-    if (!posix)
-        return std::nullopt;
-    FileFacts facts;
-    if (readFacts(*posix, facts) != FactsStatus::Found || !fits(facts) || isShortcut(facts, request))
-        return std::nullopt;
-    return makeFound(*posix, facts);
 }
 
 std::optional<FoundTarget> TargetSearch::renamedInPlace(const TargetSearchRequest &request,
@@ -179,6 +163,10 @@ std::optional<FoundTarget> TargetSearch::renamedInPlace(const TargetSearchReques
 std::optional<FoundTarget> TargetSearch::byName(const TargetSearchRequest &request,
                                                 const QByteArray &oldPosix, const QByteArray &driveRoot)
 {
+    // Without the recorded facts a candidate has to match, a name alone
+    // would have to do: no search.
+    if (request.creationTime == 0 && (m_want == Want::Folder || request.writeTime == 0))
+        return std::nullopt;
     const QString &target = request.oldTarget;
     const QByteArray name = target.mid(target.lastIndexOf(QLatin1Char('\\')) + 1).toUtf8();
     if (name.isEmpty())
@@ -211,34 +199,20 @@ std::optional<FoundTarget> TargetSearch::byName(const TargetSearchRequest &reque
             break;
     }
 
-    // The vicinity where the name alone identifies the target: the old
-    // folder and the three folders above it (not beyond the drive).
-    std::optional<QByteArray> vicinity;
-    {
-        QByteArray top = parentOf(oldPosix);
-        for (int up = 0; up < 3 && top != driveFolder && top != "/"; ++up)
-            top = parentOf(top);
-        if (isFolder(top))
-            vicinity = canonical(top);
-    }
-
-    const bool hasSize = m_want != Want::Folder && request.size != 0;
-    const bool hasTime = request.creationTime != 0 || request.writeTime != 0;
-    const int bestPossible = int(hasSize) + int(hasTime);
-
+    // Every candidate that matches the header, in the tree of the nearest
+    // level that has any.
     struct Candidate
     {
-        int evidence;
+        int score;
         int level;
         int depth;
         QByteArray path;
-        FileFacts facts;
     };
     std::vector<Candidate> candidates;
     QSet<QByteArray> seen;
     std::vector<DirIndex::Hit> hits;
     int stats = 0;
-    for (int level = 0; level < int(levels.size()); ++level) {
+    for (int level = 0; level < int(levels.size()) && candidates.empty(); ++level) {
         const bool complete = m_index.complete(levels[size_t(level)], m_budget);
         hits.clear();
         m_index.find(folded, levels[size_t(level)], hits);
@@ -252,42 +226,28 @@ std::optional<FoundTarget> TargetSearch::byName(const TargetSearchRequest &reque
             if (readFacts(hit.path, facts) != FactsStatus::Found || !fits(facts) ||
                 isShortcut(facts, request))
                 continue;
-            int evidence = 0;
-            if (hasSize && quint32(facts.size) == request.size)
-                ++evidence;
-            if ((request.creationTime != 0 && facts.creationTime != 0 &&
-                 distance(facts.creationTime, request.creationTime) <= kTimeTolerance) ||
-                (request.writeTime != 0 && distance(facts.writeTime, request.writeTime) <= kTimeTolerance))
-                ++evidence;
-            // Far from the old folder only a full match counts.
-            const bool nearby = vicinity && isPathPrefix(*vicinity, hit.path);
-            if (!nearby && (bestPossible == 0 || evidence < bestPossible))
-                continue;
-            candidates.push_back(Candidate{evidence, level, hit.depth, hit.path, facts});
+            if (const int score = agreement(facts, request))
+                candidates.push_back(Candidate{score, level, hit.depth, hit.path});
         }
-        const bool perfect = std::any_of(candidates.begin(), candidates.end(),
-                                         [&](const Candidate &c) { return c.evidence == bestPossible; });
-        if (perfect || !complete)
+        if (!complete)
             break;
     }
+    if (candidates.empty())
+        return std::nullopt;
 
-    std::sort(candidates.begin(), candidates.end(), [](const Candidate &a, const Candidate &b) {
-        if (a.evidence != b.evidence)
-            return a.evidence > b.evidence;
-        if (a.level != b.level)
-            return a.level < b.level;
-        if (a.depth != b.depth)
-            return a.depth < b.depth;
-        return a.path < b.path;
-    });
-    // The progress hook may have run since a candidate was looked at: look
+    // The one matching the most recorded times, then the nearest, then the
+    // shallowest in its tree; two alike cannot be told apart, and neither is
+    // taken.
+    const auto rank = [](const Candidate &c) { return std::tuple(-c.score, c.level, c.depth); };
+    std::sort(candidates.begin(), candidates.end(),
+              [&](const Candidate &a, const Candidate &b) { return rank(a) < rank(b); });
+    if (candidates.size() > 1 && rank(candidates[0]) == rank(candidates[1]))
+        return std::nullopt;
+    // The progress hook may have run since the candidate was looked at: look
     // again before taking it.
-    for (const Candidate &candidate : candidates) {
-        FileFacts facts;
-        if (readFacts(candidate.path, facts) != FactsStatus::Found || !fits(facts))
-            continue;
-        if (auto found = makeFound(candidate.path, facts))
-            return found;
-    }
-    return std::nullopt;
+    FileFacts facts;
+    if (readFacts(candidates[0].path, facts) != FactsStatus::Found || !fits(facts) ||
+        agreement(facts, request) == 0)
+        return std::nullopt;
+    return makeFound(candidates[0].path, facts);
 }

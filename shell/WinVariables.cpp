@@ -1,5 +1,7 @@
 #include "shell/WinVariables.h"
 
+#include <QStringList>
+
 namespace {
 
 struct Known
@@ -66,16 +68,44 @@ std::optional<QString> specialFolder(quint32 csidl)
     return std::nullopt;
 }
 
-std::optional<QString> value(QStringView name)
+std::optional<Profile> profileOf(const QString &winPath)
+{
+    // "x:", "Users", the user's name, and at least one name below it.
+    const QStringList parts = winPath.split(QLatin1Char('\\'));
+    if (parts.size() < 4 || parts[0].size() != 2 || parts[0].at(1) != QLatin1Char(':') ||
+        parts[1].compare(QLatin1String("Users"), Qt::CaseInsensitive) != 0 || parts[2].isEmpty() ||
+        parts[3].isEmpty())
+        return std::nullopt;
+    for (const char *shared : {"Public", "Default", "All Users", "Default User"}) {
+        if (parts[2].compare(QLatin1String(shared), Qt::CaseInsensitive) == 0)
+            return std::nullopt;
+    }
+    return Profile{parts.mid(0, 3).join(QLatin1Char('\\')), parts[2]};
+}
+
+std::optional<QString> value(QStringView name, const Profile *profile)
 {
     for (const Known &k : kKnown) {
         if (name.compare(QStringView(k.name), Qt::CaseInsensitive) == 0)
             return QString::fromUtf16(k.value);
     }
+    if (!profile)
+        return std::nullopt;
+    const auto is = [&](const char *known) {
+        return name.compare(QLatin1String(known), Qt::CaseInsensitive) == 0;
+    };
+    if (is("USERNAME"))
+        return profile->userName;
+    if (is("USERPROFILE"))
+        return profile->folder;
+    if (is("APPDATA"))
+        return profile->folder + QStringLiteral("\\AppData\\Roaming");
+    if (is("LOCALAPPDATA"))
+        return profile->folder + QStringLiteral("\\AppData\\Local");
     return std::nullopt;
 }
 
-std::optional<QString> expand(const QString &text)
+std::optional<QString> expand(const QString &text, const Profile *profile)
 {
     if (!text.contains(QLatin1Char('%')))
         return text;
@@ -98,7 +128,7 @@ std::optional<QString> expand(const QString &text)
             i = open + 1;
             continue;
         }
-        const auto v = value(name);
+        const auto v = value(name, profile);
         if (!v)
             return std::nullopt;
         out.append(*v);

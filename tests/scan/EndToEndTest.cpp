@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 
 #include <gtest/gtest.h>
 
@@ -27,13 +28,17 @@ protected:
 
     // Writes a shortcut below c: pointing at `target` (Windows form); its
     // Windows-form path.
+    // With `times`, the link records them and a size of 5 bytes, so a
+    // search may look for its target.
     QString shortcut(const QString &relative, const QString &target, quint32 attributes = 0x20,
-                     const LnkCreateOptions &options = {})
+                     const LnkCreateOptions &options = {}, quint64 times = 0)
     {
         const QString path = drives.win(relative);
         LnkTargetInfo info;
         info.winPath = target;
         info.attributes = attributes;
+        info.creationTime = info.writeTime = info.accessTime = times;
+        info.size = times ? 5 : 0;
         auto made = LnkFile::create(info, path, options);
         EXPECT_TRUE(std::holds_alternative<LnkFile>(made)) << target.toStdString();
         if (std::holds_alternative<LnkFile>(made))
@@ -95,8 +100,12 @@ TEST_F(EndToEndTest, ListsExactlyTheShortcutsWhoseTargetIsStillMissing)
     shortcutWithoutTarget(QStringLiteral("Desktop/Virtual.lnk"));
     drives.writeFile(QStringLiteral("Desktop/NotALink.lnk"),
                      "[InternetShortcut]\r\nURL=http://example.org/\r\n");
+    // A variable that cannot be expanded, and no other form to judge by.
     LnkCreateOptions unknownVariable;
     unknownVariable.environmentTarget = QStringLiteral("%NO_SUCH_FOLDER_VARIABLE%\\gone.exe");
+    unknownVariable.idList = false;
+    unknownVariable.linkInfo = false;
+    unknownVariable.relativePath = false;
     shortcut(QStringLiteral("Desktop/Unjudgeable.lnk"), QStringLiteral("C:\\Apps\\gone2.exe"), 0x20,
              unknownVariable);
     const QString moved =
@@ -164,6 +173,69 @@ TEST_F(EndToEndTest, HiddenFoldersAndPipesAreLeftAlone)
     EXPECT_EQ(host.checkList, QStringList{visible});
 }
 
+TEST_F(EndToEndTest, ListedOnlyWhenNoFormOfTheTargetExistsAndRepairedOnlyOnEvidence)
+{
+    // Environment block on c: (missing), LinkInfo on d: (there).
+    drives.writeFile(QStringLiteral("Windows/System32/charmap.exe"), "x", QLatin1Char('d'));
+    LnkCreateOptions vista;
+    vista.environmentTarget = QStringLiteral("%windir%\\system32\\charmap.exe");
+    shortcut(QStringLiteral("Menu/Charmap.lnk"), QStringLiteral("D:\\Windows\\System32\\charmap.exe"), 0x20,
+             vista);
+    // Only a relative path, leading nowhere and somewhere.
+    LnkCreateOptions relativeOnly;
+    relativeOnly.idList = relativeOnly.linkInfo = false;
+    const QString nowhere = shortcut(QStringLiteral("Menu/Nowhere.lnk"), QStringLiteral("C:\\Docs\\gone.txt"),
+                                     0x20, relativeOnly);
+    drives.writeFile(QStringLiteral("Docs/here.txt"), "here");
+    shortcut(QStringLiteral("Menu/Here.lnk"), QStringLiteral("C:\\Docs\\here.txt"), 0x20, relativeOnly);
+    // A removed program whose uninstaller's name another program shares.
+    const quint64 in2017 = 131300000000000000ULL;
+    const QString uninstall = shortcut(QStringLiteral("Menu/Uninstall A.lnk"),
+                                       QStringLiteral("C:\\Apps\\A\\uninstall.exe"), 0x20, {}, in2017);
+    drives.writeFile(QStringLiteral("Apps/B/uninstall.exe"), "another uninstaller");
+    // A target too long for the 260-character buffer: not judged.
+    const QString longTarget = QStringLiteral("C:\\") + QString(300, QLatin1Char('x'));
+    shortcut(QStringLiteral("Menu/Long.lnk"), longTarget);
+
+    QHash<QString, QByteArray> before;
+    for (const QString &name : {QStringLiteral("Charmap"), QStringLiteral("Nowhere"), QStringLiteral("Here"),
+                                QStringLiteral("Uninstall A"), QStringLiteral("Long")})
+        before.insert(name, readWholeFile(drives.posix(QStringLiteral("Menu/%1.lnk").arg(name))));
+
+    scan.ScanShortcuts();
+
+    EXPECT_EQ(host.checkList, (QStringList{nowhere, uninstall}));
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        EXPECT_EQ(readWholeFile(drives.posix(QStringLiteral("Menu/%1.lnk").arg(it.key()))), it.value())
+            << it.key().toStdString();
+}
+
+TEST_F(EndToEndTest, AShortcutToADriveRootIsNeverRewritten)
+{
+    // A machine whose only drive is z: (as when no Windows disk is found),
+    // and copies of a Windows-made shortcut to C:\ (relative ..\..\..\..)
+    // at several depths: whatever their relative path leads to, none is
+    // rewritten; those whose relative path reaches z:\ (a root, like C:\)
+    // are taken to point at it.
+    TempDrives onlyZ(QStringLiteral("z"));
+    QFile sampleFile(QStringLiteral(LINKMEND_TEST_DATA "/lnk-samples/local_disk.lnk"));
+    ASSERT_TRUE(sampleFile.open(QIODevice::ReadOnly));
+    const QByteArray bytes = sampleFile.readAll();
+    const QStringList places = {QStringLiteral("local_disk.lnk"), QStringLiteral("a/b/c/d/local_disk.lnk"),
+                                QStringLiteral("a/b/c/d/e/local_disk.lnk"),
+                                QStringLiteral("a/b/c/d/e/f/g/local_disk.lnk")};
+    for (const QString &place : places)
+        onlyZ.writeFile(place, bytes, QLatin1Char('z'));
+
+    results.SelectedDrive = QStringLiteral("z");
+    scan.ScanShortcuts();
+
+    EXPECT_EQ(host.checkList,
+              (QStringList{onlyZ.win(places[2], QLatin1Char('z')), onlyZ.win(places[3], QLatin1Char('z'))}));
+    for (const QString &place : places)
+        EXPECT_EQ(readWholeFile(onlyZ.posix(place, QLatin1Char('z'))), bytes) << place.toStdString();
+}
+
 TEST_F(EndToEndTest, WindowStaysAliveDuringALongSearchAndMayCloseThen)
 {
     // A drive with many folders makes the search for a moved target long
@@ -171,7 +243,8 @@ TEST_F(EndToEndTest, WindowStaysAliveDuringALongSearchAndMayCloseThen)
     for (int i = 0; i < 4000; ++i)
         ASSERT_TRUE(
             QDir().mkpath(QFile::decodeName(drives.posix(QStringLiteral("tree/%1/%2").arg(i % 40).arg(i)))));
-    shortcut(QStringLiteral("Only.lnk"), QStringLiteral("C:\\Gone\\never-there.exe"));
+    shortcut(QStringLiteral("Only.lnk"), QStringLiteral("C:\\Gone\\never-there.exe"), 0x20, {},
+             131000000000000000ULL);
 
     // A dispatch before the only shortcut is recorded comes from the hook.
     int fromHook = 0;

@@ -396,8 +396,18 @@ TEST(LnkFileTargets, EnvironmentVariablesAndNoTargetLinks)
               QStringLiteral("c:\\Program Files\\App2\\app.exe"));
     EXPECT_EQ(load(make(QStringLiteral("%SystemRoot%\\x;%ProgramFiles(x86)%"))).targetPath(true),
               QStringLiteral("c:\\Windows\\x;c:\\Program Files (x86)"));
-    // A variable we cannot know: the target cannot be judged.
-    EXPECT_EQ(load(make(QStringLiteral("%USERPROFILE%\\app.exe"))).targetPath(true), std::nullopt);
+    // A variable we cannot know: the other forms decide, and with none the
+    // target cannot be judged.
+    EXPECT_EQ(load(make(QStringLiteral("%NOSUCHVARIABLE%\\app.exe"))).targetPath(true),
+              QStringLiteral("C:\\Program Files\\App\\app.exe"));
+    LnkCreateOptions envOnly;
+    envOnly.environmentTarget = QStringLiteral("%NOSUCHVARIABLE%\\app.exe");
+    envOnly.idList = envOnly.linkInfo = envOnly.relativePath = false;
+    const LnkFile onlyUnknown = load(
+        std::get<LnkFile>(LnkFile::create(target, QStringLiteral("c:\\x\\App.lnk"), envOnly)).serialize());
+    EXPECT_EQ(onlyUnknown.targetPath(true), std::nullopt);
+    ASSERT_EQ(onlyUnknown.targetForms(true).size(), 1u);
+    EXPECT_FALSE(onlyUnknown.targetForms(true)[0].formed);
     // A literal environment path defers to LinkInfo unless it is preferred.
     const QByteArray literal = make(QStringLiteral("D:\\elsewhere.exe"));
     EXPECT_EQ(load(literal).targetPath(true), QStringLiteral("C:\\Program Files\\App\\app.exe"));

@@ -81,10 +81,12 @@ TEST_F(ResolveTest, FindsTargetsThatMoved)
     EXPECT_EQ(folderNames(posix(QStringLiteral("links"))).size(), n); // no temporary files left
 }
 
-TEST_F(ResolveTest, RelativePathFromTheShortcutWins)
+TEST_F(ResolveTest, RelativePathToTheSameNameIsTheTargetAndKeepsTheBytes)
 {
-    // The shortcut and its target moved together; a file of the same name,
-    // size and times nearer the drive's root would win the name search.
+    // The shortcut and its target moved together (a portable drive, a
+    // copied project): the relative path leads to the target, which is
+    // there, so the shortcut is not broken and nothing is rewritten, even
+    // with a file of the same name, size and times nearer the drive's root.
     m_drives.writeFile(QStringLiteral("proj/data/a.txt"), "same");
     makeShortcut(m_drives, QStringLiteral("proj/link.lnk"), QStringLiteral("proj/data/a.txt"));
     ASSERT_TRUE(moveFile(m_drives, QStringLiteral("proj"), QStringLiteral("proj2")));
@@ -93,9 +95,13 @@ TEST_F(ResolveTest, RelativePathFromTheShortcutWins)
     ASSERT_EQ(::stat(posix(QStringLiteral("proj2/data/a.txt")).constData(), &st), 0);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     ASSERT_EQ(::utimensat(AT_FDCWD, posix(QStringLiteral("a.txt")).constData(), times, 0), 0);
+    const FileState before = fileState(posix(QStringLiteral("proj2/link.lnk")));
 
-    EXPECT_EQ(resolvedTarget(m_service, win(QStringLiteral("proj2\\link.lnk"))),
-              target(QStringLiteral("proj2\\data\\a.txt")));
+    win::HRESULT hr = win::E_FAIL;
+    EXPECT_EQ(resolvedTarget(m_service, win(QStringLiteral("proj2\\link.lnk")), &hr),
+              win(QStringLiteral("proj2\\data\\a.txt")));
+    EXPECT_EQ(hr, win::S_OK);
+    EXPECT_EQ(fileState(posix(QStringLiteral("proj2/link.lnk"))), before);
 }
 
 TEST_F(ResolveTest, NothingToFindLeavesTheFileUntouched)
@@ -113,27 +119,24 @@ TEST_F(ResolveTest, NothingToFindLeavesTheFileUntouched)
     EXPECT_EQ(fileState(posix(QStringLiteral("links/gone.lnk"))), before);
 }
 
-TEST_F(ResolveTest, NameAloneIsNotEnoughFarAway)
+TEST_F(ResolveTest, NameAloneIsNeverEnough)
 {
-    // A different file that merely shares a common name, far from where the
-    // target was, is not taken for it; the same name nearby is.
+    // A different file that merely shares a common name is not taken for
+    // the target, far from where it was or near.
     m_drives.writeFile(QStringLiteral("a/b/c/d/e/setup.exe"), "the real one");
     makeShortcut(m_drives, QStringLiteral("links/setup.lnk"), QStringLiteral("a/b/c/d/e/setup.exe"));
     ASSERT_EQ(::unlink(posix(QStringLiteral("a/b/c/d/e/setup.exe")).constData()), 0);
     m_drives.writeFile(QStringLiteral("other/vendor/setup.exe"), "another program, another size");
+    m_drives.writeFile(QStringLiteral("a/b/c/d/setup.exe"), "nearby, different size");
     struct timeval old[2] = {{1000000000, 0}, {1000000000, 0}};
     ASSERT_EQ(::utimes(posix(QStringLiteral("other/vendor/setup.exe")).constData(), old), 0);
+    const FileState before = fileState(posix(QStringLiteral("links/setup.lnk")));
 
     win::HRESULT hr = win::E_FAIL;
     EXPECT_EQ(resolvedTarget(m_service, win(QStringLiteral("links\\setup.lnk")), &hr),
               target(QStringLiteral("a\\b\\c\\d\\e\\setup.exe")));
     EXPECT_EQ(hr, win::S_FALSE);
-
-    m_drives.writeFile(QStringLiteral("a/b/x/setup.exe"), "nearby, different size");
-    ASSERT_EQ(::utimes(posix(QStringLiteral("a/b/x/setup.exe")).constData(), old), 0);
-    EXPECT_EQ(resolvedTarget(m_service, win(QStringLiteral("links\\setup.lnk")), &hr),
-              target(QStringLiteral("a\\b\\x\\setup.exe")));
-    EXPECT_EQ(hr, win::S_OK);
+    EXPECT_EQ(fileState(posix(QStringLiteral("links/setup.lnk"))), before);
 }
 
 TEST_F(ResolveTest, PrefersTheCandidateThatMatchesTheHeader)
@@ -293,6 +296,39 @@ TEST_F(ResolveTest, SymbolicLinkShortcutIsWrittenThrough)
     EXPECT_EQ(folderNames(posix(QStringLiteral("store"))), QStringList{QStringLiteral("real.lnk")});
 }
 
+TEST_F(ResolveTest, ShortcutsSharedWithOtherPlacesAreJudgedButNeverWritten)
+{
+    // A hard-linked shortcut: a new file renamed over one name would split
+    // it from the other. One reached through a symbolic link from a file off
+    // the drive: the change would land outside the drive being checked.
+    // Both are resolved (so not listed) and keep their bytes and inode.
+    m_drives.writeFile(QStringLiteral("docs/a.txt"), "a");
+    makeShortcut(m_drives, QStringLiteral("links/a.lnk"), QStringLiteral("docs/a.txt"));
+    m_drives.makeFolder(QStringLiteral("other"));
+    ASSERT_EQ(::link(posix(QStringLiteral("links/a.lnk")).constData(),
+                     posix(QStringLiteral("other/a-too.lnk")).constData()),
+              0);
+    QTemporaryDir offDrive;
+    ASSERT_TRUE(offDrive.isValid());
+    const QByteArray outside = QFile::encodeName(offDrive.path()) + "/outside.lnk";
+    makeShortcut(m_drives, QStringLiteral("made-here.lnk"), QStringLiteral("docs/a.txt"));
+    ASSERT_EQ(::rename(posix(QStringLiteral("made-here.lnk")).constData(), outside.constData()), 0);
+    ASSERT_EQ(::symlink(outside.constData(), posix(QStringLiteral("links/alias.lnk")).constData()), 0);
+    ASSERT_TRUE(moveFile(m_drives, QStringLiteral("docs/a.txt"), QStringLiteral("docs/moved/a.txt")));
+
+    const FileState hardBefore = fileState(posix(QStringLiteral("links/a.lnk")));
+    const FileState outsideBefore = fileState(outside);
+    for (const QString &shortcut : {QStringLiteral("links\\a.lnk"), QStringLiteral("links\\alias.lnk")}) {
+        win::HRESULT hr = win::E_FAIL;
+        EXPECT_EQ(resolvedTarget(m_service, win(shortcut), &hr), target(QStringLiteral("docs\\moved\\a.txt")))
+            << shortcut.toStdString();
+        EXPECT_EQ(hr, win::S_OK);
+    }
+    EXPECT_EQ(fileState(posix(QStringLiteral("links/a.lnk"))), hardBefore);
+    EXPECT_EQ(fileState(posix(QStringLiteral("other/a-too.lnk"))), hardBefore);
+    EXPECT_EQ(fileState(outside), outsideBefore);
+}
+
 TEST_F(ResolveTest, WithoutUpdateNothingIsWritten)
 {
     m_drives.writeFile(QStringLiteral("docs/a.txt"), "a");
@@ -403,17 +439,35 @@ TEST_F(ResolveTest, ProgressHookMayNotSearchAgain)
     EXPECT_EQ(int(inner.size()), calls);
 }
 
-TEST_F(ResolveTest, TargetsThatCannotBeJudgedFail)
+TEST_F(ResolveTest, AnUnknownVariableLeavesTheJudgementToTheOtherForms)
 {
     LnkTargetInfo info;
     info.winPath = QStringLiteral("c:\\somewhere\\app.exe");
+    info.attributes = 0x20;
     LnkCreateOptions options;
     options.environmentTarget = QStringLiteral("%NOSUCHVARIABLE%\\app.exe");
-    auto made = LnkFile::create(info, win(QStringLiteral("app.lnk")), options);
-    ASSERT_TRUE(std::holds_alternative<LnkFile>(made));
-    m_drives.writeFile(QStringLiteral("app.lnk"), std::get<LnkFile>(made).serialize());
+    const auto write = [&](const QString &name) {
+        auto made = LnkFile::create(info, win(name), options);
+        ASSERT_TRUE(std::holds_alternative<LnkFile>(made));
+        m_drives.writeFile(name, std::get<LnkFile>(made).serialize());
+    };
+    write(QStringLiteral("with-others.lnk"));
+    options.idList = options.linkInfo = options.relativePath = false;
+    write(QStringLiteral("variable-only.lnk"));
 
-    LinkSession session(m_service, win(QStringLiteral("app.lnk")));
+    // Beside the variable, a LinkInfo path that is missing: broken.
+    win::HRESULT hr = win::E_FAIL;
+    EXPECT_EQ(resolvedTarget(m_service, win(QStringLiteral("with-others.lnk")), &hr),
+              QStringLiteral("C:\\somewhere\\app.exe"));
+    EXPECT_EQ(hr, win::S_FALSE);
+    // And that exists: healthy.
+    m_drives.writeFile(QStringLiteral("somewhere/app.exe"), "x");
+    EXPECT_EQ(resolvedTarget(m_service, win(QStringLiteral("with-others.lnk")), &hr),
+              QStringLiteral("C:\\somewhere\\app.exe"));
+    EXPECT_EQ(hr, win::S_OK);
+
+    // The variable alone: the target cannot be judged at all.
+    LinkSession session(m_service, win(QStringLiteral("variable-only.lnk")));
     ASSERT_EQ(session.loaded, win::S_OK);
     EXPECT_LT(session.resolve(), 0);
 }

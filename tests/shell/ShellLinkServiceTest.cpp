@@ -72,10 +72,13 @@ TEST_F(ShellLinkServiceTest, GetPathHonoursTheBuffer)
     ASSERT_EQ(file->Load(win(QStringLiteral("a.lnk")), win::STGM_READ), win::S_OK);
 
     // At most cch - 1 characters and a zero; nothing beyond cch is touched.
+    // A path that does not fit is a failure, with what fits in the buffer.
     std::fill(std::begin(buffer), std::end(buffer), u'#');
-    EXPECT_EQ(link->GetPath(buffer, 6, nullptr, win::SLGP_UNCPRIORITY), win::S_OK);
+    EXPECT_EQ(link->GetPath(buffer, 6, nullptr, win::SLGP_UNCPRIORITY), win::hresultFromWin32(122));
     EXPECT_EQ(QString::fromUtf16(buffer), linkForm(win(QStringLiteral("docs\\a long name.txt"))).left(5));
     EXPECT_EQ(buffer[6], u'#');
+    EXPECT_EQ(link->GetPath(buffer, win::MAX_PATH, nullptr, win::SLGP_UNCPRIORITY), win::S_OK);
+    EXPECT_EQ(QString::fromUtf16(buffer), linkForm(win(QStringLiteral("docs\\a long name.txt"))));
 }
 
 TEST_F(ShellLinkServiceTest, LoadRefusesWhatIsNotAShortcut)
