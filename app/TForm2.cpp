@@ -136,6 +136,10 @@ TForm2::TForm2(QWidget *parent) : QWidget(parent)
     setFont(formFont());
     createFormControls();
 
+    m_listRepaint.setSingleShot(true);
+    m_listRepaint.setInterval(ListRepaintMs);
+    connect(&m_listRepaint, &QTimer::timeout, this, [this] { CheckListBox1->setUpdatesEnabled(true); });
+
     m_links = std::make_unique<ShellLinkService>();
     m_shell = ShellServices::create(*this);
     m_scan = std::make_unique<ShortcutScan>(*this, Form2State, *m_links);
@@ -383,10 +387,21 @@ void TForm2::setListBoxExtent(int pixels)
 void TForm2::clearCheckList()
 {
     CheckListBox1->clear();
+    m_textWidths.clear();
 }
 void TForm2::appendToCheckList(const QString &text)
 {
     CheckListBox1->addEntry(text);
+    // Measured now, between two entries of the walk, rather than all at
+    // once when the scan ends and sets the list's extent.
+    m_textWidths.insert(text, CheckListBox1->fontMetrics().horizontalAdvance(text));
+    // A list of hundreds of entries takes about a millisecond to paint; one
+    // repaint for every entry found would cost a large drive's scan half a
+    // second. The first entry after a quiet spell shows at once.
+    if (m_listRepaint.isActive())
+        CheckListBox1->setUpdatesEnabled(false);
+    else
+        m_listRepaint.start();
 }
 int TForm2::checkListCount() const
 {
@@ -402,10 +417,14 @@ void TForm2::setCheckListTicked(int index, bool ticked)
 }
 void TForm2::setCheckListUpdates(bool on)
 {
+    if (on)
+        m_listRepaint.stop();
     CheckListBox1->setUpdatesEnabled(on);
 }
 int TForm2::checkListTextWidth(const QString &text) const
 {
+    if (const auto known = m_textWidths.constFind(text); known != m_textWidths.cend())
+        return known.value();
     return CheckListBox1->fontMetrics().horizontalAdvance(text);
 }
 void TForm2::setCheckListExtent(int pixels)

@@ -6,6 +6,8 @@
 #include "scan/ScanResults.h"
 #include "shell/ShellUi.h"
 
+#include <QHash>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -139,6 +141,13 @@ private:
     std::unique_ptr<ResultReview> m_review;
     std::unique_ptr<DriveChoice> m_driveChoice;
     bool m_closing = false;
+    // While a scan fills the check list, it is repainted at most once every
+    // ListRepaintMs: an entry that comes while a repaint is held back shows
+    // with the next one.
+    static constexpr int ListRepaintMs = 40;
+    QTimer m_listRepaint;
+    // The check list's entries' widths in its font, measured as they come.
+    QHash<QString, int> m_textWidths;
 };
 
 // The texts of the form definition.

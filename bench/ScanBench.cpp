@@ -148,6 +148,7 @@ public:
         m_entries = m_service.cachedEntries();
         longest = longestSearching = longestEndedAt = 0;
         firings = 0;
+        overFrame.clear();
     }
     void end()
     {
@@ -158,6 +159,9 @@ public:
     double longest = 0, longestSearching = 0; // ms
     double longestEndedAt = 0;                // ms after the scan began
     qint64 firings = 0;
+    // Gaps longer than a frame (16 ms): how long, and when they ended (ms
+    // after the scan began).
+    std::vector<std::pair<double, double>> overFrame;
 
 private:
     void note()
@@ -171,6 +175,8 @@ private:
             longest = gap;
             longestEndedAt = double(now - m_start) / 1e6;
         }
+        if (gap > 16)
+            overFrame.emplace_back(gap, double(now - m_start) / 1e6);
         if (entries > m_entries)
             longestSearching = std::max(longestSearching, gap);
         m_entries = entries;
@@ -192,6 +198,7 @@ struct ScanRun
     double cpuSeconds = 0; // user and system time of the window's thread
     double longestGapMs = 0, longestSearchGapMs = 0;
     double longestGapEndedAtMs = 0;
+    std::vector<std::pair<double, double>> overFrame;
 };
 
 class Bench
@@ -279,8 +286,9 @@ ScanRun Bench::scan()
     const qint64 ns = clock.nsecsElapsed();
     const double cpu = threadCpuSeconds() - cpuBefore;
     m_probe->end();
-    return ScanRun{double(ns) / 1e9, cpu, m_probe->longest, m_probe->longestSearching,
-                   m_probe->longestEndedAt};
+    return ScanRun{double(ns) / 1e9,        cpu,
+                   m_probe->longest,        m_probe->longestSearching,
+                   m_probe->longestEndedAt, m_probe->overFrame};
 }
 
 double Bench::find()
@@ -412,7 +420,12 @@ int Bench::run()
         // does (run with 0 to count what starting the window does).
         for (int i = 0; i < m_options.scanOnly; ++i) {
             restore();
-            scan();
+            const ScanRun run = scan();
+            std::fprintf(stderr, "scan %d: %.3f s (cpu %.3f s), longest gap %.1f ms", i + 1, run.seconds,
+                         run.cpuSeconds, run.longestGapMs);
+            for (const auto &[gap, at] : run.overFrame)
+                std::fprintf(stderr, "; %.1f ms at %.3f s", gap, at / 1000);
+            std::fprintf(stderr, "\n");
         }
         std::printf("scans %d\n", m_options.scanOnly);
         std::fflush(stdout);

@@ -89,6 +89,8 @@ public:
     // The handle of a folder a walk starts at (its path as the walk has it,
     // and its identity); 0 when the source keeps nothing for it.
     virtual quint32 startFolder(const QByteArray &posixFolder, const FileIdentity &identity) = 0;
+    // Whether a listing of the folder is kept (cheap: nothing is copied).
+    virtual bool holds(quint32 folder) = 0;
     // The listing kept for a folder, with the handles of its sub-folders;
     // false when none is kept. The caller checks the stamp against the folder.
     virtual bool listing(quint32 folder, FolderListing &out) = 0;

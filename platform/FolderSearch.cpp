@@ -357,7 +357,8 @@ struct FolderSearch::State
         // above; the folder is opened only when it must be read.
         anchor = parent.hasFd() ? parent.fd : parent.anchor;
         relative = parent.hasFd() ? name : parent.relative + '/' + name;
-        if (handle != 0 && relative.size() < kLongestRelativePath &&
+        if (handle != 0 && stillInstalled(source) && source->holds(handle) &&
+            relative.size() < kLongestRelativePath &&
             ::fstatat(anchor->get(), relative.constData(), &opened, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) ==
                 0 &&
             S_ISDIR(opened.st_mode)) {
@@ -716,7 +717,12 @@ bool FolderSearch::next(FindData &entry)
         if (ascii) {
             if (!state.matchesAscii(name, length))
                 continue;
-            entry.name = QString::fromLatin1(name, length);
+            // Into the caller's string: a walk that keeps one record for a
+            // folder's entries allocates nothing for most of them.
+            entry.name.resize(length);
+            QChar *out = entry.name.data();
+            for (qsizetype i = 0; i < length; ++i)
+                out[i] = QLatin1Char(name[i]);
         } else {
             QString decoded = posix::decodeName(name, length);
             if (!matchesString(decoded, state.pattern))
@@ -771,8 +777,21 @@ bool matchesPattern(const QString &name, const QString &pattern)
     return matchesString(name, foldPattern(pattern));
 }
 
-quint32 getFileAttributes(const QString &winPath, quint32 *error)
+quint32 getFileAttributes(const QString &winPath, quint32 *error, FolderSearch::Attributes which)
 {
+    // Most paths exist as written: one look, with no separate look for the
+    // translation.
+    const std::optional<QByteArray> written = WinPath::toPosixAsWritten(winPath);
+    quint32 writtenError = win::ERROR_SUCCESS;
+    if (written) {
+        const quint32 attributes = getFileAttributesPosix(*written, &writtenError, which);
+        if (attributes != win::INVALID_FILE_ATTRIBUTES ||
+            (writtenError != win::ERROR_FILE_NOT_FOUND && writtenError != win::ERROR_PATH_NOT_FOUND)) {
+            if (error)
+                *error = writtenError;
+            return attributes;
+        }
+    }
     quint32 translationError = win::ERROR_SUCCESS;
     const std::optional<QByteArray> posixPath =
         WinPath::toPosix(winPath, DriveMap::current(), &translationError);
@@ -781,10 +800,15 @@ quint32 getFileAttributes(const QString &winPath, quint32 *error)
             *error = translationError;
         return win::INVALID_FILE_ATTRIBUTES;
     }
-    return getFileAttributesPosix(*posixPath, error);
+    if (written && *posixPath == *written) {
+        if (error)
+            *error = writtenError; // looked at already
+        return win::INVALID_FILE_ATTRIBUTES;
+    }
+    return getFileAttributesPosix(*posixPath, error, which);
 }
 
-quint32 getFileAttributesPosix(const QByteArray &posixPath, quint32 *error)
+quint32 getFileAttributesPosix(const QByteArray &posixPath, quint32 *error, FolderSearch::Attributes which)
 {
     const auto failed = [&](int cause) {
         quint32 code = errorFromErrno(cause);
@@ -825,7 +849,8 @@ quint32 getFileAttributesPosix(const QByteArray &posixPath, quint32 *error)
     const QByteArray name = posix::baseName(posixPath);
     if (name.startsWith('.') && name != "." && name != "..")
         attributes |= win::FILE_ATTRIBUTE_HIDDEN;
-    if (::access(posixPath.constData(), W_OK) != 0 && isReadOnlyError(errno))
+    if (which == FolderSearch::Attributes::All && ::access(posixPath.constData(), W_OK) != 0 &&
+        isReadOnlyError(errno))
         attributes |= win::FILE_ATTRIBUTE_READONLY;
     if (error)
         *error = win::ERROR_SUCCESS;

@@ -123,5 +123,8 @@ bool matchesPattern(const QString &name, const QString &pattern);
 // (ERROR_NOT_READY for a device or share that does not answer). Symbolic
 // links are followed: a dangling one is ERROR_FILE_NOT_FOUND. SYSTEM is set
 // here for folders of pseudo file systems only.
-quint32 getFileAttributes(const QString &winPath, quint32 *error = nullptr);
-quint32 getFileAttributesPosix(const QByteArray &posixPath, quint32 *error = nullptr);
+// READONLY costs a system call of its own: WithoutReadOnly leaves it out.
+quint32 getFileAttributes(const QString &winPath, quint32 *error = nullptr,
+                          FolderSearch::Attributes which = FolderSearch::Attributes::All);
+quint32 getFileAttributesPosix(const QByteArray &posixPath, quint32 *error = nullptr,
+                               FolderSearch::Attributes which = FolderSearch::Attributes::All);

@@ -197,14 +197,39 @@ std::optional<QByteArray> findEntryNoCase(const QByteArray &folder, const QStrin
     DirHandle dir = openFolder(folder);
     if (!dir)
         return std::nullopt;
+    // Plain ASCII names fold by lowering their letters and are compared as
+    // they are; only the others are decoded and folded (some of those fold
+    // to ASCII: the Kelvin sign to k).
+    bool wantedAscii = true;
+    for (const QChar c : foldedName)
+        wantedAscii = wantedAscii && c.unicode() < 0x80;
     while (const dirent *entry = ::readdir(dir.get())) {
-        const qsizetype length = qsizetype(std::strlen(entry->d_name));
-        if (!isValidUtf8(entry->d_name, length))
+        const char *name = entry->d_name;
+        qsizetype length = 0;
+        bool ascii = true;
+        for (; name[length] != '\0'; ++length)
+            ascii = ascii && static_cast<unsigned char>(name[length]) < 0x80;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
             continue;
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+        if (ascii) {
+            if (!wantedAscii || length != foldedName.size())
+                continue;
+            qsizetype i = 0;
+            while (i < length) {
+                const char c = name[i];
+                const char lower = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+                if (lower != char(foldedName.at(i).unicode()))
+                    break;
+                ++i;
+            }
+            if (i == length)
+                return QByteArray(name, length);
             continue;
-        if (decodeName(entry->d_name, length).toCaseFolded() == foldedName)
-            return QByteArray(entry->d_name, length);
+        }
+        if (!isValidUtf8(name, length))
+            continue;
+        if (decodeName(name, length).toCaseFolded() == foldedName)
+            return QByteArray(name, length);
     }
     return std::nullopt;
 }

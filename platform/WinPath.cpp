@@ -54,8 +54,10 @@ std::optional<QByteArray> fail(quint32 *error, quint32 code)
 
 // The components below a folder: "." and ".." textually (never above the
 // folder), then each component exactly or, failing that, without regard to
-// case; from the first one that is missing on, as written.
-std::optional<QByteArray> resolveBelow(const QByteArray &base, const QStringList &parts, quint32 *error)
+// case; from the first one that is missing on, as written. Without `probe`,
+// nothing is looked at: every component as written.
+std::optional<QByteArray> resolveBelow(const QByteArray &base, const QStringList &parts, quint32 *error,
+                                       bool probe)
 {
     QList<QByteArray> names;
     QStringList written;
@@ -86,7 +88,7 @@ std::optional<QByteArray> resolveBelow(const QByteArray &base, const QStringList
     QByteArray exact = base;
     for (const QByteArray &name : std::as_const(names))
         exact = posix::join(exact, name);
-    if (exists(exact))
+    if (!probe || exists(exact))
         return exact;
 
     QByteArray current = base;
@@ -120,7 +122,7 @@ bool sameFolded(const QString &a, const QString &b)
 // A UNC path: the mounted network share whose source ("//server/share",
 // possibly with folders) is the longest match of its leading components.
 std::optional<QByteArray> resolveUnc(const QStringList &parts, const DriveMap &map, const MountTable *mounts,
-                                     quint32 *error)
+                                     quint32 *error, bool lookUp)
 {
     if (parts.size() < 2 || parts.at(0) == QLatin1String(".") || parts.at(0) == QLatin1String("?"))
         return fail(error, win::ERROR_INVALID_NAME);
@@ -157,11 +159,11 @@ std::optional<QByteArray> resolveUnc(const QStringList &parts, const DriveMap &m
     }
     if (!best)
         return fail(error, win::ERROR_PATH_NOT_FOUND);
-    return resolveBelow(best->mountPoint, parts.mid(bestLength), error);
+    return resolveBelow(best->mountPoint, parts.mid(bestLength), error, lookUp);
 }
 
 std::optional<QByteArray> translate(const QString &winPath, const DriveMap &map, const MountTable *mounts,
-                                    quint32 *error)
+                                    quint32 *error, bool lookUp = true)
 {
     QStringView path(winPath);
     const auto startsWithTwoSeparators = [](QStringView p) {
@@ -173,9 +175,9 @@ std::optional<QByteArray> translate(const QString &winPath, const DriveMap &map,
         path = path.mid(4);
         if (path.size() >= 4 && path.left(3).compare(QLatin1String("UNC"), Qt::CaseInsensitive) == 0 &&
             isSeparator(path.at(3)))
-            return resolveUnc(components(path.mid(4)), map, mounts, error);
+            return resolveUnc(components(path.mid(4)), map, mounts, error, lookUp);
     } else if (startsWithTwoSeparators(path)) {
-        return resolveUnc(components(path.mid(2)), map, mounts, error);
+        return resolveUnc(components(path.mid(2)), map, mounts, error, lookUp);
     }
 
     if (path.size() >= 2 && path.at(1) == QLatin1Char(':') && isAsciiLetter(path.at(0))) {
@@ -184,7 +186,7 @@ std::optional<QByteArray> translate(const QString &winPath, const DriveMap &map,
         const std::optional<QByteArray> folder = map.folder(path.at(0));
         if (!folder)
             return fail(error, win::ERROR_PATH_NOT_FOUND);
-        return resolveBelow(*folder, components(path.mid(2)), error);
+        return resolveBelow(*folder, components(path.mid(2)), error, lookUp);
     }
     return fail(error, win::ERROR_PATH_NOT_FOUND);
 }
@@ -205,6 +207,11 @@ std::optional<QByteArray> toPosix(const QString &winPath, const DriveMap &map, c
                                   quint32 *error)
 {
     return translate(winPath, map, &mounts, error);
+}
+
+std::optional<QByteArray> toPosixAsWritten(const QString &winPath, const DriveMap &map)
+{
+    return translate(winPath, map, nullptr, nullptr, false);
 }
 
 std::optional<QString> toWindows(const QByteArray &posixPath, const DriveMap &map)

@@ -35,6 +35,13 @@ std::optional<QByteArray> toPosix(const QString &winPath, const DriveMap &map, q
 std::optional<QByteArray> toPosix(const QString &winPath, const DriveMap &map, const MountTable &mounts,
                                   quint32 *error);
 
+// What toPosix gives for a path whose every component exists as written,
+// worked out without looking at anything. A caller that looks at the path
+// anyway tries this one first and translates with toPosix (which looks for
+// each missing component without regard to case) only when nothing is
+// there: one look instead of two for a path that exists.
+std::optional<QByteArray> toPosixAsWritten(const QString &winPath, const DriveMap &map = DriveMap::current());
+
 // The Windows form of a POSIX path: the drive whose folder is the longest
 // prefix, its lower-case letter, a colon and backslashes. Nothing when no
 // drive holds it or a component cannot be shown in Windows form.

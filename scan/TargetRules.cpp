@@ -30,9 +30,10 @@ QString asciiLower(const QString &text)
 
 bool targetExists(const QString &winPath)
 {
-    // One attribute query answers both "a file exists" and "a folder exists".
+    // One attribute query answers both "a file exists" and "a folder exists"
+    // (whether it may be written does not matter here).
     quint32 error = win::ERROR_SUCCESS;
-    const quint32 attributes = getFileAttributes(winPath, &error);
+    const quint32 attributes = getFileAttributes(winPath, &error, FolderSearch::Attributes::WithoutReadOnly);
     if (attributes != win::INVALID_FILE_ATTRIBUTES)
         return true;
     if (error == win::ERROR_FILE_NOT_FOUND || error == win::ERROR_PATH_NOT_FOUND ||

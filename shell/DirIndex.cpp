@@ -62,6 +62,8 @@ bool isPathPrefix(const QByteArray &prefix, const QByteArray &path)
 // link on the way: the index lists links but never enters them.
 int openBelow(int dirFd, const char *relative)
 {
+    if (!std::strchr(relative, '/'))
+        return ::openat(dirFd, relative, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     open_how how;
     std::memset(&how, 0, sizeof how);
     how.flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
@@ -769,6 +771,11 @@ quint32 DirIndex::startFolder(const QByteArray &posixFolder, const FileIdentity 
                            FileIdentity{node(known).device, node(known).inode} == identity))
         return known + 1;
     return rootFor(canonical) + 1;
+}
+
+bool DirIndex::holds(quint32 handle) const
+{
+    return handle != 0 && handle <= m_nodes.size() && node(handle - 1).state == State::Fresh;
 }
 
 bool DirIndex::listing(quint32 handle, FolderListing &out)

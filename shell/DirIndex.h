@@ -87,6 +87,7 @@ public:
     // The listings shared with the walk of a scan (see FolderListingSource);
     // a handle is a folder's node plus one.
     quint32 startFolder(const QByteArray &posixFolder, const FileIdentity &identity);
+    bool holds(quint32 handle) const;
     bool listing(quint32 handle, FolderListing &out);
     void beginListing(quint32 handle, const FolderStamp &stamp);
     void addEntries(quint32 handle, const FolderListing &listing, size_t from);

@@ -58,6 +58,7 @@ struct ShellLinkService::Context
         {
             return context.searching ? 0 : context.index.startFolder(posixFolder, identity);
         }
+        bool holds(quint32 folder) override { return !context.searching && context.index.holds(folder); }
         bool listing(quint32 folder, FolderListing &out) override
         {
             return !context.searching && context.index.listing(folder, out);
@@ -125,6 +126,22 @@ struct LinkState
         }
         return nullptr;
     }
+
+    // The forms of the target as the link holds them now, worked out once
+    // for Resolve and GetPath; forgotten when the link is loaded or changed.
+    std::optional<std::vector<LnkTargetForm>> forms[2];
+    const std::vector<LnkTargetForm> &formsOf(bool uncPriority)
+    {
+        std::optional<std::vector<LnkTargetForm>> &known = forms[uncPriority ? 1 : 0];
+        if (!known)
+            known = link->targetForms(uncPriority, winPath);
+        return *known;
+    }
+    void linkChanged()
+    {
+        forms[0].reset();
+        forms[1].reset();
+    }
 };
 
 class ServicePersistFile : public PersistFile
@@ -137,21 +154,30 @@ public:
         Q_UNUSED(mode); // loading never writes, whatever the mode
         LinkState &s = *m_state;
         s.link.reset();
+        s.linkChanged();
         s.bytes.clear();
         s.stamp = FileStamp{};
         s.winPath.clear();
         s.posixPath.clear();
         s.seen.clear();
 
-        const std::optional<QByteArray> posix = WinPath::toPosix(path);
-        if (!posix)
-            return win::hresultFromWin32(win::ERROR_PATH_NOT_FOUND);
-
         // Only regular files are opened: a FIFO or a device named *.lnk is
-        // refused before anything could block on it or be set off by it.
+        // refused before anything could block on it or be set off by it. A
+        // path that exists as written (as every path the walk hands over
+        // does) is looked at once.
+        std::optional<QByteArray> posix = WinPath::toPosixAsWritten(path);
         struct stat st;
-        if (::stat(posix->constData(), &st) != 0)
-            return hresultFromErrno(errno);
+        if (!posix || ::stat(posix->constData(), &st) != 0) {
+            const int writtenError = posix ? errno : ENOENT;
+            const std::optional<QByteArray> written = posix;
+            posix = WinPath::toPosix(path);
+            if (!posix)
+                return win::hresultFromWin32(win::ERROR_PATH_NOT_FOUND);
+            if (written && *posix == *written)
+                return hresultFromErrno(writtenError); // looked at already
+            if (::stat(posix->constData(), &st) != 0)
+                return hresultFromErrno(errno);
+        }
         if (!S_ISREG(st.st_mode))
             return win::hresultFromWin32(win::ERROR_ACCESS_DENIED);
         if (st.st_size > ShellLinkService::kMaxLinkFileSize)
@@ -196,6 +222,7 @@ public:
         if (std::holds_alternative<LnkError>(parsed))
             return win::E_FAIL;
         s.link = std::move(std::get<LnkFile>(parsed));
+        s.linkChanged();
         s.bytes = bytes;
         s.stamp = stamp;
         s.winPath = path;
@@ -253,7 +280,7 @@ win::HRESULT ServiceShellLink::GetPath(char16_t *buffer, int cch, win::WIN32_FIN
     SearchBudget budget(kFindDataLimitMs);
     std::optional<QString> target;
     std::optional<FileFacts> targetFacts;
-    for (const LnkTargetForm &form : s.link->targetForms(uncPriority, s.winPath)) {
+    for (const LnkTargetForm &form : m_state->formsOf(uncPriority)) {
         if (!form.formed || !form.sameTarget)
             continue;
         for (const QString &reading : form.readings()) {
@@ -352,7 +379,7 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
     bool formed = false;
     bool unformed = false;
     bool unjudged = false;
-    for (const LnkTargetForm &form : s.link->targetForms(true, s.winPath)) {
+    for (const LnkTargetForm &form : s.formsOf(true)) {
         if (!form.formed) {
             unformed = true;
             continue;
@@ -434,6 +461,7 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
     QString shortcutWinPath = s.winPath;
     if (const std::optional<QByteArray> real = posix::realPath(s.posixPath))
         shortcutWinPath = WinPath::toWindows(*real).value_or(s.winPath);
+    s.linkChanged();
     if (!s.link->setTarget(info, shortcutWinPath))
         return win::S_FALSE; // the found place cannot be written into a link
     s.seen.clear();

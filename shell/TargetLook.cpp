@@ -56,9 +56,19 @@ void TargetLook::setHooks(Look look, SlowPlace slowPlace)
 
 FactsStatus TargetLook::lookDirectly(const QString &winPath, FileFacts &facts)
 {
+    // Most targets exist as written: one look, with no separate look for
+    // the translation.
+    const std::optional<QByteArray> written = WinPath::toPosixAsWritten(winPath);
+    if (written) {
+        const FactsStatus status = readFacts(*written, facts);
+        if (status != FactsStatus::Missing)
+            return status;
+    }
     const std::optional<QByteArray> posix = WinPath::toPosix(winPath);
     if (!posix)
         return FactsStatus::Missing;
+    if (written && *posix == *written)
+        return FactsStatus::Missing; // looked at already
     return readFacts(*posix, facts);
 }
 

@@ -12,6 +12,7 @@
 #include "shell/LnkFile.h"
 #include "shell/ShellLinkService.h"
 #include "shell/TargetLook.h"
+#include "support/BlockingFuse.h"
 #include "support/TempDrives.h"
 #include "support/UnprivilegedFiles.h"
 
@@ -47,6 +48,20 @@ QByteArray linkTo(const QString &target, quint32 attributes = 0x20)
     LnkTargetInfo info;
     info.winPath = target;
     info.attributes = attributes;
+    auto made = LnkFile::create(info, QStringLiteral("c:\\x.lnk"));
+    EXPECT_TRUE(std::holds_alternative<LnkFile>(made)) << target.toStdString();
+    return std::holds_alternative<LnkFile>(made) ? std::get<LnkFile>(made).serialize() : QByteArray();
+}
+
+// A link that records its target's size and times, as Windows writes them:
+// with those, a missing target is searched for through the whole drive.
+QByteArray linkWithFacts(const QString &target)
+{
+    LnkTargetInfo info;
+    info.winPath = target;
+    info.attributes = 0x20;
+    info.size = 1234;
+    info.creationTime = info.writeTime = 132000000000000000ULL;
     auto made = LnkFile::create(info, QStringLiteral("c:\\x.lnk"));
     EXPECT_TRUE(std::holds_alternative<LnkFile>(made)) << target.toStdString();
     return std::holds_alternative<LnkFile>(made) ? std::get<LnkFile>(made).serialize() : QByteArray();
@@ -345,6 +360,68 @@ TEST_F(HostileTreeTest, FiftyThousandEntriesInOneFolder)
     EXPECT_EQ(host.label1, QStringLiteral("100 Broken Shortcuts   (double click to explore)"));
     // Every entry of the folder was followed by a dispatch.
     EXPECT_GE(host.dispatches, 50000);
+}
+
+// A folder of 200,000 entries is read a piece at a time, by the walk and by
+// the search for a moved target alike, with the window served in between.
+TEST_F(HostileTreeTest, TwoHundredThousandEntriesInOneFolder)
+{
+    drives.makeFolder(QStringLiteral("huge"));
+    const QByteArray folder = drives.posix(QStringLiteral("huge"));
+    // Names of a few files (made quickly: no inode to find for each, and
+    // within the file system's count of names a file may have).
+    constexpr int kNamesPerFile = 50000;
+    for (int i = 0; i < 200000; ++i) {
+        const QByteArray name = folder + "/entry" + QByteArray::number(i) + ".dat";
+        if (i % kNamesPerFile == 0) {
+            const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+            ASSERT_GE(fd, 0);
+            ::close(fd);
+        } else {
+            const QByteArray first = folder + "/entry" + QByteArray::number(i - i % kNamesPerFile) + ".dat";
+            ASSERT_EQ(::link(first.constData(), name.constData()), 0) << i;
+        }
+    }
+    // Its target's folder is gone: the search goes through the whole drive.
+    drives.writeFile(QStringLiteral("links/gone.lnk"), linkWithFacts(QStringLiteral("C:\\Old\\gone.exe")));
+
+    host.sinceDispatch.invalidate();
+    host.longestGapMs = 0;
+    EXPECT_EQ(scanned(), QStringList{drives.win(QStringLiteral("links/gone.lnk"))});
+    EXPECT_GE(host.dispatches, 200000);
+    EXPECT_LT(host.longestGapMs, 1000);
+}
+
+// File systems that do not answer, mounted where the walk goes and where only
+// the search for a moved target goes (inside a hidden folder): the scan waits
+// for neither beyond its bound and serves the window all the while; a later
+// scan does not wait for them again while they still hang.
+TEST_F(HostileTreeTest, MountsThatNeverAnswer)
+{
+    drives.makeFolder(QStringLiteral(".hidden/remote"));
+    drives.makeFolder(QStringLiteral("share"));
+    BlockingFuse hidden(drives.posix(QStringLiteral(".hidden/remote")));
+    if (!hidden.mounted())
+        GTEST_SKIP() << "no FUSE mount here: " << hidden.whyNot().toStdString();
+    BlockingFuse shared(drives.posix(QStringLiteral("share")));
+    ASSERT_TRUE(shared.mounted()) << shared.whyNot().toStdString();
+
+    drives.writeFile(QStringLiteral("tools/present.exe"), "x");
+    drives.writeFile(QStringLiteral("links/fine.lnk"), linkTo(QStringLiteral("C:\\tools\\present.exe")));
+    drives.writeFile(QStringLiteral("links/gone.lnk"), linkWithFacts(QStringLiteral("C:\\Old\\gone.exe")));
+    const QStringList expected = {drives.win(QStringLiteral("links/gone.lnk"))};
+
+    host.sinceDispatch.invalidate();
+    host.longestGapMs = 0;
+    EXPECT_EQ(scanned(), expected);
+    EXPECT_GE(shared.opens(), 1); // the walk tried it, with a bound
+    EXPECT_GE(hidden.opens(), 1); // and so did the search, for the hidden one
+    EXPECT_LT(host.longestGapMs, 1000);
+
+    const int opensBefore = shared.opens() + hidden.opens();
+    EXPECT_EQ(scanned(), expected);
+    EXPECT_EQ(shared.opens() + hidden.opens(), opensBefore);
+    EXPECT_LT(host.longestGapMs, 1000);
 }
 
 TEST_F(HostileTreeTest, NamesWindowsCannotHave)

@@ -164,6 +164,27 @@ TEST_F(ResolveIndexTest, ManyEntriesWithOneName)
     EXPECT_LT(m_index.bytesHeld(), 6 * (1 << 20) + 100 * m_index.entryCount());
 }
 
+// A large folder is read a piece at a time, with the search's hook run in
+// between, so the window it keeps alive is never kept waiting for all of it.
+TEST_F(ResolveIndexTest, LargeFoldersAreReadInPieces)
+{
+    m_drives.makeFolder(QStringLiteral("large"));
+    const QByteArray large = path(QStringLiteral("large"));
+    for (int i = 0; i < 20000; ++i) {
+        const int fd = ::open((large + "/entry-" + QByteArray::number(i)).constData(),
+                              O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    m_index.addRoot(m_drives.root());
+    int hooks = 0;
+    SearchBudget budget(
+        60000, [&] { ++hooks; }, 0);
+    EXPECT_TRUE(m_index.complete(path(QString()), budget));
+    EXPECT_EQ(m_index.entryCount(), 20001);
+    EXPECT_GE(hooks, 10);
+}
+
 // Listings read again and again leave old entries behind; once they
 // outweigh the live ones they are dropped, and every answer stays right.
 TEST_F(ResolveIndexTest, ListingsReadAgainLeaveNothingBehind)
