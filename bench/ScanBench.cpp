@@ -443,6 +443,7 @@ int Bench::run()
             checkMoved();
             if (i == 1)
                 afterFirstKb = peakRssKb();
+            std::fprintf(stderr, "scan %d: peak %.1f MB\n", i, double(peakRssKb()) / 1024);
         }
         std::printf("peak-rss-kb %lld %lld scans %d baseline-kb %lld\n", afterFirstKb, peakRssKb(),
                     m_options.memoryScans, baselineKb);

@@ -8,18 +8,24 @@ size_t slotOf(const FileIdentity &identity, size_t mask)
     return size_t(mixed ^ (mixed >> 29)) & mask;
 }
 
+bool isEmpty(const FileIdentity &slot)
+{
+    return slot.device == 0 && slot.inode == 0;
+}
+
 } // namespace
 
 bool WalkGuard::enter(const FileIdentity &identity)
 {
-    if ((m_count + 1) * 2 > m_slots.size())
+    if ((m_count + 1) * 2 > capacity())
         grow();
-    const size_t mask = m_slots.size() - 1;
+    const size_t mask = capacity() - 1;
+    FileIdentity *slot = table();
     for (size_t at = slotOf(identity, mask);; at = (at + 1) & mask) {
-        if (m_slots[at] == identity)
+        if (slot[at] == identity)
             return false;
-        if (m_slots[at] == FileIdentity{}) {
-            m_slots[at] = identity;
+        if (isEmpty(slot[at])) {
+            slot[at] = identity;
             ++m_count;
             return true;
         }
@@ -28,21 +34,24 @@ bool WalkGuard::enter(const FileIdentity &identity)
 
 void WalkGuard::clear()
 {
-    m_slots = {};
+    m_slots = MappedBlock();
     m_count = 0;
 }
 
 void WalkGuard::grow()
 {
-    std::vector<FileIdentity> old = std::move(m_slots);
-    m_slots.assign(old.empty() ? 64 : old.size() * 2, FileIdentity{});
-    const size_t mask = m_slots.size() - 1;
-    for (const FileIdentity &identity : old) {
-        if (identity == FileIdentity{})
+    const MappedBlock old = std::move(m_slots);
+    const size_t oldCapacity = old.bytes() / sizeof(FileIdentity);
+    m_slots = MappedBlock((oldCapacity == 0 ? 256 : oldCapacity * 2) * sizeof(FileIdentity));
+    const size_t mask = capacity() - 1;
+    FileIdentity *slot = table();
+    const auto *previous = static_cast<const FileIdentity *>(old.data());
+    for (size_t i = 0; i < oldCapacity; ++i) {
+        if (isEmpty(previous[i]))
             continue;
-        size_t at = slotOf(identity, mask);
-        while (!(m_slots[at] == FileIdentity{}))
+        size_t at = slotOf(previous[i], mask);
+        while (!isEmpty(slot[at]))
             at = (at + 1) & mask;
-        m_slots[at] = identity;
+        slot[at] = previous[i];
     }
 }

@@ -1,10 +1,9 @@
 #pragma once
 
 #include "platform/FileIdentity.h"
+#include "platform/MappedBlock.h"
 
 #include <QtGlobal>
-
-#include <vector>
 
 // The folders a walk has entered, by identity. A folder whose device and
 // inode were entered before is not entered again, wherever the walk meets it
@@ -21,9 +20,12 @@ public:
     qsizetype count() const { return qsizetype(m_count); }
 
 private:
+    FileIdentity *table() const { return static_cast<FileIdentity *>(m_slots.data()); }
+    size_t capacity() const { return m_slots.bytes() / sizeof(FileIdentity); }
     void grow();
 
-    // Open addressing; an all-zero slot is empty (no file has inode 0).
-    std::vector<FileIdentity> m_slots;
+    // Open addressing; an all-zero slot is empty (no file has inode 0), so
+    // freshly mapped memory is an empty table.
+    MappedBlock m_slots;
     size_t m_count = 0;
 };

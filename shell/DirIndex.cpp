@@ -169,9 +169,16 @@ bool DirIndex::foldsTo(const Entry &entry, std::string_view folded) const
 
 quint32 DirIndex::ownerOf(quint32 entry) const
 {
-    auto it = std::upper_bound(m_ranges.begin(), m_ranges.end(), entry,
-                               [](quint32 value, const Range &range) { return value < range.first; });
-    return it == m_ranges.begin() ? kNone : std::prev(it)->node;
+    // The last range that starts at or before the entry.
+    quint32 low = 0, high = m_ranges.size();
+    while (low < high) {
+        const quint32 middle = low + (high - low) / 2;
+        if (m_ranges[middle].first <= entry)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low == 0 ? kNone : m_ranges[low - 1].node;
 }
 
 QByteArray DirIndex::pathOf(quint32 id) const
@@ -853,7 +860,7 @@ void DirIndex::compactIfWasteful(SearchBudget &budget)
     ChunkedArray<Entry, 16> entries;
     NameBytes names;
     NameTable table;
-    std::vector<Range> ranges;
+    ChunkedArray<Range, 16> ranges;
     std::vector<std::pair<quint32, quint32>> firsts;     // node, new first entry
     std::vector<std::pair<quint32, quint32>> childNames; // child node, its name's new place
     int copied = 0;
@@ -894,7 +901,7 @@ void DirIndex::compactIfWasteful(SearchBudget &budget)
     std::swap(m_entries, entries);
     std::swap(m_names, names);
     std::swap(m_table, table);
-    m_ranges = std::move(ranges);
+    std::swap(m_ranges, ranges);
     m_deadEntries = 0;
     QThreadPool::globalInstance()->start([garbage = std::move(garbage)]() mutable { garbage.reset(); });
 }
@@ -902,7 +909,7 @@ void DirIndex::compactIfWasteful(SearchBudget &budget)
 qsizetype DirIndex::bytesHeld() const
 {
     return qsizetype(m_entries.bytes() + m_names.bytes() + m_nodes.bytes() + m_table.bytes() +
-                     m_ranges.capacity() * sizeof(Range));
+                     m_ranges.bytes());
 }
 
 void DirIndex::clear()
@@ -917,7 +924,7 @@ void DirIndex::clear()
         ChunkedArray<Node, 14> nodes;
         NameTable table;
         std::vector<quint32> freeNodes;
-        std::vector<Range> ranges;
+        ChunkedArray<Range, 16> ranges;
         std::vector<Root> roots;
         FolderListing scratch;
     };

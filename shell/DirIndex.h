@@ -198,7 +198,7 @@ private:
     NameBytes m_names;
     ChunkedArray<Node, 14> m_nodes;
     std::vector<quint32> m_freeNodes;
-    std::vector<Range> m_ranges;
+    ChunkedArray<Range, 16> m_ranges;
     NameTable m_table;
     std::vector<Root> m_roots;
     Recording m_recording;

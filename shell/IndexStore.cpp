@@ -1,33 +1,5 @@
 #include "shell/IndexStore.h"
 
-#include <new>
-
-#include <sys/mman.h>
-
-MappedBlock::MappedBlock(size_t bytes)
-{
-    if (bytes == 0)
-        return;
-    void *data = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (data == MAP_FAILED)
-        throw std::bad_alloc();
-    m_data = data;
-    m_bytes = bytes;
-}
-
-MappedBlock::~MappedBlock()
-{
-    release();
-}
-
-void MappedBlock::release()
-{
-    if (m_data)
-        ::munmap(m_data, m_bytes);
-    m_data = nullptr;
-    m_bytes = 0;
-}
-
 quint32 NameBytes::append(const char *data, size_t size)
 {
     constexpr size_t kChunk = size_t(1) << kChunkBits;

@@ -7,43 +7,14 @@
 // system on its own and given back whole when it is freed, so memory goes
 // back when the index is cleared, however often a scan runs.
 
+#include "platform/MappedBlock.h"
+
 #include <QtGlobal>
 
 #include <cstring>
 #include <type_traits>
 #include <utility>
 #include <vector>
-
-// A block of zeroed memory mapped from the system; unmapped on destruction.
-class MappedBlock
-{
-public:
-    MappedBlock() = default;
-    explicit MappedBlock(size_t bytes);
-    ~MappedBlock();
-    MappedBlock(MappedBlock &&other) noexcept
-        : m_data(std::exchange(other.m_data, nullptr)), m_bytes(std::exchange(other.m_bytes, 0))
-    {}
-    MappedBlock &operator=(MappedBlock &&other) noexcept
-    {
-        if (this != &other) {
-            release();
-            m_data = std::exchange(other.m_data, nullptr);
-            m_bytes = std::exchange(other.m_bytes, 0);
-        }
-        return *this;
-    }
-    MappedBlock(const MappedBlock &) = delete;
-    MappedBlock &operator=(const MappedBlock &) = delete;
-
-    void *data() const { return m_data; }
-    size_t bytes() const { return m_bytes; }
-
-private:
-    void release();
-    void *m_data = nullptr;
-    size_t m_bytes = 0;
-};
 
 // An array of plain values in chunks of 2^ChunkBits elements, indexed by 32
 // bits. Elements stay where they are as the array grows.
