@@ -6,10 +6,15 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -123,6 +128,41 @@ FileStamp FileStamp::of(const struct stat &st)
                      timespecNs(st.st_ctim)};
 }
 
+int LinkWriter::sync(int fd) const
+{
+    const auto flush = [fd] { return ::fsync(fd) == 0 ? 0 : errno; };
+    if (!m_waitHook)
+        return flush();
+    struct Call
+    {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        int error = 0;
+    } call;
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            const int error = flush();
+            const std::lock_guard lock(call.mutex);
+            call.error = error;
+            call.finished = true;
+            call.done.notify_all();
+        });
+    } catch (const std::system_error &) {
+        return flush(); // no thread to flush with: flush here
+    }
+    std::unique_lock lock(call.mutex);
+    while (!call.done.wait_for(lock, std::chrono::milliseconds(5), [&] { return call.finished; })) {
+        lock.unlock();
+        m_waitHook();
+        lock.lock();
+    }
+    lock.unlock();
+    worker.join();
+    return call.error;
+}
+
 LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteArray &bytes,
                                        const FileStamp &loaded, const QByteArray &within) const
 {
@@ -205,8 +245,8 @@ LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteA
         return failed(error);
     if (const int error = fault(Step::Sync))
         return failed(error);
-    if (::fsync(temp.fd()) != 0)
-        return failed(errno);
+    if (const int error = sync(temp.fd()))
+        return failed(error);
     if (temp.close() != 0)
         return failed(errno);
 

@@ -55,6 +55,11 @@ public:
     using FaultHook = std::function<int(Step)>;
     void setFaultHook(FaultHook hook) { m_faultHook = std::move(hook); }
 
+    // Runs every few milliseconds while the new file is flushed to disk,
+    // which on a slow or busy disk can take a while (the caller keeps its
+    // window alive with it). The flush is always waited for.
+    void setWaitHook(std::function<void()> hook) { m_waitHook = std::move(hook); }
+
     // Replaces the file at posixPath (followed through symbolic links) with
     // bytes, provided it is still the file described by `loaded`, it has no
     // other hard link, and the real file lies in the folder `within`
@@ -64,6 +69,8 @@ public:
 
 private:
     int fault(Step step) const { return m_faultHook ? m_faultHook(step) : 0; }
+    int sync(int fd) const;
 
     FaultHook m_faultHook;
+    std::function<void()> m_waitHook;
 };

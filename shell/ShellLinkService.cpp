@@ -504,6 +504,9 @@ void ShellLinkService::setProgressHook(std::function<void()> hook, int intervalM
 {
     m_context->hook = std::move(hook);
     m_context->hookIntervalMs = std::max(0, intervalMs);
+    // A repair waits for its file to reach the disk; the hook runs meanwhile
+    // (repairs are made inside a Resolve, which the hook cannot re-enter).
+    m_context->writer.setWaitHook(m_context->hook);
 }
 
 void ShellLinkService::shareListings(bool on)
