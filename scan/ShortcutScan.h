@@ -45,6 +45,9 @@ public:
     // on to the caller (the application's general error handler). A scan
     // that the closing window stopped shows no count line and ticks nothing.
     void ScanShortcuts();
+    // The same scan run over one folder (Windows form) instead of the root
+    // of SelectedDrive.
+    void ScanShortcuts(const QString &root);
 
     // Walks a folder (Windows form, with or without a trailing backslash):
     // every entry matching the pattern that is not a folder goes to
@@ -63,8 +66,13 @@ public:
 
     bool isScanning() const { return m_scanning; }
 
+    // The flags CheckShortcut passes to Resolve; ResolveFlags unless set.
+    // Without SLR_UPDATE the service finds moved targets but writes nothing.
+    void setResolveFlags(quint32 flags) { m_resolveFlags = flags; }
+    quint32 resolveFlags() const { return m_resolveFlags; }
+
 private:
-    void runScan();
+    void runScan(const QString &root);
     void cleanUp();
     void walk(const QString &folder, const QByteArray &posixFolder, const QString &pattern, bool recurse);
     bool isRegularFile(const FindData &entry, const QByteArray &posixPath) const;
@@ -80,6 +88,7 @@ private:
     ScanResults &m_results;
     ShellLinkFactory &m_links;
     WalkGuard m_guard;
+    quint32 m_resolveFlags = ResolveFlags;
     bool m_scanning = false;
     bool m_dispatching = false;
 };
