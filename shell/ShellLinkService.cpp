@@ -43,6 +43,21 @@ win::HRESULT hresultFromErrno(int error)
     }
 }
 
+ShellLinkService::Repair::Outcome repairOutcome(LinkWriter::Outcome written)
+{
+    switch (written) {
+    case LinkWriter::Outcome::Written:
+        return ShellLinkService::Repair::Outcome::Written;
+    case LinkWriter::Outcome::ReadOnly:
+        return ShellLinkService::Repair::Outcome::ReadOnly;
+    case LinkWriter::Outcome::Changed:
+        return ShellLinkService::Repair::Outcome::Changed;
+    case LinkWriter::Outcome::Failed:
+        break;
+    }
+    return ShellLinkService::Repair::Outcome::Failed;
+}
+
 } // namespace
 
 struct ShellLinkService::Context
@@ -64,6 +79,7 @@ struct ShellLinkService::Context
     LinkWriter writer;
     TargetLook look;
     std::function<void()> hook;
+    std::function<void(const ShellLinkService::Repair &)> repairHook;
     int hookIntervalMs = SearchBudget::kHookIntervalMs;
     bool searching = false;
     Listings listings{*this};
@@ -413,16 +429,23 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
     // Written back only when asked to and when the bytes really change; a
     // file that cannot be written keeps its old bytes, and the link object
     // holds the found target all the same.
+    ShellLinkService::Repair repair{s.winPath, request.oldTarget, found->winPath,
+                                    ShellLinkService::Repair::Outcome::NotAsked, 0};
     if ((flags & win::SLR_UPDATE) && !(flags & SLR_NOUPDATE)) {
+        repair.outcome = ShellLinkService::Repair::Outcome::Written;
         const QByteArray bytes = s.link->serialize();
         if (bytes != s.bytes) {
             const LinkWriter::Result written = context.writer.replace(s.posixPath, bytes, s.stamp);
+            repair.outcome = repairOutcome(written.outcome);
+            repair.error = written.error;
             if (written.outcome == LinkWriter::Outcome::Written) {
                 s.bytes = bytes;
                 s.stamp = written.stamp;
             }
         }
     }
+    if (context.repairHook)
+        context.repairHook(repair);
     return win::S_OK;
 }
 
@@ -445,6 +468,11 @@ void ShellLinkService::setProgressHook(std::function<void()> hook, int intervalM
 {
     m_context->hook = std::move(hook);
     m_context->hookIntervalMs = std::max(0, intervalMs);
+}
+
+void ShellLinkService::setRepairHook(std::function<void(const Repair &)> hook)
+{
+    m_context->repairHook = std::move(hook);
 }
 
 void ShellLinkService::shareListings(bool on)
