@@ -8,16 +8,6 @@
 
 #include <algorithm>
 
-namespace {
-
-QJsonObject shortcutObject(const CheckReport::Shortcut &shortcut)
-{
-    return QJsonObject{{QStringLiteral("path"), shortcut.path},
-                       {QStringLiteral("windowsPath"), shortcut.winPath}};
-}
-
-} // namespace
-
 qint64 CheckReport::repaired() const
 {
     return std::count_if(repairs.cbegin(), repairs.cend(),
@@ -56,30 +46,30 @@ QByteArray CheckReport::toJson() const
         rootList.append(
             QJsonObject{{QStringLiteral("path"), root.path}, {QStringLiteral("windowsPath"), root.winPath}});
 
+    // Each entry names its shortcut in both forms, then what is said of it.
+    const auto entry = [](const Shortcut &shortcut,
+                          std::initializer_list<std::pair<QString, QJsonValue>> fields) {
+        QJsonObject object{{QStringLiteral("path"), shortcut.path},
+                           {QStringLiteral("windowsPath"), shortcut.winPath}};
+        for (const auto &[key, value] : fields)
+            object.insert(key, value);
+        return object;
+    };
     QJsonArray brokenList;
-    for (const Broken &entry : broken) {
-        QJsonObject object = shortcutObject(entry.shortcut);
-        object.insert(QStringLiteral("target"), entry.target);
-        brokenList.append(object);
-    }
-
+    for (const Broken &found : broken)
+        brokenList.append(entry(found.shortcut, {{QStringLiteral("target"), found.target}}));
     QJsonArray repairList;
     for (const Repair &repair : repairs) {
-        QJsonObject object = shortcutObject(repair.shortcut);
-        object.insert(QStringLiteral("oldTarget"), repair.oldTarget);
-        object.insert(QStringLiteral("newTarget"), repair.newTarget);
-        object.insert(QStringLiteral("written"), repair.written);
+        QJsonObject object = entry(repair.shortcut, {{QStringLiteral("oldTarget"), repair.oldTarget},
+                                                     {QStringLiteral("newTarget"), repair.newTarget},
+                                                     {QStringLiteral("written"), repair.written}});
         if (!repair.failure.isEmpty())
             object.insert(QStringLiteral("failure"), repair.failure);
         repairList.append(object);
     }
-
     QJsonArray unjudgedList;
-    for (const Unjudged &entry : unjudged) {
-        QJsonObject object = shortcutObject(entry.shortcut);
-        object.insert(QStringLiteral("reason"), entry.reason);
-        unjudgedList.append(object);
-    }
+    for (const Unjudged &found : unjudged)
+        unjudgedList.append(entry(found.shortcut, {{QStringLiteral("reason"), found.reason}}));
 
     const QJsonObject counts{
         {QStringLiteral("folders"), folders},

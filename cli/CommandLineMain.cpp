@@ -30,6 +30,39 @@ QStringList argumentsOf(int argc, char **argv)
     return arguments;
 }
 
+// The drive map of the run; nothing, once the reason is told, when the
+// prefix named is none.
+std::optional<RunDrives> loadDrives(const CommandLine &line, Console &console)
+{
+    std::variant<RunDrives, RunDrives::Error> loaded = RunDrives::load(line.prefix);
+    if (const auto *error = std::get_if<RunDrives::Error>(&loaded)) {
+        console.message(error->message);
+        return std::nullopt;
+    }
+    return std::move(std::get<RunDrives>(loaded));
+}
+
+// The place an operand names; nothing, once the reason is told, when it
+// names none.
+std::optional<RunDrives::Place> placeOf(std::variant<RunDrives::Place, RunDrives::Error> place,
+                                        Console &console)
+{
+    if (const auto *error = std::get_if<RunDrives::Error>(&place)) {
+        console.message(error->message);
+        return std::nullopt;
+    }
+    return std::get<RunDrives::Place>(place);
+}
+
+// `status`, once standard output has been written; 2 when it could not be.
+int finish(Console &console, int status)
+{
+    if (console.flush())
+        return status;
+    console.message(QStringLiteral("the report could not be written to standard output"));
+    return UsageError;
+}
+
 void printNotes(RunDrives &drives, Console &console)
 {
     for (const QString &note : drives.takeNotes())
@@ -58,29 +91,23 @@ bool walkedWithin(const QString &outer, const QString &inner)
 
 int runCheck(const CommandLine &line, Console &console)
 {
-    std::variant<RunDrives, RunDrives::Error> loaded = RunDrives::load(line.prefix);
-    if (const auto *error = std::get_if<RunDrives::Error>(&loaded)) {
-        console.message(error->message);
+    std::optional<RunDrives> drives = loadDrives(line, console);
+    if (!drives)
         return UsageError;
-    }
-    RunDrives &drives = std::get<RunDrives>(loaded);
 
     // Every operand is checked before anything is walked: one that names
     // nothing stops the run with nothing touched.
     QList<RunDrives::Place> roots;
     bool bad = false;
     for (const QString &operand : line.operands) {
-        std::variant<RunDrives::Place, RunDrives::Error> place = drives.folder(operand);
-        if (const auto *error = std::get_if<RunDrives::Error>(&place)) {
-            console.message(error->message);
+        if (const std::optional<RunDrives::Place> root = placeOf(drives->folder(operand), console))
+            roots << *root;
+        else
             bad = true;
-        } else {
-            roots << std::get<RunDrives::Place>(place);
-        }
     }
     if (bad)
         return UsageError;
-    printNotes(drives, console);
+    printNotes(*drives, console);
 
     // A folder named twice, or one that the walk of another goes through,
     // is walked once.
@@ -99,35 +126,26 @@ int runCheck(const CommandLine &line, Console &console)
 
     ShellLinkService service;
     CheckRun run({line.dryRun, line.ignoreRemote, line.json}, service, console);
-    const CheckReport &report = run.run(walked);
-    if (!console.flush()) {
-        console.message(QStringLiteral("the report could not be written to standard output"));
-        return UsageError;
-    }
-    return report.exitStatus();
+    return finish(console, run.run(walked).exitStatus());
 }
 
 int runShow(const CommandLine &line, Console &console)
 {
-    std::variant<RunDrives, RunDrives::Error> loaded = RunDrives::load(line.prefix);
-    if (const auto *error = std::get_if<RunDrives::Error>(&loaded)) {
-        console.message(error->message);
+    std::optional<RunDrives> drives = loadDrives(line, console);
+    if (!drives)
         return UsageError;
-    }
-    RunDrives &drives = std::get<RunDrives>(loaded);
 
     ShellLinkService service;
     int status = 0;
     bool first = true;
     for (const QString &operand : line.operands) {
-        std::variant<RunDrives::Place, RunDrives::Error> place = drives.file(operand);
-        printNotes(drives, console);
-        if (const auto *error = std::get_if<RunDrives::Error>(&place)) {
-            console.message(error->message);
+        const std::optional<RunDrives::Place> place = placeOf(drives->file(operand), console);
+        printNotes(*drives, console);
+        if (!place) {
             status = UsageError;
             continue;
         }
-        const ShortcutShow shown = ShortcutShow::describe(std::get<RunDrives::Place>(place), service);
+        const ShortcutShow shown = ShortcutShow::describe(*place, service);
         if (shown.verdict == ShortcutShow::Verdict::NotShortcut) {
             console.message(QString::fromUtf8(shown.text));
             status = UsageError;
@@ -138,11 +156,7 @@ int runShow(const CommandLine &line, Console &console)
         if (shown.verdict == ShortcutShow::Verdict::Broken && status == 0)
             status = 1;
     }
-    if (!console.flush()) {
-        console.message(QStringLiteral("the report could not be written to standard output"));
-        return UsageError;
-    }
-    return status;
+    return finish(console, status);
 }
 
 // Whether the link service loads the file as a shortcut.
@@ -157,12 +171,9 @@ bool loadsAsShortcut(ShellLinkService &service, const QString &winPath)
 
 int runTrash(const CommandLine &line, Console &console)
 {
-    std::variant<RunDrives, RunDrives::Error> loaded = RunDrives::load(line.prefix);
-    if (const auto *error = std::get_if<RunDrives::Error>(&loaded)) {
-        console.message(error->message);
+    std::optional<RunDrives> drives = loadDrives(line, console);
+    if (!drives)
         return UsageError;
-    }
-    RunDrives &drives = std::get<RunDrives>(loaded);
 
     // Every file is checked first: unless each one is a shortcut, nothing
     // is moved.
@@ -171,13 +182,12 @@ int runTrash(const CommandLine &line, Console &console)
     QHash<QString, QString> pathOf;
     bool bad = false;
     for (const QString &operand : line.operands) {
-        std::variant<RunDrives::Place, RunDrives::Error> place = drives.file(operand);
-        if (const auto *error = std::get_if<RunDrives::Error>(&place)) {
-            console.message(error->message);
+        const std::optional<RunDrives::Place> place = placeOf(drives->file(operand), console);
+        if (!place) {
             bad = true;
             continue;
         }
-        const RunDrives::Place &file = std::get<RunDrives::Place>(place);
+        const RunDrives::Place &file = *place;
         if (!loadsAsShortcut(service, file.win)) {
             console.message(QStringLiteral("%1: not a shortcut").arg(operand));
             bad = true;
@@ -192,7 +202,7 @@ int runTrash(const CommandLine &line, Console &console)
         console.message(QStringLiteral("nothing was moved to the trash"));
         return UsageError;
     }
-    printNotes(drives, console);
+    printNotes(*drives, console);
 
     TerminalUi ui(console, line.yes);
     const std::unique_ptr<ShellServices> shell = ShellServices::create(ui);
@@ -205,9 +215,7 @@ int runTrash(const CommandLine &line, Console &console)
         console.out("moved to the trash: " + printable(pathOf.value(moved)) + '\n');
     for (const QString &gone : result.gone)
         console.message(QStringLiteral("%1 was gone already").arg(pathOf.value(gone)));
-    if (!console.flush())
-        return UsageError;
-    return result.failed.isEmpty() ? 0 : 1;
+    return finish(console, result.failed.isEmpty() ? 0 : 1);
 }
 
 } // namespace
@@ -230,10 +238,10 @@ int runCommand(const QStringList &arguments, Console &console)
     switch (line.command) {
     case CommandLine::Command::Help:
         console.out(helpText());
-        return console.flush() ? 0 : UsageError;
+        return finish(console, 0);
     case CommandLine::Command::Version:
         console.out(versionText());
-        return console.flush() ? 0 : UsageError;
+        return finish(console, 0);
     case CommandLine::Command::Check:
         return runCheck(line, console);
     case CommandLine::Command::Show:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "shell/FileFacts.h"
 #include "shell/LnkFile.h"
 #include "support/TempDrives.h"
 
@@ -103,16 +104,15 @@ protected:
     // times, so it can be found again once moved.
     QString shortcutToExisting(const QString &relative, const QString &targetRelative)
     {
-        struct stat st;
-        EXPECT_EQ(::stat(drives.posix(targetRelative).constData(), &st), 0);
+        FileFacts facts;
+        EXPECT_EQ(readFacts(drives.posix(targetRelative), facts), FactsStatus::Found);
         LnkTargetInfo info;
         info.winPath = drives.win(targetRelative);
-        info.attributes = 0x20;
-        info.size = quint64(st.st_size);
-        // FILETIME: 100 ns ticks since 1601.
-        info.writeTime =
-            (quint64(st.st_mtim.tv_sec) + 11644473600ULL) * 10000000ULL + quint64(st.st_mtim.tv_nsec) / 100;
-        info.creationTime = info.accessTime = info.writeTime;
+        info.attributes = facts.attributes;
+        info.size = facts.size;
+        info.writeTime = facts.writeTime;
+        info.creationTime = facts.creationTime ? facts.creationTime : facts.writeTime;
+        info.accessTime = facts.accessTime;
         write(relative, info);
         return path(relative);
     }
