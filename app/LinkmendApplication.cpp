@@ -2,6 +2,7 @@
 
 #include "app/Dialogs.h"
 #include "app/ErrorText.h"
+#include "app/WindowsLineMetrics.h"
 
 #include <QFile>
 #include <QFontDatabase>
@@ -45,7 +46,13 @@ void loadProgramFonts()
     if (loaded)
         return;
     loaded = true;
-    const QString tahoma = QStringLiteral("/usr/share/wine/fonts/tahoma.ttf");
-    if (QFile::exists(tahoma))
-        QFontDatabase::addApplicationFont(tahoma);
+    QFile tahoma(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf"));
+    if (!tahoma.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray face = tahoma.readAll();
+    // The face with the text cell Windows gives it; as it is when that
+    // cannot be had.
+    const std::optional<QByteArray> windowsCell = withWindowsLineMetrics(face);
+    if (!windowsCell || QFontDatabase::addApplicationFontFromData(*windowsCell) < 0)
+        QFontDatabase::addApplicationFontFromData(face);
 }

@@ -17,5 +17,6 @@ public:
 };
 
 // Loads the Tahoma face that Debian's fonts-wine package ships but does not
-// register with fontconfig; without it the closest sans face is used.
+// register with fontconfig, with the line metrics Windows gives it (see
+// WindowsLineMetrics.h); without it the closest sans face is used.
 void loadProgramFonts();

@@ -21,6 +21,10 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPixmap>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <cmath>
 
 #include <exception>
 
@@ -31,9 +35,12 @@ const QString Label3 = QStringLiteral(
     "the drive you wish to scan and click \u201CScan Shortcuts.\u201D Any shortcuts that cannot be repaired "
     "will appear as broken. These broken shortcuts can be deleted or you can investigate them individually "
     "by double clicking on the path in the window above.");
-const QString Label5 = QString(31, QLatin1Char(' ')) +
-                       QStringLiteral("is a free utility from Tessivane. Tessivane also makes") +
-                       QString(19, QLatin1Char(' ')) + QStringLiteral(".");
+QString Label5(int leadingSpaces, int closingSpaces)
+{
+    return QString(leadingSpaces, QLatin1Char(' ')) +
+           QStringLiteral("is a free utility from Tessivane. Tessivane also makes") +
+           QString(closingSpaces, QLatin1Char(' ')) + QStringLiteral(".");
+}
 const QString URLLabel1 = QStringLiteral("Zorbital");
 const QString URLLabel2 = QStringLiteral("Linkmend");
 const QString URLLabel1Url =
@@ -78,6 +85,32 @@ TURLLabel *makeLink(QWidget *parent, const char *name, QPoint at, const QString 
     link->setParams(QString());
     link->setGeometry(at.x(), at.y(), link->sizeHint().width(), 14);
     return link;
+}
+
+// Where a word-wrapped label draws the character at `index` of its text,
+// relative to the label: its lines laid out as the label lays them out
+// (at the font's leading from each other, each on a whole pixel).
+QPointF wrappedTextPosition(const QLabel &label, int index)
+{
+    QTextLayout layout(label.text(), label.font());
+    QTextOption option(label.alignment());
+    option.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(option);
+    const qreal leading = QFontMetricsF(label.font()).leading();
+    const QRect contents = label.contentsRect();
+    qreal y = -leading;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(contents.width());
+        y = std::ceil(y + leading);
+        line.setPosition(QPointF(0, y));
+        y += line.height();
+    }
+    layout.endLayout();
+    const QTextLine line = layout.lineForTextPosition(index);
+    if (!line.isValid())
+        return contents.topLeft();
+    return contents.topLeft() + QPointF(line.cursorToX(index), line.y());
 }
 
 QPixmap picture(const char *resource)
@@ -125,11 +158,12 @@ void TForm2::createFormControls()
     Label3->setWordWrap(true);
     Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label4 = makeLabel(this, "Label4", QRect(0, 0, 0, 0), QString(), true);
-    Label5 = makeLabel(this, "Label5", QRect(467, 515, 318, 28), FormTexts::Label5, false);
+    Label5 = makeLabel(this, "Label5", QRect(467, 515, 318, 28), QString(), false);
     Label5->setWordWrap(true);
     Label5->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     URLLabel1 = makeLink(this, "URLLabel1", QPoint(608, 528), FormTexts::URLLabel1, FormTexts::URLLabel1Url);
     URLLabel2 = makeLink(this, "URLLabel2", QPoint(467, 515), FormTexts::URLLabel2, FormTexts::URLLabel2Url);
+    fitFooterSentence();
     Image2 = makeLabel(this, "Image2", QRect(200, 421, 57, 56), QString(), false);
     Image2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Image2->setPixmap(picture("SPHERE"));
@@ -184,6 +218,27 @@ void TForm2::createFormControls()
             [this] { CheckListBox1DblClick(CheckListBox1); });
     // Direct connection: the handler re-enters itself through the reset.
     connect(DriveComboBox1, &TDriveComboBox::changed, this, [this] { DriveComboBox1Change(DriveComboBox1); });
+}
+
+void TForm2::fitFooterSentence()
+{
+    // The link labels lie over runs of spaces in Label5's sentence. Each run
+    // is as wide as its label's caption plus one space on each side that
+    // meets a word, in whole spaces of Label5's font, so that the sentence
+    // reads with ordinary word gaps around the two names.
+    const qreal space = std::max(1.0, QFontMetricsF(Label5->font()).horizontalAdvance(QLatin1Char(' ')));
+    const auto spacesFor = [space](qreal width) { return qRound(width / space); };
+    const auto captionWidth = [](const QLabel *link) {
+        return QFontMetricsF(link->font()).horizontalAdvance(link->text());
+    };
+    const int closingSpaces = spacesFor(captionWidth(URLLabel1) + 2 * space);
+    Label5->setText(FormTexts::Label5(spacesFor(captionWidth(URLLabel2) + space), closingSpaces));
+
+    // URLLabel2 opens the first line where it stands. URLLabel1 goes one
+    // space into its run, on the line where Label5's wrapping puts the run.
+    const int closingRun = int(Label5->text().size()) - 1 - closingSpaces;
+    const QPointF at = wrappedTextPosition(*Label5, closingRun) + QPointF(space, 0);
+    URLLabel1->move(Label5->pos() + at.toPoint());
 }
 
 void TForm2::FormCreate()

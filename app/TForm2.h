@@ -127,6 +127,7 @@ protected:
 
 private:
     void createFormControls();
+    void fitFooterSentence();
     void startBusyAnimation();
     void createPictureButtons();
     TListBox *list(ResultList which) const;
@@ -143,7 +144,10 @@ private:
 namespace FormTexts {
 extern const QString Label2;
 extern const QString Label3;
-extern const QString Label5;
+// Label5's sentence: a run of `leadingSpaces` that URLLabel2 covers, the
+// words, and a run of `closingSpaces` that URLLabel1 covers before the
+// closing full stop.
+QString Label5(int leadingSpaces, int closingSpaces);
 extern const QString URLLabel1;
 extern const QString URLLabel2;
 extern const QString URLLabel1Url;

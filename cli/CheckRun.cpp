@@ -25,6 +25,9 @@ QString failureText(const ShellLinkService::Repair &repair)
         return QStringLiteral("the file may not be written");
     case Outcome::Changed:
         return QStringLiteral("the file changed while it was being checked");
+    case Outcome::Shared:
+        return QStringLiteral("other names lead to the same file (or it lies off the drive), so it is left "
+                              "as it is");
     case Outcome::Failed:
         return QString::fromLocal8Bit(std::strerror(repair.error));
     }

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLocale>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QStyleOptionComboBox>
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
@@ -66,6 +67,22 @@ private:
     TDriveComboBox *m_combo;
 };
 
+// Opens the entries as a list below the field that shows at most
+// maxVisibleItems of them and scrolls the rest, as a drop-down list does.
+// Styles that open a menu over the field instead (Fusion among them) show
+// every entry at once and ignore that limit.
+class DropDownListStyle : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == QStyle::SH_ComboBox_Popup)
+            return 0;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
 } // namespace
 
 TDriveComboBox::TDriveComboBox(QWidget *parent, std::shared_ptr<const VolumeServices> volumes)
@@ -73,6 +90,9 @@ TDriveComboBox::TDriveComboBox(QWidget *parent, std::shared_ptr<const VolumeServ
       m_volumes(volumes ? std::move(volumes) : std::make_shared<const SystemVolumeServices>())
 {
     setEditable(false);
+    auto *dropDownList = new DropDownListStyle;
+    dropDownList->setParent(this);
+    setStyle(dropDownList);
     setMaxVisibleItems(8);
     setItemDelegate(new DriveEntryDelegate(this));
 

@@ -19,7 +19,8 @@ class QPainter;
 // The drive selector: an owner-drawn drop-down list of the machine's drives,
 // each entry a small picture of the drive's kind and a text made of the
 // lower-case letter, a colon and the bracketed volume label or network name
-// ("c: [system]", "z: \\server\share", "a:" for removable drives).
+// ("c: [system]", "z: \\server\share", "a:" for removable drives). Its
+// list opens below the field and shows at most 8 entries at a time.
 //
 // It keeps the chosen drive (a lower-case letter or none) and raises
 // changed():

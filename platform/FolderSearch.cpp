@@ -586,7 +586,7 @@ bool FolderSearch::next(FindData &entry)
         } else {
             if (!posix::isValidUtf8(name, length))
                 continue;
-            QString decoded = QString::fromUtf8(name, length);
+            QString decoded = posix::decodeName(name, length);
             if (!matchesString(decoded, state.pattern))
                 continue;
             entry.name = std::move(decoded);

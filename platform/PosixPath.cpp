@@ -1,6 +1,7 @@
 #include "platform/PosixPath.h"
 
 #include <QList>
+#include <QStringDecoder>
 
 #include <cerrno>
 #include <climits>
@@ -184,6 +185,13 @@ bool isValidUtf8(const char *data, qsizetype size)
     return true;
 }
 
+QString decodeName(const char *name, qsizetype size)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
+    return decoder.decode(QByteArrayView(name, size));
+}
+
 std::optional<QByteArray> findEntryNoCase(const QByteArray &folder, const QString &foldedName)
 {
     DirHandle dir = openFolder(folder);
@@ -195,7 +203,7 @@ std::optional<QByteArray> findEntryNoCase(const QByteArray &folder, const QStrin
             continue;
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
             continue;
-        if (QString::fromUtf8(entry->d_name, length).toCaseFolded() == foldedName)
+        if (decodeName(entry->d_name, length).toCaseFolded() == foldedName)
             return QByteArray(entry->d_name, length);
     }
     return std::nullopt;

@@ -85,6 +85,12 @@ QByteArray parentPath(const QByteArray &path);
 // U+10FFFF).
 bool isValidUtf8(const char *data, qsizetype size);
 
+// A file name's bytes (valid UTF-8) as text, every character kept: unlike
+// QString::fromUtf8 and QFile::decodeName, which drop a leading byte-order
+// mark, this keeps U+FEFF at the start of a name, so that the text gives
+// back the name's own bytes and "\uFEFFa.lnk" stays another name than "a.lnk".
+QString decodeName(const char *name, qsizetype size);
+
 // The name of an entry of folder whose name, decoded from UTF-8 and case
 // folded, equals foldedName; the first such in the folder's order. Names that
 // are not valid UTF-8 never match.

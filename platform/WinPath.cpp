@@ -222,7 +222,7 @@ std::optional<QString> toWindows(const QByteArray &posixPath, const DriveMap &ma
             return std::nullopt;
         if (!first)
             result += QLatin1Char('\\');
-        result += QString::fromUtf8(name);
+        result += posix::decodeName(name.constData(), name.size());
         first = false;
     }
     return result;

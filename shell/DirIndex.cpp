@@ -126,7 +126,7 @@ std::string DirIndex::foldName(const char *name, size_t length)
     }
     if (ascii)
         return folded;
-    return QString::fromUtf8(name, qsizetype(length)).toCaseFolded().toUtf8().toStdString();
+    return posix::decodeName(name, qsizetype(length)).toCaseFolded().toUtf8().toStdString();
 }
 
 void DirIndex::clear()

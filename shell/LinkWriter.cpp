@@ -124,7 +124,7 @@ FileStamp FileStamp::of(const struct stat &st)
 }
 
 LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteArray &bytes,
-                                       const FileStamp &loaded) const
+                                       const FileStamp &loaded, const QByteArray &within) const
 {
     Result result;
     const auto failed = [&](int error) {
@@ -151,6 +151,12 @@ LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteA
         return failed(errno);
     if (!S_ISREG(st.st_mode) || !(FileStamp::of(st) == loaded)) {
         result.outcome = Outcome::Changed;
+        return result;
+    }
+    // A new file renamed over one name would split it from its other hard
+    // links; a symbolic link must not carry a change off the drive.
+    if (st.st_nlink > 1 || within.isEmpty() || !posix::isWithin(within, realPath)) {
+        result.outcome = Outcome::Shared;
         return result;
     }
     // A file without any write permission is read-only in the Windows

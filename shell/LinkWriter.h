@@ -8,7 +8,9 @@
 // new file keeps the old one's permission bits, owner, group and extended
 // attributes (POSIX ACLs included); when they cannot be kept, nothing is
 // written. A file that changed on disk since it was loaded, or that nobody
-// may write, is left alone.
+// may write, is left alone, and so is a file that other places share: one
+// with other names (hard links), which a new file would split from them,
+// or one that lies outside the folder its caller may change.
 
 #include <QByteArray>
 
@@ -38,6 +40,7 @@ public:
         Written,
         ReadOnly, // nobody may write the file (no write bit, or access denied)
         Changed,  // the file on disk is not the one that was loaded
+        Shared,   // other names lead to the file, or it lies outside `within`
         Failed,   // an error; `error` holds the errno
     };
     struct Result
@@ -53,8 +56,11 @@ public:
     void setFaultHook(FaultHook hook) { m_faultHook = std::move(hook); }
 
     // Replaces the file at posixPath (followed through symbolic links) with
-    // bytes, provided it is still the file described by `loaded`.
-    Result replace(const QByteArray &posixPath, const QByteArray &bytes, const FileStamp &loaded) const;
+    // bytes, provided it is still the file described by `loaded`, it has no
+    // other hard link, and the real file lies in the folder `within`
+    // (canonical; the drive the shortcut was found on).
+    Result replace(const QByteArray &posixPath, const QByteArray &bytes, const FileStamp &loaded,
+                   const QByteArray &within) const;
 
 private:
     int fault(Step step) const { return m_faultHook ? m_faultHook(step) : 0; }

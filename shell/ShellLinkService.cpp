@@ -52,6 +52,8 @@ ShellLinkService::Repair::Outcome repairOutcome(LinkWriter::Outcome written)
         return ShellLinkService::Repair::Outcome::ReadOnly;
     case LinkWriter::Outcome::Changed:
         return ShellLinkService::Repair::Outcome::Changed;
+    case LinkWriter::Outcome::Shared:
+        return ShellLinkService::Repair::Outcome::Shared;
     case LinkWriter::Outcome::Failed:
         break;
     }
@@ -435,7 +437,9 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
         repair.outcome = ShellLinkService::Repair::Outcome::Written;
         const QByteArray bytes = s.link->serialize();
         if (bytes != s.bytes) {
-            const LinkWriter::Result written = context.writer.replace(s.posixPath, bytes, s.stamp);
+            // Only a file of the drive the shortcut was found on is changed.
+            const QByteArray drive = DriveMap::current().folder(s.winPath.at(0)).value_or(QByteArray());
+            const LinkWriter::Result written = context.writer.replace(s.posixPath, bytes, s.stamp, drive);
             repair.outcome = repairOutcome(written.outcome);
             repair.error = written.error;
             if (written.outcome == LinkWriter::Outcome::Written) {

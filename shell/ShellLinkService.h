@@ -56,6 +56,7 @@ public:
             Written,  // the file now holds the new target
             ReadOnly, // nobody may write the file: it keeps the old target
             Changed,  // the file changed on disk since it was loaded: left alone
+            Shared,   // other names lead to the file, or it lies off the drive: left alone
             Failed,   // writing failed (`error` holds the errno): it keeps the old target
         };
         QString shortcutPath; // Windows form, as loaded

@@ -69,6 +69,22 @@ QString failureMessage(const QList<Failure> &failures)
     return text;
 }
 
+// Why GIO did not trash a file, for the user. A drive without a trash (GIO
+// keeps none on system mounts such as memory file systems) leaves the file
+// where it is; the user is told that it can go by hand.
+QString refusal(const GError *error)
+{
+    if (!error)
+        return QStringLiteral("The Trash refused it.");
+    QString reason = QString::fromUtf8(error->message);
+    if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_NOT_SUPPORTED)) {
+        if (!reason.endsWith(QLatin1Char('.')))
+            reason += QLatin1Char('.');
+        reason += QStringLiteral(" This drive has no Trash: the file can be removed from it by hand.");
+    }
+    return reason;
+}
+
 class FreedesktopShellServices final : public ShellServices
 {
 public:
@@ -136,8 +152,7 @@ public:
                 result.gone << winPath;
             } else {
                 result.failed << winPath;
-                failures.append({winPath, error ? QString::fromUtf8(error->message)
-                                                : QStringLiteral("The Trash refused it.")});
+                failures.append({winPath, refusal(error.get())});
             }
         }
         if (!failures.isEmpty())

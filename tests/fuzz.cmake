@@ -17,7 +17,8 @@ set(lnk_codec_sources
   ${PROJECT_SOURCE_DIR}/shell/LnkFile.cpp
   ${PROJECT_SOURCE_DIR}/shell/LnkBuilder.cpp
   ${PROJECT_SOURCE_DIR}/shell/AnsiCodec.cpp
-  ${PROJECT_SOURCE_DIR}/shell/WinVariables.cpp)
+  ${PROJECT_SOURCE_DIR}/shell/WinVariables.cpp
+  ${PROJECT_SOURCE_DIR}/shell/WinPathText.cpp)
 
 add_executable(LnkLoadFuzzer ${CMAKE_CURRENT_LIST_DIR}/fuzz/LnkLoadFuzzer.cpp ${lnk_codec_sources})
 target_include_directories(LnkLoadFuzzer PRIVATE ${PROJECT_SOURCE_DIR})

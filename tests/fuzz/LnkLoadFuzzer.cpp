@@ -19,6 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     (void)link->targetPath(false);
     (void)link->targetPath(true);
+    // Every form, as for a shortcut inside a user's profile (relative path,
+    // per-user variables, code-page readings).
+    const QString placed = QStringLiteral("c:\\Users\\fuzz\\Desktop\\x.lnk");
+    for (const LnkTargetForm &form : link->targetForms(true, placed))
+        (void)form.readings();
+    (void)link->targetPath(true, placed);
     (void)link->name();
     (void)link->relativePath();
     (void)link->workingDirectory();

@@ -296,6 +296,39 @@ TEST_F(ResolveTest, SymbolicLinkShortcutIsWrittenThrough)
     EXPECT_EQ(folderNames(posix(QStringLiteral("store"))), QStringList{QStringLiteral("real.lnk")});
 }
 
+TEST_F(ResolveTest, ShortcutsSharedWithOtherPlacesAreJudgedButNeverWritten)
+{
+    // A hard-linked shortcut: a new file renamed over one name would split
+    // it from the other. One reached through a symbolic link from a file off
+    // the drive: the change would land outside the drive being checked.
+    // Both are resolved (so not listed) and keep their bytes and inode.
+    m_drives.writeFile(QStringLiteral("docs/a.txt"), "a");
+    makeShortcut(m_drives, QStringLiteral("links/a.lnk"), QStringLiteral("docs/a.txt"));
+    m_drives.makeFolder(QStringLiteral("other"));
+    ASSERT_EQ(::link(posix(QStringLiteral("links/a.lnk")).constData(),
+                     posix(QStringLiteral("other/a-too.lnk")).constData()),
+              0);
+    QTemporaryDir offDrive;
+    ASSERT_TRUE(offDrive.isValid());
+    const QByteArray outside = QFile::encodeName(offDrive.path()) + "/outside.lnk";
+    makeShortcut(m_drives, QStringLiteral("made-here.lnk"), QStringLiteral("docs/a.txt"));
+    ASSERT_EQ(::rename(posix(QStringLiteral("made-here.lnk")).constData(), outside.constData()), 0);
+    ASSERT_EQ(::symlink(outside.constData(), posix(QStringLiteral("links/alias.lnk")).constData()), 0);
+    ASSERT_TRUE(moveFile(m_drives, QStringLiteral("docs/a.txt"), QStringLiteral("docs/moved/a.txt")));
+
+    const FileState hardBefore = fileState(posix(QStringLiteral("links/a.lnk")));
+    const FileState outsideBefore = fileState(outside);
+    for (const QString &shortcut : {QStringLiteral("links\\a.lnk"), QStringLiteral("links\\alias.lnk")}) {
+        win::HRESULT hr = win::E_FAIL;
+        EXPECT_EQ(resolvedTarget(m_service, win(shortcut), &hr), target(QStringLiteral("docs\\moved\\a.txt")))
+            << shortcut.toStdString();
+        EXPECT_EQ(hr, win::S_OK);
+    }
+    EXPECT_EQ(fileState(posix(QStringLiteral("links/a.lnk"))), hardBefore);
+    EXPECT_EQ(fileState(posix(QStringLiteral("other/a-too.lnk"))), hardBefore);
+    EXPECT_EQ(fileState(outside), outsideBefore);
+}
+
 TEST_F(ResolveTest, WithoutUpdateNothingIsWritten)
 {
     m_drives.writeFile(QStringLiteral("docs/a.txt"), "a");

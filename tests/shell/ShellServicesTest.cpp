@@ -121,6 +121,32 @@ TEST_F(ShellServicesTest, FilesItCannotMoveAreLeftAndListedInOneMessage)
     EXPECT_FALSE(message.contains(missing));
 }
 
+TEST_F(ShellServicesTest, ADriveWithoutATrashIsNamedAndTheFileKept)
+{
+    // GIO keeps no trash on memory file systems such as /dev/shm: the file
+    // stays, and the message says it can be removed from that drive by hand.
+    QTemporaryDir memory(QStringLiteral("/dev/shm/linkmend-test-XXXXXX"));
+    if (!memory.isValid())
+        GTEST_SKIP() << "no /dev/shm here";
+    m_drives.mapLetter(QLatin1Char('m'), QFile::encodeName(memory.path()));
+    const QByteArray posix = QFile::encodeName(memory.filePath(QStringLiteral("Old.lnk")));
+    QFile file(QFile::decodeName(posix));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("old") == 3);
+    file.close();
+    const QString path = QStringLiteral("m:\\Old.lnk");
+
+    const TrashResult result = m_shell->deleteToTrash({path});
+    if (result.moved == QStringList{path})
+        GTEST_SKIP() << "this GIO keeps a trash on /dev/shm";
+    EXPECT_EQ(result.failed, QStringList{path});
+    EXPECT_EQ(readWholeFile(posix), "old");
+    ASSERT_EQ(m_ui.messages.size(), 1);
+    EXPECT_TRUE(m_ui.messages.first().contains(path + QLatin1Char('\n')))
+        << m_ui.messages.first().toStdString();
+    EXPECT_TRUE(m_ui.messages.first().contains(QStringLiteral("can be removed from it by hand")))
+        << m_ui.messages.first().toStdString();
+}
+
 TEST_F(ShellServicesTest, PathWithSpacesAndCommasIsOneItemWithEncodedOriginalPath)
 {
     const QString relative = QStringLiteral("My Links, old/Word, 2003 %20 & more.lnk");

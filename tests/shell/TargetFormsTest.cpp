@@ -150,7 +150,8 @@ TEST(TargetForms, RelativePathToAnotherNameIsNoFormOfTheTarget)
     const LnkFile link =
         std::get<LnkFile>(LnkFile::create(info, QStringLiteral("c:\\Links\\t.lnk"), options));
     const QString at = QStringLiteral("c:\\Links\\t.lnk");
-    const LnkTargetForm *relative = formFrom(link.targetForms(false, at), LnkFormSource::Relative);
+    const std::vector<LnkTargetForm> forms = link.targetForms(false, at);
+    const LnkTargetForm *relative = formFrom(forms, LnkFormSource::Relative);
     ASSERT_TRUE(relative);
     EXPECT_EQ(relative->path, QStringLiteral("c:\\Other\\notes.txt"));
     EXPECT_FALSE(relative->sameTarget);
