@@ -68,7 +68,7 @@ public:
         Q_UNUSED(verdict);
         Q_UNUSED(targetPath);
     }
-    // Called for every folder the walk enters, the root included, before
-    // any of its entries is examined.
+    // Called for every folder the walk opens, the root included, before any
+    // of its entries is examined (not for one that cannot be read).
     virtual void folderEntered(const QString &folder) { Q_UNUSED(folder); }
 };

@@ -197,7 +197,8 @@ void ShortcutScan::walk(const QString &folder, const QByteArray &posixFolder, co
     FolderSearch search(posixFolder, pattern, FolderSearch::Attributes::WithoutReadOnly);
     if (!enterFolder(m_guard, search, onPath))
         return;
-    m_host.folderEntered(dir);
+    if (search.isOpen())
+        m_host.folderEntered(dir);
     // A fresh record for every entry, so no field is left over from the last one.
     for (FindData entry; search.next(entry); entry = FindData{}) {
         if (!wanted(entry.attributes, FilePassWanted))
