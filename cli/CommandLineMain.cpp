@@ -79,9 +79,9 @@ bool walkedWithin(const QString &outer, const QString &inner)
         return true;
     if (!inner.startsWith(base, Qt::CaseInsensitive))
         return false;
+    // A hidden folder on the way down, the inner root itself included, keeps
+    // the outer walk out of it.
     const QStringList between = inner.mid(base.size()).split(QLatin1Char('\\'), Qt::SkipEmptyParts);
-    // The last name is the inner root itself: a root is walked whatever its
-    // name, but the outer walk would not go into it when it is hidden.
     for (const QString &name : between) {
         if (name.startsWith(QLatin1Char('.')))
             return false;
