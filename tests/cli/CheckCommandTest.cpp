@@ -289,26 +289,19 @@ TEST_F(CheckCommandTest, PrefixOnTheCommandLineWinsOverTheEnvironment)
     EXPECT_TRUE(result.sortedLines().contains(brokenLines().first()));
 }
 
-TEST(CommandLineProgram, HelpAndVersionNeedNoDisplay)
+using CommandLineProgram = ProgramFixture;
+
+TEST_F(CommandLineProgram, HelpAndVersionNeedNoDisplay)
 {
-    QProcess process;
-    QProcessEnvironment environment;
-    environment.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
-    process.setProcessEnvironment(environment);
-    for (const QString &option : {QStringLiteral("--help"), QStringLiteral("--version")}) {
-        process.start(QStringLiteral(LINKMEND_PROGRAM), {option});
-        ASSERT_TRUE(process.waitForFinished(120000));
-        EXPECT_EQ(process.exitCode(), 0);
-        const QByteArray out = process.readAllStandardOutput();
-        if (option == QLatin1String("--help")) {
-            EXPECT_TRUE(out.contains("SYNOPSIS"));
-            EXPECT_TRUE(out.contains(
-                "linkmend check [--dry-run] [--ignore-remote] [--json] [--prefix DIR] WHERE..."));
-            EXPECT_TRUE(out.contains("EXIT STATUS"));
-        } else {
-            EXPECT_EQ(out, QByteArray("Linkmend 1.0.0.0\n"));
-        }
-    }
+    const Run help = run({QStringLiteral("--help")});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.out.contains("SYNOPSIS"));
+    EXPECT_TRUE(
+        help.out.contains("linkmend check [--dry-run] [--ignore-remote] [--json] [--prefix DIR] WHERE..."));
+    EXPECT_TRUE(help.out.contains("EXIT STATUS"));
+    const Run version = run({QStringLiteral("--version")});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, QByteArray("Linkmend 1.0.0.0\n"));
 }
 
 } // namespace

@@ -54,12 +54,23 @@ protected:
 
     ProgramFixture() { QDir().mkpath(home.path() + QStringLiteral("/data")); }
 
+    // What a terminal without a display hands the program: a search path and
+    // the sanitizers' settings of a sanitizer build, nothing else.
+    static QProcessEnvironment bareEnvironment()
+    {
+        QProcessEnvironment environment;
+        for (const char *name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+            if (qEnvironmentVariableIsSet(name))
+                environment.insert(QLatin1String(name), qEnvironmentVariable(name));
+        }
+        environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+        return environment;
+    }
+
     // Runs `Linkmend arguments...`, with `input` on standard input.
     Run run(const QStringList &arguments, const QByteArray &input = {}, bool prefixInEnvironment = true)
     {
-        QProcessEnvironment environment;
-        environment.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
-        environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+        QProcessEnvironment environment = bareEnvironment();
         environment.insert(QStringLiteral("HOME"), home.path());
         environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + QStringLiteral("/data"));
         environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.path() + QStringLiteral("/cache"));
