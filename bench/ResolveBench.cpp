@@ -7,7 +7,7 @@
 
 #include "platform/DriveMap.h"
 #include "shell/FileFacts.h"
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 #include "shell/ShellLinkService.h"
 
 #include <QCoreApplication>

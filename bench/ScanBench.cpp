@@ -29,7 +29,7 @@
 #include "controls/ImageButton.h"
 #include "drives/DriveComboBox.h"
 #include "platform/DriveMap.h"
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 #include "shell/ShellLinkService.h"
 
 #include <QDir>

@@ -4,7 +4,7 @@
 #include "cli/QuietScanHost.h"
 #include "scan/ShortcutScan.h"
 #include "scan/TargetRules.h"
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 #include "shell/SearchBudget.h"
 #include "shell/ShellLink.h"
 #include "shell/ShellLinkService.h"

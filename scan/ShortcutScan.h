@@ -2,13 +2,13 @@
 
 #include "platform/FolderSearch.h"
 #include "platform/WalkGuard.h"
+#include "platform/WinTypes.h"
 #include "scan/ScanHost.h"
 #include "scan/ScanResults.h"
+#include "shell/ShellLink.h"
 
 #include <QByteArray>
 #include <QString>
-
-class ShellLinkFactory;
 
 // The scan run of the Scan button, the recursive folder walk and the check of
 // one shortcut. TForm2's ScanShortcuts, ScanFolder and CheckShortcut forward
@@ -28,12 +28,17 @@ public:
     static const QString ShortcutPattern; // "*.lnk"
 
     // Search rules of the walk: the attribute bits a pass wants among
-    // HIDDEN | SYSTEM | DIRECTORY; an entry with any of the others is skipped.
-    static constexpr quint32 FilePassWanted = 0x1EF;
-    static constexpr quint32 FolderPassWanted = 0x10;
+    // HIDDEN | SYSTEM | DIRECTORY; an entry with any of the others is
+    // skipped. The files pass wants every attribute a search knows but the
+    // folder bit (0x1EF), so it skips folders only; the folder pass wants
+    // the folder bit alone, so it skips hidden and system entries.
+    static constexpr quint32 AnyAttributes = 0x1FF;
+    static constexpr quint32 FilePassWanted = AnyAttributes & ~win::FILE_ATTRIBUTE_DIRECTORY;
+    static constexpr quint32 FolderPassWanted = win::FILE_ATTRIBUTE_DIRECTORY;
 
-    // L4's flags: SLR_NO_UI | SLR_UPDATE, the service's default time limit.
-    static constexpr quint32 ResolveFlags = 0x5;
+    // What the check asks of Resolve: no dialog, and write a repair back
+    // (5); the high word 0 leaves the service's default time limit.
+    static constexpr quint32 ResolveFlags = win::SLR_NO_UI | win::SLR_UPDATE;
 
     ShortcutScan(ScanHost &host, ScanResults &results, ShellLinkFactory &links);
     ShortcutScan(const ShortcutScan &) = delete;

@@ -5,11 +5,11 @@
 #include "shell/DirIndex.h"
 #include "shell/FileFacts.h"
 #include "shell/LinkWriter.h"
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 #include "shell/SearchBudget.h"
 #include "shell/TargetLook.h"
 #include "shell/TargetSearch.h"
-#include "shell/WinPathText.h"
+#include "lnk/WinPathText.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "shell/FileFacts.h"
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 #include "support/TempDrives.h"
 
 #include <QDirIterator>

@@ -2,7 +2,7 @@
 
 #include "platform/WinTypes.h"
 #include "scan/ShortcutScan.h"
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 #include "shell/ShellLinkService.h"
 #include "support/TempDrives.h"
 

@@ -8,7 +8,7 @@
 
 #include "platform/WinTypes.h"
 #include "scan/ShortcutScan.h"
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 #include "shell/ShellLinkService.h"
 #include "shell/TargetLook.h"
 #include "support/TempDrives.h"

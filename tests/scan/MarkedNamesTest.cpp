@@ -7,7 +7,7 @@
 
 #include "platform/PosixPath.h"
 #include "scan/ShortcutScan.h"
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 #include "shell/ShellLinkService.h"
 #include "shell/ShellTestKit.h"
 #include "support/TempDrives.h"

@@ -5,7 +5,7 @@
 // run the way the scan runs them.
 
 #include "shell/FileFacts.h"
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 #include "shell/ShellLink.h"
 #include "shell/ShellLinkService.h"
 #include "support/TempDrives.h"

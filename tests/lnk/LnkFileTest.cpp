@@ -1,10 +1,10 @@
 // Reading shortcut files: real Windows-made samples, the [MS-SHLLINK]
 // "Link File Example", links as Wine's shell32 writes them, and damaged input.
 
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 #include "LnkTestKit.h"
-#include "shell/AnsiCodec.h"
-#include "shell/LnkBuilder.h"
+#include "lnk/AnsiCodec.h"
+#include "lnk/LnkBuilder.h"
 
 #include <QFile>
 

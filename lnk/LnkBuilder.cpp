@@ -1,6 +1,6 @@
-#include "shell/LnkBuilder.h"
+#include "lnk/LnkBuilder.h"
 
-#include "shell/AnsiCodec.h"
+#include "lnk/AnsiCodec.h"
 
 namespace {
 
@@ -280,7 +280,7 @@ QByteArray linkInfo(const WinLocation &target, const LnkTargetInfo &info)
     auto here = [&] { return static_cast<quint32>(headerSize + body.size()); };
 
     if (!target.unc) {
-        flags = 0x1;
+        flags = LnkInfoFlag::VolumeIDAndLocalBasePath;
         volumeOffset = here();
         body.append(volumeId(info));
         localOffset = here();
@@ -293,13 +293,13 @@ QByteArray linkInfo(const WinLocation &target, const LnkTargetInfo &info)
             appendU16(body, 0);
         }
     } else {
-        flags = 0x2;
+        flags = LnkInfoFlag::CommonNetworkRelativeLinkAndPathSuffix;
         netOffset = here();
         QByteArray cnrl;
         const bool netUnicode = !netAnsi;
         const quint32 nameOffset = netUnicode ? 0x1C : 0x14;
-        appendU32(cnrl, 0);   // size, set below
-        appendU32(cnrl, 0x2); // ValidNetType
+        appendU32(cnrl, 0); // size, set below
+        appendU32(cnrl, LnkNetFlag::ValidNetType);
         appendU32(cnrl, nameOffset);
         appendU32(cnrl, 0); // no device name
         appendU32(cnrl, kWnncNetLanman);
