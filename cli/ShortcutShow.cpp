@@ -2,9 +2,10 @@
 
 #include "cli/Console.h"
 #include "cli/QuietScanHost.h"
+#include "lnk/FileTime.h"
+#include "lnk/LnkFile.h"
 #include "scan/ShortcutScan.h"
 #include "scan/TargetRules.h"
-#include "lnk/LnkFile.h"
 #include "shell/SearchBudget.h"
 #include "shell/ShellLink.h"
 #include "shell/ShellLinkService.h"
@@ -144,12 +145,10 @@ QString attributeNames(quint32 attributes)
 
 QString timeText(quint64 fileTime)
 {
-    if (fileTime == 0)
+    const std::optional<qint64> seconds = FileTime::toUnixSeconds(fileTime);
+    if (!seconds)
         return QStringLiteral("not recorded");
-    // FILETIME: 100-nanosecond intervals since 1601-01-01 UTC.
-    constexpr qint64 secondsFrom1601To1970 = 11644473600;
-    const qint64 seconds = qint64(fileTime / 10000000) - secondsFrom1601To1970;
-    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+    return QDateTime::fromSecsSinceEpoch(*seconds, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
            QStringLiteral(" UTC");
 }
 

@@ -3,6 +3,7 @@
 #include "lnk/AnsiCodec.h"
 #include "lnk/ByteReader.h"
 #include "lnk/LnkBuilder.h"
+#include "lnk/ShellIds.h"
 #include "lnk/WinPathText.h"
 #include "lnk/WinVariables.h"
 
@@ -12,10 +13,6 @@
 namespace {
 
 constexpr qint64 kHeaderSize = 0x4C;
-constexpr unsigned char kLinkClsid[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                          0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
-constexpr unsigned char kMyComputer[16] = {0xE0, 0x4F, 0xD0, 0x20, 0xEA, 0x3A, 0x69, 0x10,
-                                           0xA2, 0xD8, 0x08, 0x00, 0x2B, 0x30, 0x30, 0x9D};
 // The StringData strings, in file order, and the flag that says each is there.
 enum StringSlot { NameString, RelativePathString, WorkingDirString, ArgumentsString, IconLocationString };
 constexpr quint32 kStringFlags[5] = {LnkFlag::HasName, LnkFlag::HasRelativePath, LnkFlag::HasWorkingDir,
@@ -119,7 +116,7 @@ std::optional<LnkError> LnkFile::readAll()
         return failure("header size is not 0x4C", 0);
     if (n < kHeaderSize)
         return failure("shell link header is truncated", n);
-    if (std::memcmp(d + 4, kLinkClsid, 16) != 0)
+    if (std::memcmp(d + 4, ShellIds::kShellLink, 16) != 0)
         return failure("class id is not the shell link class", 4);
     const quint32 flags = linkFlags();
     r.seek(kHeaderSize);
@@ -601,7 +598,7 @@ std::optional<QString> LnkFile::idListPath() const
     const char *d = m_bytes.constData();
     const Span &root = m_items[0];
     if (root.size < 20 || static_cast<quint8>(d[root.offset + 2]) != 0x1F ||
-        std::memcmp(d + root.offset + 4, kMyComputer, 16) != 0)
+        std::memcmp(d + root.offset + 4, ShellIds::kMyComputer, 16) != 0)
         return folderRelativePath();
     const Span &drive = m_items[1];
     if (drive.size < 6 || (static_cast<quint8>(d[drive.offset + 2]) & 0x70) != 0x20)
@@ -971,7 +968,7 @@ std::variant<LnkFile, LnkError> LnkFile::create(const LnkTargetInfo &target, con
     Parts p;
     p.header = QByteArray(kHeaderSize, '\0');
     LnkBuilder::putU32(p.header, 0, kHeaderSize);
-    p.header.replace(4, 16, QByteArray(reinterpret_cast<const char *>(kLinkClsid), 16));
+    p.header.replace(4, 16, QByteArray(reinterpret_cast<const char *>(ShellIds::kShellLink), 16));
     LnkBuilder::putU32(p.header, 0x14, options.unicode ? LnkFlag::IsUnicode : 0);
     LnkBuilder::putU32(p.header, 0x38, static_cast<quint32>(options.iconIndex));
     LnkBuilder::putU32(p.header, 0x3C, options.showCommand);
