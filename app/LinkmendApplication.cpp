@@ -14,8 +14,12 @@ LinkmendApplication::LinkmendApplication(int &argc, char **argv) : QApplication(
     setApplicationName(QStringLiteral("Linkmend"));
     setApplicationVersion(QStringLiteral("1.0.0.0"));
     setOrganizationName(QStringLiteral("Tessivane"));
-    // The title is not set by the program: it follows the program file's name.
-    setApplicationTitle(applicationTitleFrom(QString::fromLocal8Bit(argv[0])));
+    // The title is not set by the program: it follows the program file's
+    // name. That is the file itself, not the name of a link that started it
+    // (the package's lower-case "linkmend"), when the system can tell.
+    const QString programFile = applicationFilePath();
+    setApplicationTitle(
+        applicationTitleFrom(programFile.isEmpty() ? QString::fromLocal8Bit(argv[0]) : programFile));
     setQuitOnLastWindowClosed(true);
 }
 

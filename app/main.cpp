@@ -1,12 +1,18 @@
 #include "app/Dialogs.h"
 #include "app/LinkmendApplication.h"
 #include "app/TForm2.h"
+#include "cli/CommandLineMain.h"
 #include "drives/DriveComboBox.h"
 
 #include <exception>
 
 int main(int argc, char **argv)
 {
+    // With a command the program works in the terminal and needs no display;
+    // without one it is the window.
+    if (wantsCommandLine(argc, argv))
+        return runCommandLine(argc, argv);
+
     LinkmendApplication app(argc, argv);
     loadProgramFonts();
     TForm2 Form2;

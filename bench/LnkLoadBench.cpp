@@ -6,7 +6,7 @@
 // (open, read to the end, close), and with QFile, which makes several more
 // system calls per file.
 
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 
 #include <QDir>
 #include <QFile>

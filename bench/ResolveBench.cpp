@@ -5,9 +5,9 @@
 // cannot (450 in folders that still exist, 450 in folders that are gone).
 // One service object serves all links, as in a scan.
 
+#include "lnk/LnkFile.h"
 #include "platform/DriveMap.h"
 #include "shell/FileFacts.h"
-#include "shell/LnkFile.h"
 #include "shell/ShellLinkService.h"
 
 #include <QCoreApplication>

@@ -31,8 +31,8 @@
 #include "bench/TreeGenerator.h"
 #include "controls/ImageButton.h"
 #include "drives/DriveComboBox.h"
+#include "lnk/LnkFile.h"
 #include "platform/DriveMap.h"
-#include "shell/LnkFile.h"
 #include "shell/ShellLinkService.h"
 
 #include <QDir>

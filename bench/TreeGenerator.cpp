@@ -1,7 +1,7 @@
 #include "bench/TreeGenerator.h"
 
+#include "lnk/LnkFile.h"
 #include "shell/FileFacts.h"
-#include "shell/LnkFile.h"
 
 #include <QDir>
 #include <QFile>

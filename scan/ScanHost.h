@@ -34,7 +34,7 @@ public:
     virtual void setCheckListTicked(int index, bool ticked) = 0;
     // Holds back the check list's repaints while many entries change at
     // once (false), and shows the result in one go (true).
-    virtual void setCheckListUpdates(bool on) = 0;
+    virtual void setCheckListUpdates(bool on) { Q_UNUSED(on); }
     // Width in pixels of a text in the check list's own font.
     virtual int checkListTextWidth(const QString &text) const = 0;
     virtual void setCheckListExtent(int pixels) = 0;
@@ -49,4 +49,29 @@ public:
     // stops at the next entry and appends nothing more; the host keeps itself
     // alive until ScanShortcuts has returned.
     virtual bool closing() const = 0;
+
+    // What the check made of one shortcut. A host that reports more than the
+    // list of broken shortcuts (counts, reasons) overrides the two calls
+    // below; the window needs neither.
+    enum class Verdict {
+        NotLoaded,   // no link object, or the file cannot be loaded as a shortcut
+        NotResolved, // the service could not judge its target
+        NoPath,      // the target path could not be read (GetPath failed)
+        NoTarget,    // a link without a file-system target: not broken
+        TargetExists,
+        Broken,      // recorded in the scan results
+        BrokenRemote // broken, but passed over by "Ignore remote shortcuts"
+    };
+    // Called once for every shortcut the check examined, after it was
+    // judged (and recorded, when broken). targetPath is what the check
+    // read from the link: empty when it could not read one.
+    virtual void shortcutChecked(const QString &shortcutPath, Verdict verdict, const QString &targetPath)
+    {
+        Q_UNUSED(shortcutPath);
+        Q_UNUSED(verdict);
+        Q_UNUSED(targetPath);
+    }
+    // Called for every folder the walk opens, the root included, before any
+    // of its entries is examined (not for one that cannot be read).
+    virtual void folderEntered(const QString &folder) { Q_UNUSED(folder); }
 };

@@ -91,6 +91,11 @@ ShortcutScan::ShortcutScan(ScanHost &host, ScanResults &results, ShellLinkFactor
 
 void ShortcutScan::ScanShortcuts()
 {
+    ScanShortcuts(m_results.SelectedDrive + QStringLiteral(":\\"));
+}
+
+void ShortcutScan::ScanShortcuts(const QString &root)
+{
     // Both buttons are disabled while a scan runs, so no second one can start
     // from the events the walk dispatches; this holds even if one got through.
     if (m_scanning || m_host.closing())
@@ -99,7 +104,7 @@ void ShortcutScan::ScanShortcuts()
 
     m_host.setWaitCursor(true);
     try {
-        runScan();
+        runScan(root);
     } catch (...) {
         // The window goes back to idle before the error reaches the general
         // error handler; the count line and the ticks are not set.
@@ -109,7 +114,7 @@ void ShortcutScan::ScanShortcuts()
     cleanUp();
 }
 
-void ShortcutScan::runScan()
+void ShortcutScan::runScan(const QString &root)
 {
     m_host.setBusyIndicatorLeft(BusyIndicatorShownLeft);
     m_host.setLabel1Text(ScanningText);
@@ -125,7 +130,7 @@ void ShortcutScan::runScan()
 
     {
         const ProgressHookScope hook(m_links, [this] { progress(); });
-        ScanFolder(m_results.SelectedDrive + QStringLiteral(":\\"), ShortcutPattern, true);
+        ScanFolder(root, ShortcutPattern, true);
     }
     if (stopping())
         return;
@@ -189,6 +194,8 @@ void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QStri
 
     // File pass: every matching entry that is not a folder. It is over
     // before the folder pass begins.
+    if (search.isOpen())
+        m_host.folderEntered(dir);
     // A fresh record for every entry, so no field is left over from the last one.
     for (FindData entry; search.next(entry); entry = FindData{}) {
         if (!wanted(entry.attributes, FilePassWanted))
@@ -285,31 +292,41 @@ void ShortcutScan::CheckShortcut(const QString &shortcutPath, QString &targetPat
     // L1 and L2. The file interface is declared after the link object, so it
     // is released first on every way out (L6).
     std::unique_ptr<ShellLink> link;
-    if (win::FAILED(m_links.CoCreateInstance(link)) || !link)
-        return;
     std::unique_ptr<PersistFile> file;
-    if (link->QueryPersistFile(file) != win::S_OK || !file)
+    if (win::FAILED(m_links.CoCreateInstance(link)) || !link || link->QueryPersistFile(file) != win::S_OK ||
+        !file) {
+        m_host.shortcutChecked(shortcutPath, ScanHost::Verdict::NotLoaded, QString());
         return;
+    }
 
     std::array<char16_t, win::MAX_PATH + 1> buffer{};
     win::WIN32_FIND_DATAW findData;
-    if (win::SUCCEEDED(file->Load(shortcutPath, win::STGM_READ)) &&
-        win::SUCCEEDED(link->Resolve(0, ResolveFlags))) {
-        const win::HRESULT gotPath =
-            link->GetPath(buffer.data(), win::MAX_PATH, &findData, win::SLGP_UNCPRIORITY);
-        if (win::SUCCEEDED(gotPath)) {
-            const QString target = textOf(buffer);
-            if (!target.isEmpty() && !TargetRules::targetExists(target)) {
-                // Broken. With "Ignore remote shortcuts" ticked, only targets on
-                // the shortcut's own drive are kept.
-                if (!m_host.ignoreRemoteShortcuts() ||
-                    TargetRules::drivePart(shortcutPath) ==
-                        TargetRules::asciiLower(TargetRules::drivePart(target)))
-                    record(shortcutPath);
-            }
+    ScanHost::Verdict verdict = ScanHost::Verdict::NotLoaded;
+    if (win::FAILED(file->Load(shortcutPath, win::STGM_READ))) {
+        verdict = ScanHost::Verdict::NotLoaded;
+    } else if (win::FAILED(link->Resolve(0, m_resolveFlags))) {
+        verdict = ScanHost::Verdict::NotResolved;
+    } else if (win::FAILED(link->GetPath(buffer.data(), win::MAX_PATH, &findData, win::SLGP_UNCPRIORITY))) {
+        verdict = ScanHost::Verdict::NoPath;
+    } else {
+        const QString target = textOf(buffer);
+        if (target.isEmpty()) {
+            verdict = ScanHost::Verdict::NoTarget;
+        } else if (TargetRules::targetExists(target)) {
+            verdict = ScanHost::Verdict::TargetExists;
+        } else if (!m_host.ignoreRemoteShortcuts() ||
+                   TargetRules::drivePart(shortcutPath) ==
+                       TargetRules::asciiLower(TargetRules::drivePart(target))) {
+            // Broken. With "Ignore remote shortcuts" ticked, only targets on
+            // the shortcut's own drive are kept.
+            verdict = ScanHost::Verdict::Broken;
+            record(shortcutPath);
+        } else {
+            verdict = ScanHost::Verdict::BrokenRemote;
         }
     }
     targetPath = textOf(buffer);
+    m_host.shortcutChecked(shortcutPath, verdict, targetPath);
 }
 
 void ShortcutScan::record(const QString &shortcutPath)

@@ -2,13 +2,13 @@
 
 #include "platform/FolderSearch.h"
 #include "platform/WalkGuard.h"
+#include "platform/WinTypes.h"
 #include "scan/ScanHost.h"
 #include "scan/ScanResults.h"
+#include "shell/ShellLink.h"
 
 #include <QByteArray>
 #include <QString>
-
-class ShellLinkFactory;
 
 // The scan run of the Scan button, the recursive folder walk and the check of
 // one shortcut. TForm2's ScanShortcuts, ScanFolder and CheckShortcut forward
@@ -28,12 +28,17 @@ public:
     static const QString ShortcutPattern; // "*.lnk"
 
     // Search rules of the walk: the attribute bits a pass wants among
-    // HIDDEN | SYSTEM | DIRECTORY; an entry with any of the others is skipped.
-    static constexpr quint32 FilePassWanted = 0x1EF;
-    static constexpr quint32 FolderPassWanted = 0x10;
+    // HIDDEN | SYSTEM | DIRECTORY; an entry with any of the others is
+    // skipped. The files pass wants every attribute a search knows but the
+    // folder bit (0x1EF), so it skips folders only; the folder pass wants
+    // the folder bit alone, so it skips hidden and system entries.
+    static constexpr quint32 AnyAttributes = 0x1FF;
+    static constexpr quint32 FilePassWanted = AnyAttributes & ~win::FILE_ATTRIBUTE_DIRECTORY;
+    static constexpr quint32 FolderPassWanted = win::FILE_ATTRIBUTE_DIRECTORY;
 
-    // L4's flags: SLR_NO_UI | SLR_UPDATE, the service's default time limit.
-    static constexpr quint32 ResolveFlags = 0x5;
+    // What the check asks of Resolve: no dialog, and write a repair back
+    // (5); the high word 0 leaves the service's default time limit.
+    static constexpr quint32 ResolveFlags = win::SLR_NO_UI | win::SLR_UPDATE;
 
     ShortcutScan(ScanHost &host, ScanResults &results, ShellLinkFactory &links);
     ShortcutScan(const ShortcutScan &) = delete;
@@ -45,6 +50,9 @@ public:
     // on to the caller (the application's general error handler). A scan
     // that the closing window stopped shows no count line and ticks nothing.
     void ScanShortcuts();
+    // The same scan run over one folder (Windows form) instead of the root
+    // of SelectedDrive.
+    void ScanShortcuts(const QString &root);
 
     // Walks a folder (Windows form, with or without a trailing backslash):
     // every entry matching the pattern that is not a folder goes to
@@ -64,8 +72,13 @@ public:
 
     bool isScanning() const { return m_scanning; }
 
+    // The flags CheckShortcut passes to Resolve; ResolveFlags unless set.
+    // Without SLR_UPDATE the service finds moved targets but writes nothing.
+    void setResolveFlags(quint32 flags) { m_resolveFlags = flags; }
+    quint32 resolveFlags() const { return m_resolveFlags; }
+
 private:
-    void runScan();
+    void runScan(const QString &root);
     void cleanUp();
     void walk(const QString &folder, FolderSearch &search, const QString &pattern, bool recurse);
     bool isRegularFile(const FindData &entry, const FolderSearch &search) const;
@@ -86,6 +99,7 @@ private:
     ShellLinkFactory &m_links;
     WalkGuard m_walked;  // folders
     WalkGuard m_checked; // shortcut files
+    quint32 m_resolveFlags = ResolveFlags;
     bool m_scanning = false;
     bool m_dispatching = false;
 };

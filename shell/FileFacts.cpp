@@ -1,5 +1,6 @@
 #include "shell/FileFacts.h"
 
+#include "lnk/FileTime.h"
 #include "platform/WinTypes.h"
 
 #include <cerrno>
@@ -11,9 +12,6 @@
 #include <sys/sysmacros.h>
 
 namespace {
-
-// Seconds from 1601-01-01 to 1970-01-01, in FILETIME units.
-constexpr qint64 kUnixEpochAsFileTime = 116444736000000000LL;
 
 FactsStatus fill(int dirFd, const char *path, FileFacts &facts)
 {
@@ -30,9 +28,9 @@ FactsStatus fill(int dirFd, const char *path, FileFacts &facts)
     facts.isRegular = S_ISREG(sx.stx_mode);
     facts.size = facts.isDirectory ? 0 : sx.stx_size;
     if (sx.stx_mask & STATX_BTIME)
-        facts.creationTime = fileTimeFromUnix(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
-    facts.accessTime = fileTimeFromUnix(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
-    facts.writeTime = fileTimeFromUnix(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+        facts.creationTime = FileTime::fromUnix(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
+    facts.accessTime = FileTime::fromUnix(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
+    facts.writeTime = FileTime::fromUnix(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
     facts.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
     facts.inode = sx.stx_ino;
 
@@ -50,17 +48,6 @@ FactsStatus fill(int dirFd, const char *path, FileFacts &facts)
 }
 
 } // namespace
-
-quint64 fileTimeFromUnix(qint64 seconds, qint64 nanoseconds)
-{
-    // Times beyond what FILETIME can hold are treated as unknown.
-    constexpr qint64 kMinSeconds = -kUnixEpochAsFileTime / 10000000;
-    constexpr qint64 kMaxSeconds = (std::numeric_limits<qint64>::max() - kUnixEpochAsFileTime) / 10000000 - 1;
-    if (seconds < kMinSeconds || seconds > kMaxSeconds)
-        return 0;
-    const qint64 value = seconds * 10000000 + nanoseconds / 100 + kUnixEpochAsFileTime;
-    return value > 0 ? quint64(value) : 0;
-}
 
 FactsStatus readFacts(const QByteArray &posixPath, FileFacts &facts)
 {

@@ -23,10 +23,6 @@ struct FileFacts
     ino_t inode = 0;
 };
 
-// 100-ns intervals since 1601-01-01 UTC from a POSIX time; 0 for times
-// before 1601 (FILETIME cannot hold them).
-quint64 fileTimeFromUnix(qint64 seconds, qint64 nanoseconds);
-
 // Outcome of looking at a path.
 enum class FactsStatus {
     Found,

@@ -1,16 +1,16 @@
 #include "shell/ShellLinkService.h"
 
+#include "lnk/LnkFile.h"
+#include "lnk/WinPathText.h"
 #include "platform/FolderSearch.h"
 #include "platform/PosixPath.h"
 #include "platform/WinPath.h"
 #include "shell/DirIndex.h"
 #include "shell/FileFacts.h"
 #include "shell/LinkWriter.h"
-#include "shell/LnkFile.h"
 #include "shell/SearchBudget.h"
 #include "shell/TargetLook.h"
 #include "shell/TargetSearch.h"
-#include "shell/WinPathText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -42,6 +42,23 @@ win::HRESULT hresultFromErrno(int error)
     default:
         return win::E_FAIL;
     }
+}
+
+ShellLinkService::Repair::Outcome repairOutcome(LinkWriter::Outcome written)
+{
+    switch (written) {
+    case LinkWriter::Outcome::Written:
+        return ShellLinkService::Repair::Outcome::Written;
+    case LinkWriter::Outcome::ReadOnly:
+        return ShellLinkService::Repair::Outcome::ReadOnly;
+    case LinkWriter::Outcome::Changed:
+        return ShellLinkService::Repair::Outcome::Changed;
+    case LinkWriter::Outcome::Shared:
+        return ShellLinkService::Repair::Outcome::Shared;
+    case LinkWriter::Outcome::Failed:
+        break;
+    }
+    return ShellLinkService::Repair::Outcome::Failed;
 }
 
 } // namespace
@@ -89,6 +106,7 @@ struct ShellLinkService::Context
     LinkWriter writer;
     TargetLook look;
     std::function<void()> hook;
+    std::function<void(const ShellLinkService::Repair &)> repairHook;
     int hookIntervalMs = SearchBudget::kHookIntervalMs;
     bool searching = false;
     Listings listings{*this};
@@ -470,18 +488,25 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
     // Written back only when asked to and when the bytes really change; a
     // file that cannot be written keeps its old bytes, and the link object
     // holds the found target all the same.
+    ShellLinkService::Repair repair{s.winPath, request.oldTarget, found->winPath,
+                                    ShellLinkService::Repair::Outcome::NotAsked, 0};
     if ((flags & win::SLR_UPDATE) && !(flags & SLR_NOUPDATE)) {
+        repair.outcome = ShellLinkService::Repair::Outcome::Written;
         const QByteArray bytes = s.link->serialize();
         if (bytes != s.bytes) {
             // Only a file of the drive the shortcut was found on is changed.
             const QByteArray drive = DriveMap::current().folder(s.winPath.at(0)).value_or(QByteArray());
             const LinkWriter::Result written = context.writer.replace(s.posixPath, bytes, s.stamp, drive);
+            repair.outcome = repairOutcome(written.outcome);
+            repair.error = written.error;
             if (written.outcome == LinkWriter::Outcome::Written) {
                 s.bytes = bytes;
                 s.stamp = written.stamp;
             }
         }
     }
+    if (context.repairHook)
+        context.repairHook(repair);
     return win::S_OK;
 }
 
@@ -507,6 +532,11 @@ void ShellLinkService::setProgressHook(std::function<void()> hook, int intervalM
     // A repair waits for its file to reach the disk; the hook runs meanwhile
     // (repairs are made inside a Resolve, which the hook cannot re-enter).
     m_context->writer.setWaitHook(m_context->hook);
+}
+
+void ShellLinkService::setRepairHook(std::function<void(const Repair &)> hook)
+{
+    m_context->repairHook = std::move(hook);
 }
 
 void ShellLinkService::shareListings(bool on)

@@ -51,6 +51,30 @@ public:
     // hook, and so is setProgressHook itself.
     void setProgressHook(std::function<void()> hook, int intervalMs = SearchBudget::kHookIntervalMs);
 
+    // A moved target that a Resolve found again, and what became of the
+    // shortcut file.
+    struct Repair
+    {
+        enum class Outcome {
+            NotAsked, // Resolve was not asked to update the file: nothing written
+            Written,  // the file now holds the new target
+            ReadOnly, // nobody may write the file: it keeps the old target
+            Changed,  // the file changed on disk since it was loaded: left alone
+            Shared,   // other names lead to the file, or it lies off the drive: left alone
+            Failed,   // writing failed (`error` holds the errno): it keeps the old target
+        };
+        QString shortcutPath; // Windows form, as loaded
+        QString oldTarget;    // the target the search started from
+        QString newTarget;    // where it was found
+        Outcome outcome = Outcome::NotAsked;
+        int error = 0;
+    };
+    // Called once for every target a Resolve finds again, after the file was
+    // written (or not). The scan's link objects keep the found target either
+    // way, so a caller that wants to tell "repaired" from "would repair" or
+    // "could not be repaired" listens here.
+    void setRepairHook(std::function<void(const Repair &)> hook);
+
     // While on, folder searches on the calling thread share their listings
     // with the service's index: they take the listings the index has read
     // (when the folder has not changed since) instead of reading those

@@ -2,7 +2,7 @@
 #
 # LnkLoadFuzzer (loading a shortcut and getting its path) and
 # LnkRewriteFuzzer (changing its target, writing it back, loading the result)
-# build the codec's sources with -fsanitize=fuzzer,address,undefined. The
+# link the codec library, which the sanitizer build instruments for them. The
 # test suite runs each briefly with a fixed seed over a corpus that our own
 # link writer makes (lnk_fuzz_seeds, lnk_rewrite_seeds), plus the
 # Windows-made samples in tests/data/lnk-samples and the inputs that once
@@ -13,23 +13,16 @@ if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   return()
 endif()
 
-set(lnk_codec_sources
-  ${PROJECT_SOURCE_DIR}/shell/LnkFile.cpp
-  ${PROJECT_SOURCE_DIR}/shell/LnkBuilder.cpp
-  ${PROJECT_SOURCE_DIR}/shell/AnsiCodec.cpp
-  ${PROJECT_SOURCE_DIR}/shell/WinVariables.cpp
-  ${PROJECT_SOURCE_DIR}/shell/WinPathText.cpp)
-
-add_executable(LnkLoadFuzzer ${CMAKE_CURRENT_LIST_DIR}/fuzz/LnkLoadFuzzer.cpp ${lnk_codec_sources})
-target_include_directories(LnkLoadFuzzer PRIVATE ${PROJECT_SOURCE_DIR})
+add_executable(LnkLoadFuzzer ${CMAKE_CURRENT_LIST_DIR}/fuzz/LnkLoadFuzzer.cpp)
+target_include_directories(LnkLoadFuzzer PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_compile_options(LnkLoadFuzzer PRIVATE -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer)
 target_link_options(LnkLoadFuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
-target_link_libraries(LnkLoadFuzzer PRIVATE Qt6::Core)
+target_link_libraries(LnkLoadFuzzer PRIVATE lnk)
 set_target_properties(LnkLoadFuzzer PROPERTIES AUTOMOC OFF)
 
-add_executable(lnk_fuzz_seeds ${CMAKE_CURRENT_LIST_DIR}/fuzz/LnkFuzzSeeds.cpp ${lnk_codec_sources})
-target_include_directories(lnk_fuzz_seeds PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(lnk_fuzz_seeds PRIVATE Qt6::Core)
+add_executable(lnk_fuzz_seeds ${CMAKE_CURRENT_LIST_DIR}/fuzz/LnkFuzzSeeds.cpp)
+target_include_directories(lnk_fuzz_seeds PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(lnk_fuzz_seeds PRIVATE lnk)
 set_target_properties(lnk_fuzz_seeds PROPERTIES AUTOMOC OFF)
 
 set(lnk_fuzz_corpus ${CMAKE_CURRENT_BINARY_DIR}/lnk-fuzz-corpus)
@@ -45,16 +38,16 @@ set_tests_properties(lnk_fuzz_short PROPERTIES FIXTURES_REQUIRED lnk_fuzz_corpus
 
 # Changing the target: inputs are a target description and a link
 # (tests/fuzz/RewriteInput.h), so the seeds pair links with targets.
-add_executable(LnkRewriteFuzzer ${CMAKE_CURRENT_LIST_DIR}/fuzz/LnkRewriteFuzzer.cpp ${lnk_codec_sources})
-target_include_directories(LnkRewriteFuzzer PRIVATE ${PROJECT_SOURCE_DIR})
+add_executable(LnkRewriteFuzzer ${CMAKE_CURRENT_LIST_DIR}/fuzz/LnkRewriteFuzzer.cpp)
+target_include_directories(LnkRewriteFuzzer PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_compile_options(LnkRewriteFuzzer PRIVATE -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer)
 target_link_options(LnkRewriteFuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
-target_link_libraries(LnkRewriteFuzzer PRIVATE Qt6::Core)
+target_link_libraries(LnkRewriteFuzzer PRIVATE lnk)
 set_target_properties(LnkRewriteFuzzer PROPERTIES AUTOMOC OFF)
 
-add_executable(lnk_rewrite_seeds ${CMAKE_CURRENT_LIST_DIR}/fuzz/LnkRewriteSeeds.cpp ${lnk_codec_sources})
-target_include_directories(lnk_rewrite_seeds PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(lnk_rewrite_seeds PRIVATE Qt6::Core)
+add_executable(lnk_rewrite_seeds ${CMAKE_CURRENT_LIST_DIR}/fuzz/LnkRewriteSeeds.cpp)
+target_include_directories(lnk_rewrite_seeds PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(lnk_rewrite_seeds PRIVATE lnk)
 set_target_properties(lnk_rewrite_seeds PROPERTIES AUTOMOC OFF)
 
 set(lnk_rewrite_corpus ${CMAKE_CURRENT_BINARY_DIR}/lnk-rewrite-corpus)

@@ -4,7 +4,7 @@
 #include "app/TListBox.h"
 #include "controls/BusyAnimation.h"
 #include "controls/ImageButton.h"
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 #include "support/TempDrives.h"
 
 #include <QApplication>

@@ -2,8 +2,8 @@
 // our own writer, one structure combination each. Usage: lnk_fuzz_seeds <dir>
 // (the folder is emptied first, so every run starts from the same corpus).
 
-#include "shell/LnkBuilder.h"
-#include "shell/LnkFile.h"
+#include "lnk/LnkBuilder.h"
+#include "lnk/LnkFile.h"
 
 #include <QDir>
 #include <QFile>

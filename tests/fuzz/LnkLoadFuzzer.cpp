@@ -2,7 +2,7 @@
 // cleanly or fail cleanly, a loaded link must write back its exact bytes, and
 // a link whose target is replaced must read back with the new target.
 
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 
 #include <cstdint>
 #include <cstdlib>

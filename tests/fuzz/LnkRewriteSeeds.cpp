@@ -10,8 +10,8 @@
 
 #include "RewriteInput.h"
 
-#include "shell/LnkBuilder.h"
-#include "shell/LnkFile.h"
+#include "lnk/LnkBuilder.h"
+#include "lnk/LnkFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -13,8 +13,8 @@
 
 #include "RewriteInput.h"
 
-#include "shell/LnkBuilder.h"
-#include "shell/LnkFile.h"
+#include "lnk/LnkBuilder.h"
+#include "lnk/LnkFile.h"
 
 #include <QList>
 

@@ -18,7 +18,7 @@
 //
 // The seed corpus generator encodes targets the same way (encodeTarget).
 
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 
 #include <QByteArray>
 #include <QString>

@@ -18,7 +18,7 @@ dpkg-deb --field "$deb" Depends | grep -q 'libqt6widgets6' || { echo "Depends la
 dpkg -x "$deb" "$scratch/root"
 
 app_id=com.tessivane.Linkmend
-for f in usr/bin/Linkmend usr/share/applications/$app_id.desktop usr/share/metainfo/$app_id.metainfo.xml \
+for f in usr/bin/Linkmend usr/bin/linkmend usr/share/applications/$app_id.desktop usr/share/metainfo/$app_id.metainfo.xml \
          usr/share/icons/hicolor/16x16/apps/$app_id.png usr/share/icons/hicolor/256x256/apps/$app_id.png \
          usr/share/icons/hicolor/scalable/apps/$app_id.svg; do
   [ -e "$scratch/root/$f" ] || { echo "missing from the package: $f"; exit 1; }
@@ -26,6 +26,13 @@ done
 desktop-file-validate "$scratch/root/usr/share/applications/$app_id.desktop"
 appstreamcli validate --no-net --pedantic "$scratch/root/usr/share/metainfo/$app_id.metainfo.xml" || \
   appstreamcli validate --no-net "$scratch/root/usr/share/metainfo/$app_id.metainfo.xml"
+
+# The lower-case name is a link to the same program.
+[ "$(readlink "$scratch/root/usr/bin/linkmend")" = Linkmend ] || { echo "usr/bin/linkmend is no link to Linkmend"; exit 1; }
+
+# Under its lower-case name it works in the terminal, with no display.
+version=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$scratch/root/usr/bin/linkmend" --version)
+[ "$version" = "Linkmend 1.0.0.0" ] || { echo "linkmend --version said: $version"; exit 1; }
 
 # The installed program starts and shows its window; the probe then reads its
 # wrapped text back from the X server.

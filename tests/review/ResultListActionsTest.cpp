@@ -1,7 +1,7 @@
 #include "review/ResultReview.h"
 
 #include "ReviewFakes.h"
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 #include "shell/ShellLinkService.h"
 #include "shell/ShellTestKit.h"
 #include "support/TempDrives.h"

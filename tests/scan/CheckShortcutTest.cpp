@@ -104,7 +104,9 @@ TEST_F(CheckShortcutTest, FailedStepsRecordNothingAndHandBackTheTargetAsDescribe
         FakeLink link;
         QString expectedTarget;
         QStringList expectedLog;
+        ScanHost::Verdict verdict;
     };
+    using V = ScanHost::Verdict;
     const QStringList allSteps = {QStringLiteral("L1"),
                                   QStringLiteral("L2"),
                                   QStringLiteral("Load ") + Shortcut + QStringLiteral(" 0"),
@@ -113,25 +115,34 @@ TEST_F(CheckShortcutTest, FailedStepsRecordNothingAndHandBackTheTargetAsDescribe
                                   QStringLiteral("release PersistFile"),
                                   QStringLiteral("release ShellLink")};
     const Case cases[] = {
-        {"no link object", win::E_OUTOFMEMORY, win::S_OK, linkTo(missing), before, {QStringLiteral("L1")}},
+        {"no link object",
+         win::E_OUTOFMEMORY,
+         win::S_OK,
+         linkTo(missing),
+         before,
+         {QStringLiteral("L1")},
+         V::NotLoaded},
         {"file interface not exactly S_OK",
          win::S_OK,
          win::S_FALSE,
          linkTo(missing),
          before,
-         {QStringLiteral("L1"), QStringLiteral("L2"), QStringLiteral("release ShellLink")}},
+         {QStringLiteral("L1"), QStringLiteral("L2"), QStringLiteral("release ShellLink")},
+         V::NotLoaded},
         {"not a link", win::S_OK, win::S_OK, linkTo(missing, win::E_FAIL), QString(),
-         QStringList{allSteps[0], allSteps[1], allSteps[2], allSteps[5], allSteps[6]}},
+         QStringList{allSteps[0], allSteps[1], allSteps[2], allSteps[5], allSteps[6]}, V::NotLoaded},
         {"service cannot resolve", win::S_OK, win::S_OK, linkTo(missing, win::S_OK, win::E_FAIL), QString(),
-         QStringList{allSteps[0], allSteps[1], allSteps[2], allSteps[3], allSteps[5], allSteps[6]}},
+         QStringList{allSteps[0], allSteps[1], allSteps[2], allSteps[3], allSteps[5], allSteps[6]},
+         V::NotResolved},
         {"path unreadable", win::S_OK, win::S_OK,
          linkTo(QStringLiteral("c:\\part"), win::S_OK, win::S_OK, win::E_FAIL), QStringLiteral("c:\\part"),
-         allSteps},
+         allSteps, V::NoPath},
         // Any non-negative result is success: S_FALSE from Resolve is a search that found nothing.
         {"resolve found nothing", win::S_OK, win::S_OK, linkTo(missing, win::S_OK, win::S_FALSE), missing,
          QStringList{allSteps[0], allSteps[1], allSteps[2], allSteps[3], allSteps[4],
                      QStringLiteral("ListBox1 += ") + Shortcut,
-                     QStringLiteral("CheckListBox1 += ") + Shortcut, allSteps[5], allSteps[6]}},
+                     QStringLiteral("CheckListBox1 += ") + Shortcut, allSteps[5], allSteps[6]},
+         V::Broken},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -140,6 +151,7 @@ TEST_F(CheckShortcutTest, FailedStepsRecordNothingAndHandBackTheTargetAsDescribe
         host.checkList.clear();
         results.ShortcutPaths->clear();
         results.BrokenCount = 0;
+        host.verdicts.clear();
         links.createResult = c.create;
         links.queryResult = c.query;
         links.links.insert(Shortcut, c.link);
@@ -151,6 +163,7 @@ TEST_F(CheckShortcutTest, FailedStepsRecordNothingAndHandBackTheTargetAsDescribe
         EXPECT_EQ(results.BrokenCount, recorded ? 1 : 0);
         EXPECT_EQ(results.ShortcutPaths->size(), recorded ? 1 : 0);
         EXPECT_EQ(links.liveObjects, 0);
+        EXPECT_EQ(host.verdicts, QList<ScanHost::Verdict>{c.verdict});
     }
 }
 
@@ -180,6 +193,24 @@ TEST_F(CheckShortcutTest, IgnoreRemoteKeepsOnlyTargetsOnTheShortcutsOwnDrive)
     // The shortcut's drive part is compared as it is, the target's in lower case.
     host.ignoreRemote = true;
     EXPECT_FALSE(broken(QStringLiteral("c:\\gone.exe"), QStringLiteral("C:\\Upper.lnk")));
+    // Passed over, but the host hears why.
+    EXPECT_EQ(host.verdicts.last(), ScanHost::Verdict::BrokenRemote);
+}
+
+TEST_F(CheckShortcutTest, TheHostHearsEveryVerdictAndResolveTakesTheFlagsItIsGiven)
+{
+    EXPECT_FALSE(broken(QStringLiteral("c:\\Tools\\app.exe")));
+    EXPECT_FALSE(broken(QString()));
+    EXPECT_TRUE(broken(QStringLiteral("c:\\gone.exe")));
+    EXPECT_EQ(host.verdicts,
+              (QList<ScanHost::Verdict>{ScanHost::Verdict::TargetExists, ScanHost::Verdict::NoTarget,
+                                        ScanHost::Verdict::Broken}));
+    EXPECT_TRUE(host.log.contains(QStringLiteral("Resolve 0 5")));
+
+    host.log.clear();
+    scan.setResolveFlags(win::SLR_NO_UI);
+    broken(QStringLiteral("c:\\gone.exe"));
+    EXPECT_TRUE(host.log.contains(QStringLiteral("Resolve 0 1")));
 }
 
 TEST_F(CheckShortcutTest, RecordsNothingOnceTheWindowIsClosing)

@@ -123,6 +123,9 @@ public:
             onDispatch();
     }
     bool closing() const override { return isClosing; }
+    // What the check made of each shortcut, in order (not logged).
+    QList<Verdict> verdicts;
+    void shortcutChecked(const QString &, Verdict verdict, const QString &) override { verdicts << verdict; }
 
     // The log without the dispatches.
     QStringList changes() const

@@ -6,10 +6,10 @@
 
 #include "FakeScanHost.h"
 
+#include "lnk/LnkFile.h"
 #include "platform/WinPath.h"
 #include "platform/WinTypes.h"
 #include "scan/ShortcutScan.h"
-#include "shell/LnkFile.h"
 #include "shell/ShellLinkService.h"
 #include "shell/TargetLook.h"
 #include "support/BlockingFuse.h"

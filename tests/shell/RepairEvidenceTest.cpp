@@ -1,4 +1,4 @@
-#include "LnkTestKit.h"
+#include "lnk/LnkTestKit.h"
 #include "shell/ResolveKit.h"
 
 #include <gtest/gtest.h>

@@ -4,8 +4,8 @@
 // codec's own writer for files on a TempDrives machine, and the link steps
 // run the way the scan runs them.
 
+#include "lnk/LnkFile.h"
 #include "shell/FileFacts.h"
-#include "shell/LnkFile.h"
 #include "shell/ShellLink.h"
 #include "shell/ShellLinkService.h"
 #include "support/TempDrives.h"

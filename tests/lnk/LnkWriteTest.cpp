@@ -2,8 +2,8 @@
 // target of existing ones while every unrelated byte stays.
 
 #include "LnkTestKit.h"
-#include "shell/LnkBuilder.h"
-#include "shell/LnkFile.h"
+#include "lnk/LnkBuilder.h"
+#include "lnk/LnkFile.h"
 
 #include <QFile>
 

@@ -1,8 +1,8 @@
 #include "LnkTestKit.h"
 
-#include "shell/AnsiCodec.h"
-#include "shell/WinPathText.h"
-#include "shell/WinVariables.h"
+#include "lnk/AnsiCodec.h"
+#include "lnk/WinPathText.h"
+#include "lnk/WinVariables.h"
 
 #include <QSet>
 

@@ -1,11 +1,13 @@
-#include "shell/LnkBuilder.h"
+#include "lnk/LnkBuilder.h"
 
-#include "shell/AnsiCodec.h"
+#include "lnk/AnsiCodec.h"
+#include "lnk/FileTime.h"
+#include "lnk/ShellIds.h"
+
+#include <chrono>
 
 namespace {
 
-constexpr unsigned char kMyComputer[16] = {0xE0, 0x4F, 0xD0, 0x20, 0xEA, 0x3A, 0x69, 0x10,
-                                           0xA2, 0xD8, 0x08, 0x00, 0x2B, 0x30, 0x30, 0x9D};
 constexpr quint32 kBeef0004 = 0xBEEF0004;
 constexpr quint32 kDirectory = 0x10;
 constexpr quint32 kWnncNetLanman = 0x00020000;
@@ -229,7 +231,7 @@ std::optional<QByteArray> idList(const WinLocation &target, const LnkTargetInfo 
     appendU16(list, 0x14);
     list.append('\x1F');
     list.append('\x50'); // sort index of My Computer
-    list.append(reinterpret_cast<const char *>(kMyComputer), 16);
+    list.append(reinterpret_cast<const char *>(ShellIds::kMyComputer), 16);
 
     QByteArray volume(0x19, '\0');
     volume[0] = 0x19;
@@ -280,7 +282,7 @@ QByteArray linkInfo(const WinLocation &target, const LnkTargetInfo &info)
     auto here = [&] { return static_cast<quint32>(headerSize + body.size()); };
 
     if (!target.unc) {
-        flags = 0x1;
+        flags = LnkInfoFlag::VolumeIDAndLocalBasePath;
         volumeOffset = here();
         body.append(volumeId(info));
         localOffset = here();
@@ -293,13 +295,13 @@ QByteArray linkInfo(const WinLocation &target, const LnkTargetInfo &info)
             appendU16(body, 0);
         }
     } else {
-        flags = 0x2;
+        flags = LnkInfoFlag::CommonNetworkRelativeLinkAndPathSuffix;
         netOffset = here();
         QByteArray cnrl;
         const bool netUnicode = !netAnsi;
         const quint32 nameOffset = netUnicode ? 0x1C : 0x14;
-        appendU32(cnrl, 0);   // size, set below
-        appendU32(cnrl, 0x2); // ValidNetType
+        appendU32(cnrl, 0); // size, set below
+        appendU32(cnrl, LnkNetFlag::ValidNetType);
         appendU32(cnrl, nameOffset);
         appendU32(cnrl, 0); // no device name
         appendU32(cnrl, kWnncNetLanman);
@@ -399,33 +401,24 @@ QByteArray environmentBlock(quint32 signature, const QString &text)
 
 std::pair<quint16, quint16> fatDateTime(quint64 filetime)
 {
-    constexpr qint64 kUnixEpochSeconds = 11644473600LL;
-    constexpr qint64 k1980 = 315532800LL; // 1980-01-01 in Unix seconds
-    if (filetime == 0)
+    using namespace std::chrono;
+    const std::optional<qint64> unixSeconds = FileTime::toUnixSeconds(filetime);
+    if (!unixSeconds)
         return {0, 0};
-    qint64 secs = static_cast<qint64>(filetime / 10000000ULL) - kUnixEpochSeconds;
-    if (filetime % 10000000ULL || secs % 2)
-        secs += 2 - (secs % 2 + 2) % 2; // up to the next even second
-    if (secs < k1980)
+    // Up to the next even second, as Windows rounds.
+    qint64 secs = *unixSeconds;
+    if (filetime % quint64(FileTime::kTicksPerSecond) || secs % 2)
+        secs += 2 - (secs % 2 + 2) % 2;
+    const sys_seconds when{seconds(secs)};
+    const sys_days day = floor<days>(when);
+    const year_month_day date{day};
+    const hh_mm_ss time{when - day};
+    if (date.year() < year(1980) || date.year() > year(2107))
         return {0, 0};
-    const qint64 days = secs / 86400;
-    const qint64 rem = secs % 86400;
-    // Civil date from days since 1970-01-01 (proleptic Gregorian).
-    const qint64 z = days + 719468;
-    const qint64 era = z / 146097;
-    const qint64 doe = z - era * 146097;
-    const qint64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const qint64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const qint64 mp = (5 * doy + 2) / 153;
-    const qint64 day = doy - (153 * mp + 2) / 5 + 1;
-    const qint64 month = mp < 10 ? mp + 3 : mp - 9;
-    const qint64 year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-    if (year > 2107)
-        return {0, 0};
-    const auto date = static_cast<quint16>(((year - 1980) << 9) | (month << 5) | day);
-    const auto time =
-        static_cast<quint16>(((rem / 3600) << 11) | (((rem / 60) % 60) << 5) | ((rem % 60) / 2));
-    return {date, time};
+    return {static_cast<quint16>(((int(date.year()) - 1980) << 9) | (unsigned(date.month()) << 5) |
+                                 unsigned(date.day())),
+            static_cast<quint16>((time.hours().count() << 11) | (time.minutes().count() << 5) |
+                                 (time.seconds().count() / 2))};
 }
 
 } // namespace LnkBuilder

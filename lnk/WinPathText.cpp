@@ -1,4 +1,4 @@
-#include "shell/WinPathText.h"
+#include "lnk/WinPathText.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "shell/WinVariables.h"
+#include "lnk/WinVariables.h"
 
 #include <QStringList>
 

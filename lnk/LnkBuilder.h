@@ -4,7 +4,7 @@
 // (IDList, LinkInfo, RELATIVE_PATH) and for new strings and blocks, in the
 // form Windows writes them. Used by LnkFile::setTarget and LnkFile::create.
 
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 
 #include <QByteArray>
 #include <QString>

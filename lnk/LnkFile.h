@@ -84,6 +84,18 @@ constexpr quint32 PreferEnvironmentPath = 0x2000000;
 constexpr quint32 PersistVolumeIdRelative = 0x8000000;
 } // namespace LnkFlag
 
+// LinkInfoFlags ([MS-SHLLINK] 2.3).
+namespace LnkInfoFlag {
+constexpr quint32 VolumeIDAndLocalBasePath = 0x1;
+constexpr quint32 CommonNetworkRelativeLinkAndPathSuffix = 0x2;
+} // namespace LnkInfoFlag
+
+// CommonNetworkRelativeLink flags ([MS-SHLLINK] 2.3.2).
+namespace LnkNetFlag {
+constexpr quint32 ValidDevice = 0x1;
+constexpr quint32 ValidNetType = 0x2;
+} // namespace LnkNetFlag
+
 // ExtraData block signatures ([MS-SHLLINK] 2.5).
 namespace LnkBlock {
 constexpr quint32 EnvironmentVariable = 0xA0000001;

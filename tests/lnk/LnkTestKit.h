@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 
 #include <QFile>
 

@@ -1,10 +1,10 @@
 // Reading shortcut files: real Windows-made samples, the [MS-SHLLINK]
 // "Link File Example", links as Wine's shell32 writes them, and damaged input.
 
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 #include "LnkTestKit.h"
-#include "shell/AnsiCodec.h"
-#include "shell/LnkBuilder.h"
+#include "lnk/AnsiCodec.h"
+#include "lnk/LnkBuilder.h"
 
 #include <QFile>
 
@@ -222,6 +222,32 @@ TEST(LnkFileKnownAnswer, WriterReproducesTheExamplesLinkInfoAndItems)
     EXPECT_EQ(list->mid(2, 0x14 + 0x19), kMsExample.mid(0x4E, 0x14 + 0x19));
     EXPECT_EQ(LnkBuilder::fatDateTime(0x01C91515F2EEE9D0ull),
               std::make_pair(quint16(0x392C), quint16(0xA369)));
+}
+
+TEST(LnkFileWrite, FatDateTimeRoundsUpToEvenSecondsWithinItsYears)
+{
+    // FILETIME of a POSIX time, with a fraction of a second in 100-ns ticks.
+    const auto at = [](qint64 unixSeconds, quint64 ticks = 0) {
+        return quint64(unixSeconds + 11644473600LL) * 10000000ULL + ticks;
+    };
+    struct Case
+    {
+        quint64 fileTime;
+        quint16 date, time;
+    };
+    const Case cases[] = {
+        {0, 0, 0},                           // not recorded
+        {at(315532798), 0, 0},               // 1979-12-31 23:59:58: before FAT's years
+        {at(315532799), 0x0021, 0},          // 23:59:59 goes up into 1980
+        {at(315532800), 0x0021, 0},          // 1980-01-01 00:00:00
+        {at(315532801), 0x0021, 1},          // an odd second goes up to the next even one
+        {at(315532800, 5000000), 0x0021, 1}, // and so does a fraction
+        {at(951782400), 0x285D, 0},          // 2000-02-29, a leap day
+        {at(4354819198), 0xFF9F, 0xBF7D},    // 2107-12-31 23:59:58, the last FAT time
+        {at(4354819199), 0, 0},              // rounds into 2108
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(LnkBuilder::fatDateTime(c.fileTime), std::make_pair(c.date, c.time)) << c.fileTime;
 }
 
 namespace {

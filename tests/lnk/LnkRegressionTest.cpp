@@ -3,7 +3,7 @@
 // rewrite fuzz target (a new target and a link) that must keep its property.
 
 #include "fuzz/RewriteCheck.h"
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "shell/AnsiCodec.h"
+#include "lnk/AnsiCodec.h"
 
 #include <QStringDecoder>
 

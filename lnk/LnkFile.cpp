@@ -1,10 +1,11 @@
-#include "shell/LnkFile.h"
+#include "lnk/LnkFile.h"
 
-#include "shell/AnsiCodec.h"
-#include "shell/ByteReader.h"
-#include "shell/LnkBuilder.h"
-#include "shell/WinPathText.h"
-#include "shell/WinVariables.h"
+#include "lnk/AnsiCodec.h"
+#include "lnk/ByteReader.h"
+#include "lnk/LnkBuilder.h"
+#include "lnk/ShellIds.h"
+#include "lnk/WinPathText.h"
+#include "lnk/WinVariables.h"
 
 #include <cstring>
 #include <utility>
@@ -12,13 +13,10 @@
 namespace {
 
 constexpr qint64 kHeaderSize = 0x4C;
-constexpr unsigned char kLinkClsid[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                          0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
-constexpr unsigned char kMyComputer[16] = {0xE0, 0x4F, 0xD0, 0x20, 0xEA, 0x3A, 0x69, 0x10,
-                                           0xA2, 0xD8, 0x08, 0x00, 0x2B, 0x30, 0x30, 0x9D};
+// The StringData strings, in file order, and the flag that says each is there.
+enum StringSlot { NameString, RelativePathString, WorkingDirString, ArgumentsString, IconLocationString };
 constexpr quint32 kStringFlags[5] = {LnkFlag::HasName, LnkFlag::HasRelativePath, LnkFlag::HasWorkingDir,
                                      LnkFlag::HasArguments, LnkFlag::HasIconLocation};
-constexpr int kRelative = 1;
 constexpr quint32 kBeef0004 = 0xBEEF0004;
 constexpr quint32 kPresenceFlags = LnkFlag::HasLinkTargetIDList | LnkFlag::HasLinkInfo | LnkFlag::HasName |
                                    LnkFlag::HasRelativePath | LnkFlag::HasWorkingDir | LnkFlag::HasArguments |
@@ -118,7 +116,7 @@ std::optional<LnkError> LnkFile::readAll()
         return failure("header size is not 0x4C", 0);
     if (n < kHeaderSize)
         return failure("shell link header is truncated", n);
-    if (std::memcmp(d + 4, kLinkClsid, 16) != 0)
+    if (std::memcmp(d + 4, ShellIds::kShellLink, 16) != 0)
         return failure("class id is not the shell link class", 4);
     const quint32 flags = linkFlags();
     r.seek(kHeaderSize);
@@ -207,7 +205,7 @@ std::optional<LnkError> LnkFile::readLinkInfo(qint64 offset, qint64 size)
         return e ? Text{e->first, e->second, unicode} : Text{};
     };
 
-    if (flags & 0x1) {
+    if (flags & LnkInfoFlag::VolumeIDAndLocalBasePath) {
         quint32 volumeSize = 0;
         if (!info.peekAt(volumeOffset, volumeSize) || volumeSize < 0x10 ||
             static_cast<quint64>(volumeSize) > static_cast<quint64>(size) - volumeOffset)
@@ -238,7 +236,7 @@ std::optional<LnkError> LnkFile::readLinkInfo(qint64 offset, qint64 size)
         }
     }
 
-    if (flags & 0x2) {
+    if (flags & LnkInfoFlag::CommonNetworkRelativeLinkAndPathSuffix) {
         quint32 netSize = 0;
         if (!info.peekAt(netOffset, netSize) || netSize < 0x14 ||
             static_cast<quint64>(netSize) > static_cast<quint64>(size) - netOffset)
@@ -252,7 +250,7 @@ std::optional<LnkError> LnkFile::readLinkInfo(qint64 offset, qint64 size)
         if (!name)
             return failure("net name is invalid", offset + netOffset + 8);
         m_info.netAnsi = text(name, false);
-        if (netFlags & 0x1) {
+        if (netFlags & LnkNetFlag::ValidDevice) {
             const auto device = ansiStringIn(net, deviceOffset);
             if (!device)
                 return failure("device name is invalid", offset + netOffset + 0xC);
@@ -267,7 +265,7 @@ std::optional<LnkError> LnkFile::readLinkInfo(qint64 offset, qint64 size)
                     return failure("Unicode net name is invalid", offset + netOffset + 0x14);
                 m_info.netUnicode = text(wide, true);
             }
-            if ((netFlags & 0x1) && deviceUnicodeOffset) {
+            if ((netFlags & LnkNetFlag::ValidDevice) && deviceUnicodeOffset) {
                 const auto wide = wideStringIn(net, deviceUnicodeOffset);
                 if (!wide)
                     return failure("Unicode device name is invalid", offset + netOffset + 0x18);
@@ -300,7 +298,7 @@ std::optional<LnkError> LnkFile::readStrings(qint64 &pos, bool withRelative)
     ByteReader r(m_bytes.constData(), m_bytes.size());
     r.seek(static_cast<quint64>(pos));
     for (int i = 0; i < 5; ++i) {
-        if (!(flags & kStringFlags[i]) && !(i == kRelative && withRelative))
+        if (!(flags & kStringFlags[i]) && !(i == RelativePathString && withRelative))
             continue;
         const qint64 start = r.pos();
         quint16 count = 0;
@@ -424,27 +422,27 @@ std::optional<QString> LnkFile::stringAt(int index) const
 
 std::optional<QString> LnkFile::name() const
 {
-    return stringAt(0);
+    return stringAt(NameString);
 }
 
 std::optional<QString> LnkFile::relativePath() const
 {
-    return stringAt(kRelative);
+    return stringAt(RelativePathString);
 }
 
 std::optional<QString> LnkFile::workingDirectory() const
 {
-    return stringAt(2);
+    return stringAt(WorkingDirString);
 }
 
 std::optional<QString> LnkFile::arguments() const
 {
-    return stringAt(3);
+    return stringAt(ArgumentsString);
 }
 
 std::optional<QString> LnkFile::iconLocation() const
 {
-    return stringAt(4);
+    return stringAt(IconLocationString);
 }
 
 const LnkFile::Block *LnkFile::findBlock(quint32 signature) const
@@ -600,7 +598,7 @@ std::optional<QString> LnkFile::idListPath() const
     const char *d = m_bytes.constData();
     const Span &root = m_items[0];
     if (root.size < 20 || static_cast<quint8>(d[root.offset + 2]) != 0x1F ||
-        std::memcmp(d + root.offset + 4, kMyComputer, 16) != 0)
+        std::memcmp(d + root.offset + 4, ShellIds::kMyComputer, 16) != 0)
         return folderRelativePath();
     const Span &drive = m_items[1];
     if (drive.size < 6 || (static_cast<quint8>(d[drive.offset + 2]) & 0x70) != 0x20)
@@ -725,14 +723,14 @@ void LnkFile::collectLinkInfoForms(Forms &forms) const
     };
 
     const Piece suffix = pick(m_info.suffixUnicode, m_info.suffixAnsi);
-    if (m_info.flags & 0x1) {
+    if (m_info.flags & LnkInfoFlag::VolumeIDAndLocalBasePath) {
         const Piece local = pick(m_info.localUnicode, m_info.localAnsi);
         if (local.present()) {
             forms.local = form(LnkFormSource::LinkInfoLocal, local, suffix);
             forms.localGuess = local.guess || suffix.guess;
         }
     }
-    if (!(m_info.flags & 0x2))
+    if (!(m_info.flags & LnkInfoFlag::CommonNetworkRelativeLinkAndPathSuffix))
         return;
     const Piece device = pick(m_info.deviceUnicode, m_info.deviceAnsi);
     if (!forms.local && device.present()) {
@@ -922,11 +920,12 @@ bool LnkFile::setTarget(const LnkTargetInfo &target, const QString &shortcutWinP
         p.idList = *list;
     }
     p.linkInfo = LnkBuilder::linkInfo(*location, target);
-    if (p.strings[kRelative]) {
+    if (p.strings[RelativePathString]) {
         const auto relative = LnkBuilder::relativePath(shortcutWinPath, *location);
-        p.strings[kRelative].reset();
+        p.strings[RelativePathString].reset();
         if (relative)
-            p.strings[kRelative] = LnkBuilder::stringData(*relative, linkFlags() & LnkFlag::IsUnicode);
+            p.strings[RelativePathString] =
+                LnkBuilder::stringData(*relative, linkFlags() & LnkFlag::IsUnicode);
     }
     // Blocks that describe the old target would contradict the new one.
     QList<QByteArray> kept;
@@ -969,7 +968,7 @@ std::variant<LnkFile, LnkError> LnkFile::create(const LnkTargetInfo &target, con
     Parts p;
     p.header = QByteArray(kHeaderSize, '\0');
     LnkBuilder::putU32(p.header, 0, kHeaderSize);
-    p.header.replace(4, 16, QByteArray(reinterpret_cast<const char *>(kLinkClsid), 16));
+    p.header.replace(4, 16, QByteArray(reinterpret_cast<const char *>(ShellIds::kShellLink), 16));
     LnkBuilder::putU32(p.header, 0x14, options.unicode ? LnkFlag::IsUnicode : 0);
     LnkBuilder::putU32(p.header, 0x38, static_cast<quint32>(options.iconIndex));
     LnkBuilder::putU32(p.header, 0x3C, options.showCommand);
@@ -1004,8 +1003,8 @@ std::variant<LnkFile, LnkError> LnkFile::create(const LnkTargetInfo &target, con
     if (!options.linkInfo)
         q.linkInfo.clear();
     if (options.relativePathText) {
-        q.strings[kRelative] = LnkBuilder::stringData(*options.relativePathText, options.unicode);
-        if (!q.strings[kRelative])
+        q.strings[RelativePathString] = LnkBuilder::stringData(*options.relativePathText, options.unicode);
+        if (!q.strings[RelativePathString])
             return failure("a string does not fit the chosen encoding", 0);
     }
     if (options.environmentTarget) {

@@ -1,0 +1,253 @@
+// Times `Linkmend check` from the command line (no window, no display)
+// against `find` listing the same shortcut files.
+//
+//   cli-bench [--size S|M|L] [--dir FOLDER] [--rounds N] [--check-only]
+//
+// The tree is the scan benchmark's (bench/make-tree, made in FOLDER, default
+// $TMPDIR/linkmend-bench-<size>, when it is not there yet). Each round puts
+// the moved shortcuts back as planted, runs `Linkmend check --json` on a
+// temporary Wine prefix whose c: is the tree, runs find, puts the moved
+// shortcuts back again, runs `Linkmend check --dry-run --json`, and find
+// again; each program's wall time from start to exit. Checked, every run:
+// the broken shortcuts reported are exactly the planted ones, the repairs
+// (made or, in the dry run, reported) are exactly the moved ones with their
+// new places, and the dry run left every moved shortcut as planted.
+// Printed: the median ratios check / find. Exit status 0 when every check
+// passed.
+
+#include "bench/TreeGenerator.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+class CliBench
+{
+public:
+    CliBench(const QByteArray &tree, const TreeManifest &manifest) : m_tree(tree), m_manifest(manifest) {}
+
+    bool setUp()
+    {
+        const QByteArray devices = QFile::encodeName(m_prefix.path()) + "/dosdevices";
+        const QByteArray drive = TreeGenerator::driveFolder(m_tree);
+        return m_prefix.isValid() && QDir().mkpath(QFile::decodeName(devices)) &&
+               ::symlink(drive.constData(), (devices + "/c:").constData()) == 0;
+    }
+
+    // One run of `Linkmend check`; its wall time in seconds.
+    double check(bool dryRun)
+    {
+        restoreMoved();
+        QStringList arguments = {QStringLiteral("check"), QStringLiteral("--json"),
+                                 QStringLiteral("--prefix"), m_prefix.path(), QStringLiteral("c:")};
+        if (dryRun)
+            arguments.insert(1, QStringLiteral("--dry-run"));
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QString::fromLatin1(name));
+        program.setProcessEnvironment(environment);
+        QElapsedTimer clock;
+        clock.start();
+        program.start(QStringLiteral(LINKMEND_PROGRAM), arguments);
+        program.waitForFinished(-1);
+        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+        const QString which = dryRun ? QStringLiteral("dry run") : QStringLiteral("check");
+        expect(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 1,
+               QStringLiteral("%1 exited with %2: %3")
+                   .arg(which)
+                   .arg(program.exitCode())
+                   .arg(QString::fromUtf8(program.readAllStandardError())));
+        checkReport(QJsonDocument::fromJson(program.readAllStandardOutput()).object(), dryRun, which);
+        if (dryRun)
+            checkMovedAsPlanted();
+        return seconds;
+    }
+
+    double find()
+    {
+        QProcess find;
+        QElapsedTimer clock;
+        clock.start();
+        find.start(QStringLiteral("find"),
+                   {QFile::decodeName(TreeGenerator::driveFolder(m_tree)), QStringLiteral("-name"),
+                    QStringLiteral(".*"), QStringLiteral("-prune"), QStringLiteral("-o"),
+                    QStringLiteral("-iname"), QStringLiteral("*.lnk"), QStringLiteral("-print")});
+        find.waitForFinished(-1);
+        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+        expect(find.readAllStandardOutput().count('\n') == m_manifest.findLines,
+               QStringLiteral("find listed another number of shortcut files than planted"));
+        return seconds;
+    }
+
+    const QStringList &failures() const { return m_failures; }
+
+private:
+    void expect(bool condition, const QString &what)
+    {
+        if (!condition && m_failures.size() < 50)
+            m_failures.append(what);
+    }
+
+    void restoreMoved()
+    {
+        QString error;
+        expect(TreeGenerator::restoreMoved(m_tree, m_manifest, &error), error);
+    }
+
+    void checkReport(const QJsonObject &report, bool dryRun, const QString &which)
+    {
+        QSet<QString> broken, planted;
+        for (const QJsonValue &entry : report.value(QStringLiteral("broken")).toArray())
+            broken.insert(entry.toObject().value(QStringLiteral("windowsPath")).toString());
+        for (const QByteArray &path : m_manifest.broken)
+            planted.insert(TreeManifest::winPath(path));
+        expect(broken == planted, QStringLiteral("%1: %2 broken shortcuts reported, %3 planted, not the same")
+                                      .arg(which)
+                                      .arg(broken.size())
+                                      .arg(planted.size()));
+
+        QSet<QString> repairs, moved;
+        for (const QJsonValue &entry : report.value(QStringLiteral("repairs")).toArray()) {
+            const QJsonObject repair = entry.toObject();
+            expect(repair.value(QStringLiteral("written")).toBool() != dryRun,
+                   QStringLiteral("%1: a repair was written, or not, against the run's kind").arg(which));
+            repairs.insert((repair.value(QStringLiteral("windowsPath")).toString() + QLatin1Char('>') +
+                            repair.value(QStringLiteral("newTarget")).toString())
+                               .toLower());
+        }
+        for (const TreeManifest::Moved &entry : m_manifest.moved)
+            moved.insert((TreeManifest::winPath(entry.shortcut) + QLatin1Char('>') +
+                          TreeManifest::winPath(entry.newTarget))
+                             .toLower());
+        expect(repairs == moved, QStringLiteral("%1: %2 repairs reported, %3 moved, not the same")
+                                     .arg(which)
+                                     .arg(repairs.size())
+                                     .arg(moved.size()));
+    }
+
+    void checkMovedAsPlanted()
+    {
+        for (const TreeManifest::Moved &entry : m_manifest.moved) {
+            QFile shortcut(QFile::decodeName(TreeGenerator::driveFolder(m_tree) + '/' + entry.shortcut));
+            QFile planted(QFile::decodeName(m_tree + '/' + entry.planted));
+            const bool same = shortcut.open(QIODevice::ReadOnly) && planted.open(QIODevice::ReadOnly) &&
+                              shortcut.readAll() == planted.readAll();
+            expect(same, QStringLiteral("dry run wrote %1").arg(QString::fromUtf8(entry.shortcut)));
+        }
+    }
+
+    QByteArray m_tree;
+    const TreeManifest &m_manifest;
+    QTemporaryDir m_prefix;
+    QStringList m_failures;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    QByteArray size = "M";
+    QString folder;
+    int rounds = 7;
+    bool checkOnly = false;
+    while (!args.isEmpty()) {
+        const QString arg = args.takeFirst();
+        if (arg == QLatin1String("--size") && !args.isEmpty())
+            size = args.takeFirst().toLatin1().toUpper();
+        else if (arg == QLatin1String("--dir") && !args.isEmpty())
+            folder = args.takeFirst();
+        else if (arg == QLatin1String("--rounds") && !args.isEmpty())
+            rounds = args.takeFirst().toInt();
+        else if (arg == QLatin1String("--check-only"))
+            checkOnly = true;
+        else
+            rounds = 0;
+    }
+    if (!TreeSpec::named(size) || rounds < 1) {
+        std::fprintf(stderr, "usage: cli-bench [--size S|M|L] [--dir FOLDER] [--rounds N] [--check-only]\n");
+        return 2;
+    }
+    folder = QDir(folder.isEmpty()
+                      ? QDir::tempPath() + QStringLiteral("/linkmend-bench-") + QString::fromLatin1(size)
+                      : folder)
+                 .absolutePath();
+    const QByteArray tree = QFile::encodeName(folder);
+    QString error;
+    std::optional<TreeManifest> manifest = TreeGenerator::readManifest(tree, &error);
+    if (!manifest) {
+        QProcess make;
+        make.setProcessChannelMode(QProcess::ForwardedChannels);
+        make.start(QCoreApplication::applicationDirPath() + QStringLiteral("/make-tree"),
+                   {QString::fromLatin1(size), folder});
+        make.waitForFinished(-1);
+        manifest = TreeGenerator::readManifest(tree, &error);
+    }
+    if (!manifest || manifest->layout.sizeName != size) {
+        std::fprintf(stderr, "cli-bench: no tree %s in %s: %s\n", size.constData(), qPrintable(folder),
+                     qPrintable(error));
+        return 1;
+    }
+
+    CliBench bench(tree, *manifest);
+    if (!bench.setUp()) {
+        std::fprintf(stderr, "cli-bench: cannot make a Wine prefix\n");
+        return 1;
+    }
+    std::vector<double> repairRatios, dryRatios, checkTimes, dryTimes, findTimes;
+    if (!checkOnly) {
+        // Warms the caches; not counted.
+        bench.check(false);
+        bench.find();
+    }
+    for (int round = 1; round <= (checkOnly ? 1 : rounds); ++round) {
+        const double check = bench.check(false);
+        const double find1 = bench.find();
+        const double dry = bench.check(true);
+        const double find2 = bench.find();
+        repairRatios.push_back(check / find1);
+        dryRatios.push_back(dry / find2);
+        checkTimes.push_back(check);
+        dryTimes.push_back(dry);
+        findTimes.push_back(find1);
+        findTimes.push_back(find2);
+        if (!checkOnly)
+            std::printf("round %d: check %.3f s, find %.3f s (x%.2f); dry run %.3f s, find %.3f s (x%.2f)\n",
+                        round, check, find1, check / find1, dry, find2, dry / find2);
+    }
+    if (!checkOnly) {
+        std::printf("\nmedian command-line check with repairs / find: %.2f (check %.3f s, find %.3f s)\n",
+                    median(repairRatios), median(checkTimes), median(findTimes));
+        std::printf("median command-line dry run / find:           %.2f (dry run %.3f s)\n",
+                    median(dryRatios), median(dryTimes));
+    }
+    for (const QString &failure : bench.failures())
+        std::printf("FAILED: %s\n", qPrintable(failure));
+    std::printf("%s\n",
+                bench.failures().isEmpty() ? "results: as planted, every run" : "results: NOT as planted");
+    return bench.failures().isEmpty() ? 0 : 1;
+}

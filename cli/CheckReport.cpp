@@ -1,0 +1,90 @@
+#include "cli/CheckReport.h"
+
+#include "cli/Console.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+
+qint64 CheckReport::repaired() const
+{
+    return std::count_if(repairs.cbegin(), repairs.cend(),
+                         [this](const Repair &repair) { return repair.written || dryRun; });
+}
+
+qint64 CheckReport::repairsFailed() const
+{
+    return std::count_if(repairs.cbegin(), repairs.cend(),
+                         [](const Repair &repair) { return !repair.failure.isEmpty(); });
+}
+
+int CheckReport::exitStatus() const
+{
+    return broken.isEmpty() && repairsFailed() == 0 ? 0 : 1;
+}
+
+QByteArray CheckReport::brokenLine(const Broken &broken)
+{
+    return printable(broken.shortcut.path) + '\t' + printable(broken.target) + '\n';
+}
+
+QByteArray CheckReport::repairLine(const Repair &repair) const
+{
+    if (!repair.failure.isEmpty())
+        return {};
+    return (dryRun ? QByteArray("would repair ") : QByteArray("repaired ")) +
+           printable(repair.shortcut.path) + ": " + printable(repair.oldTarget) + " -> " +
+           printable(repair.newTarget) + '\n';
+}
+
+QByteArray CheckReport::toJson() const
+{
+    QJsonArray rootList;
+    for (const Root &root : roots)
+        rootList.append(
+            QJsonObject{{QStringLiteral("path"), root.path}, {QStringLiteral("windowsPath"), root.winPath}});
+
+    // Each entry names its shortcut in both forms, then what is said of it.
+    const auto entry = [](const Shortcut &shortcut,
+                          std::initializer_list<std::pair<QString, QJsonValue>> fields) {
+        QJsonObject object{{QStringLiteral("path"), shortcut.path},
+                           {QStringLiteral("windowsPath"), shortcut.winPath}};
+        for (const auto &[key, value] : fields)
+            object.insert(key, value);
+        return object;
+    };
+    QJsonArray brokenList;
+    for (const Broken &found : broken)
+        brokenList.append(entry(found.shortcut, {{QStringLiteral("target"), found.target}}));
+    QJsonArray repairList;
+    for (const Repair &repair : repairs) {
+        QJsonObject object = entry(repair.shortcut, {{QStringLiteral("oldTarget"), repair.oldTarget},
+                                                     {QStringLiteral("newTarget"), repair.newTarget},
+                                                     {QStringLiteral("written"), repair.written}});
+        if (!repair.failure.isEmpty())
+            object.insert(QStringLiteral("failure"), repair.failure);
+        repairList.append(object);
+    }
+    QJsonArray unjudgedList;
+    for (const Unjudged &found : unjudged)
+        unjudgedList.append(entry(found.shortcut, {{QStringLiteral("reason"), found.reason}}));
+
+    const QJsonObject counts{
+        {QStringLiteral("folders"), folders},
+        {QStringLiteral("shortcuts"), shortcuts},
+        {QStringLiteral("repaired"), repaired()},
+        {QStringLiteral("repairsFailed"), repairsFailed()},
+        {QStringLiteral("broken"), qint64(broken.size())},
+        {QStringLiteral("remote"), remote},
+        {QStringLiteral("unjudged"), qint64(unjudged.size())},
+    };
+    const QJsonObject document{
+        {QStringLiteral("dryRun"), dryRun},      {QStringLiteral("ignoreRemote"), ignoreRemote},
+        {QStringLiteral("roots"), rootList},     {QStringLiteral("broken"), brokenList},
+        {QStringLiteral("repairs"), repairList}, {QStringLiteral("unjudged"), unjudgedList},
+        {QStringLiteral("counts"), counts},
+    };
+    return QJsonDocument(document).toJson(QJsonDocument::Indented);
+}

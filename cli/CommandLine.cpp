@@ -1,0 +1,140 @@
+#include "cli/CommandLine.h"
+
+#include <QSet>
+
+namespace {
+
+// Options the toolkit takes for the window itself (with one dash or two).
+// A command line that begins with one of them starts the window, as it did
+// before the program had commands.
+bool isWindowOption(const QString &argument)
+{
+    static const QSet<QString> names = {
+        QStringLiteral("platform"),
+        QStringLiteral("platformpluginpath"),
+        QStringLiteral("platformtheme"),
+        QStringLiteral("plugin"),
+        QStringLiteral("qwindowgeometry"),
+        QStringLiteral("qwindowicon"),
+        QStringLiteral("qwindowtitle"),
+        QStringLiteral("reverse"),
+        QStringLiteral("session"),
+        QStringLiteral("display"),
+        QStringLiteral("geometry"),
+        QStringLiteral("style"),
+        QStringLiteral("stylesheet"),
+        QStringLiteral("widgetcount"),
+        QStringLiteral("sync"),
+    };
+    QString name = argument;
+    if (name.startsWith(QLatin1String("--")))
+        name.remove(0, 2);
+    else if (name.startsWith(QLatin1Char('-')))
+        name.remove(0, 1);
+    else
+        return false;
+    return names.contains(name.section(QLatin1Char('='), 0, 0));
+}
+
+CommandLine::Error usage(const QString &text)
+{
+    return CommandLine::Error{text + QStringLiteral(" (see linkmend --help)")};
+}
+
+} // namespace
+
+QString CommandLine::name(Command command)
+{
+    switch (command) {
+    case Command::Check:
+        return QStringLiteral("check");
+    case Command::Show:
+        return QStringLiteral("show");
+    case Command::Trash:
+        return QStringLiteral("trash");
+    case Command::Help:
+        return QStringLiteral("--help");
+    case Command::Version:
+        return QStringLiteral("--version");
+    case Command::Window:
+        break;
+    }
+    return QString();
+}
+
+std::variant<CommandLine, CommandLine::Error> CommandLine::parse(const QStringList &arguments)
+{
+    CommandLine line;
+    if (arguments.isEmpty() || isWindowOption(arguments.first()))
+        return line;
+
+    const QString first = arguments.first();
+    if (first == QLatin1String("--help") || first == QLatin1String("-h") || first == QLatin1String("help")) {
+        line.command = Command::Help;
+        return line;
+    }
+    if (first == QLatin1String("--version") || first == QLatin1String("-V")) {
+        line.command = Command::Version;
+        return line;
+    }
+    if (first == QLatin1String("check"))
+        line.command = Command::Check;
+    else if (first == QLatin1String("show"))
+        line.command = Command::Show;
+    else if (first == QLatin1String("trash"))
+        line.command = Command::Trash;
+    else if (first.startsWith(QLatin1Char('-')))
+        return usage(QStringLiteral("unknown option %1").arg(first));
+    else
+        return usage(QStringLiteral("unknown command %1").arg(first));
+
+    const QString command = name(line.command);
+    bool optionsEnded = false;
+    bool prefixGiven = false;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (optionsEnded || !argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-")) {
+            line.operands << argument;
+            continue;
+        }
+        if (argument == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            line.command = Command::Help;
+            return line;
+        } else if (argument == QLatin1String("--prefix") || argument.startsWith(QLatin1String("--prefix="))) {
+            QString value;
+            if (argument == QLatin1String("--prefix")) {
+                if (i + 1 >= arguments.size())
+                    return usage(QStringLiteral("%1: --prefix needs a folder").arg(command));
+                value = arguments.at(++i);
+            } else {
+                value = argument.mid(int(qstrlen("--prefix=")));
+            }
+            if (value.isEmpty())
+                return usage(QStringLiteral("%1: --prefix needs a folder").arg(command));
+            if (prefixGiven)
+                return usage(QStringLiteral("%1: --prefix given twice").arg(command));
+            prefixGiven = true;
+            line.prefix = value;
+        } else if (line.command == Command::Check && argument == QLatin1String("--dry-run")) {
+            line.dryRun = true;
+        } else if (line.command == Command::Check && argument == QLatin1String("--ignore-remote")) {
+            line.ignoreRemote = true;
+        } else if (line.command == Command::Check && argument == QLatin1String("--json")) {
+            line.json = true;
+        } else if (line.command == Command::Trash &&
+                   (argument == QLatin1String("--yes") || argument == QLatin1String("-y"))) {
+            line.yes = true;
+        } else {
+            return usage(QStringLiteral("%1: unknown option %2").arg(command, argument));
+        }
+    }
+
+    if (line.operands.isEmpty()) {
+        return usage(line.command == Command::Check
+                         ? QStringLiteral("check: name at least one drive (c:) or folder")
+                         : QStringLiteral("%1: name at least one shortcut file").arg(command));
+    }
+    return line;
+}

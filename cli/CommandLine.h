@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <variant>
+
+// What the user asked for on the command line: a command with its options
+// and operands, or the window. Parsing knows nothing of drives or files; it
+// only checks that the words form a command.
+struct CommandLine
+{
+    enum class Command { Window, Check, Show, Trash, Help, Version };
+
+    Command command = Command::Window;
+    bool dryRun = false;       // check: report the repairs, write nothing
+    bool ignoreRemote = false; // check: leave out targets on another drive or a share
+    bool json = false;         // check: one JSON document instead of lines
+    bool yes = false;          // trash: do not ask
+    QString prefix;            // the Wine prefix whose drive letters to use; empty: the usual one
+    QStringList operands;      // check: drives and folders; show, trash: shortcut files
+
+    // A command line that cannot be run, with what was wrong (one line).
+    struct Error
+    {
+        QString message;
+    };
+
+    // The arguments after the program's name. No arguments, or only the
+    // toolkit's own window options ("-platform xcb", "-style fusion"), start
+    // the window. Options may come before or after the operands; "--" ends
+    // them; "--prefix DIR" and "--prefix=DIR" are the same.
+    static std::variant<CommandLine, Error> parse(const QStringList &arguments);
+
+    // The command's name as typed ("check"); empty for the window.
+    static QString name(Command command);
+};

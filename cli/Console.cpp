@@ -1,0 +1,87 @@
+#include "cli/Console.h"
+
+#include "platform/Terminal.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+class StandardConsole final : public Console
+{
+public:
+    void out(const QByteArray &bytes) override
+    {
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    }
+    void err(const QByteArray &bytes) override
+    {
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+        std::fflush(stderr);
+    }
+    std::optional<QByteArray> readLine() override
+    {
+        std::fflush(stdout);
+        QByteArray line;
+        for (;;) {
+            const int c = std::fgetc(stdin);
+            if (c == EOF)
+                return line.isEmpty() ? std::nullopt : std::optional<QByteArray>(line);
+            if (c == '\n')
+                return line;
+            line += char(c);
+        }
+    }
+    bool errIsTerminal() const override { return Terminal::standardErrorIsTerminal(); }
+    bool flush() override { return std::fflush(stdout) == 0 && !std::ferror(stdout); }
+};
+
+} // namespace
+
+void Console::message(const QString &text)
+{
+    err("linkmend: " + text.toUtf8() + '\n');
+}
+
+Console &Console::standard()
+{
+    static StandardConsole console;
+    return console;
+}
+
+Progress::Progress(Console &console) : m_console(console), m_enabled(console.errIsTerminal())
+{
+    m_sinceDrawn.start();
+}
+
+Progress::~Progress()
+{
+    clear();
+}
+
+void Progress::update(qint64 folders, qint64 shortcuts)
+{
+    if (!m_enabled || m_sinceDrawn.elapsed() < IntervalMs)
+        return;
+    m_console.err(QStringLiteral("\r%1 folders, %2 shortcuts\033[K").arg(folders).arg(shortcuts).toUtf8());
+    m_shown = true;
+    m_sinceDrawn.start();
+}
+
+void Progress::clear()
+{
+    if (!m_shown)
+        return;
+    m_console.err("\r\033[K");
+    m_shown = false;
+}
+
+QByteArray printable(const QString &text)
+{
+    QString shown = text;
+    for (QChar &c : shown) {
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char('?');
+    }
+    return shown.toUtf8();
+}

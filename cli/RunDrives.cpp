@@ -1,0 +1,148 @@
+#include "cli/RunDrives.h"
+
+#include "platform/WinPath.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+bool isAsciiLetter(QChar c)
+{
+    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+           (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+}
+
+// "c:", "C:\Users", "c:/Users": a path in Windows form, drive letter first.
+bool isWindowsForm(const QString &operand)
+{
+    return operand.size() >= 2 && isAsciiLetter(operand.at(0)) && operand.at(1) == QLatin1Char(':');
+}
+
+bool isSeparator(QChar c)
+{
+    return c == QLatin1Char('\\') || c == QLatin1Char('/');
+}
+
+QString driveList(const DriveMap &map)
+{
+    QStringList letters;
+    for (QChar letter : map.letters())
+        letters << QString(letter) + QLatin1Char(':');
+    return letters.isEmpty() ? QStringLiteral("there are none")
+                             : QStringLiteral("the drives are %1").arg(letters.join(QStringLiteral(", ")));
+}
+
+} // namespace
+
+std::variant<RunDrives, RunDrives::Error> RunDrives::load(const QString &prefix)
+{
+    if (prefix.isEmpty()) {
+        DriveMap map = DriveMap::load();
+        DriveMap::setCurrent(map);
+        return RunDrives(std::move(map));
+    }
+    const QFileInfo info(prefix);
+    if (!info.isDir())
+        return Error{QStringLiteral("--prefix %1: no such folder").arg(prefix)};
+    std::optional<DriveMap> map = DriveMap::fromPrefix(QFile::encodeName(info.absoluteFilePath()));
+    if (!map)
+        return Error{
+            QStringLiteral("--prefix %1: not a Wine prefix (it has no dosdevices/ folder)").arg(prefix)};
+    DriveMap::setCurrent(*map);
+    return RunDrives(std::move(*map));
+}
+
+std::variant<RunDrives::Place, RunDrives::Error> RunDrives::folder(const QString &operand)
+{
+    QByteArray posix;
+    if (isWindowsForm(operand)) {
+        const QChar letter = operand.at(0).toLower();
+        if (!m_map.folder(letter))
+            return Error{QStringLiteral("%1: no drive %2: here (%3)").arg(operand, letter, driveList(m_map))};
+        const QString rest = operand.mid(2);
+        if (!rest.isEmpty() && !isSeparator(rest.at(0)))
+            return Error{
+                QStringLiteral("%1: a path relative to a drive's current folder; name the folder from "
+                               "the drive's root (%2:\\...)")
+                    .arg(operand, letter)};
+        const std::optional<QByteArray> translated =
+            WinPath::toPosix(WinPath::driveRoot(letter) + rest.mid(1), m_map);
+        if (!translated)
+            return Error{QStringLiteral("%1: not a folder this machine can name").arg(operand)};
+        posix = *translated;
+        if (!QFileInfo(QFile::decodeName(posix)).isDir())
+            return Error{QStringLiteral("%1: no such folder").arg(operand)};
+    } else {
+        const QFileInfo info(operand);
+        if (operand.isEmpty() || !info.exists())
+            return Error{QStringLiteral("%1: no such folder").arg(operand)};
+        if (!info.isDir())
+            return Error{QStringLiteral("%1: not a folder").arg(operand)};
+        posix = QFile::encodeName(info.absoluteFilePath());
+    }
+    std::variant<QString, Error> win = windowsForm(posix, posix, operand);
+    if (auto *error = std::get_if<Error>(&win))
+        return *error;
+    return Place{posix, std::get<QString>(win)};
+}
+
+std::variant<RunDrives::Place, RunDrives::Error> RunDrives::file(const QString &operand)
+{
+    QByteArray posix;
+    if (isWindowsForm(operand)) {
+        const std::optional<QByteArray> translated = WinPath::toPosix(operand, m_map);
+        if (!translated)
+            return Error{
+                QStringLiteral("%1: not a file this machine can name (%2)").arg(operand, driveList(m_map))};
+        posix = *translated;
+    } else {
+        if (operand.isEmpty())
+            return Error{QStringLiteral("\"\": no such file")};
+        posix = QFile::encodeName(QFileInfo(operand).absoluteFilePath());
+    }
+    const QFileInfo info(QFile::decodeName(posix));
+    if (!info.exists())
+        return Error{QStringLiteral("%1: no such file").arg(operand)};
+    if (info.isDir())
+        return Error{QStringLiteral("%1: a folder, not a shortcut file").arg(operand)};
+    std::variant<QString, Error> win = windowsForm(posix, QFile::encodeName(info.absolutePath()), operand);
+    if (auto *error = std::get_if<Error>(&win))
+        return *error;
+    return Place{posix, std::get<QString>(win)};
+}
+
+std::variant<QString, RunDrives::Error>
+RunDrives::windowsForm(const QByteArray &posix, const QByteArray &folder, const QString &operand)
+{
+    if (const std::optional<QString> win = WinPath::toWindows(posix, m_map))
+        return *win;
+    if (m_map.place(posix))
+        return Error{
+            QStringLiteral("%1: a name on its path cannot be shown in Windows form (it is not UTF-8, "
+                           "or holds a backslash, a colon or a control character)")
+                .arg(operand)};
+    for (char letter = 'y'; letter >= 'd'; --letter) {
+        if (m_map.folder(QLatin1Char(letter)))
+            continue;
+        m_map.insert(QLatin1Char(letter), folder);
+        DriveMap::setCurrent(m_map);
+        m_notes << QStringLiteral("%1 lies on no drive; it is %2: for this run")
+                       .arg(QFile::decodeName(folder), QString(QLatin1Char(letter)));
+        if (const std::optional<QString> win = WinPath::toWindows(posix, m_map))
+            return *win;
+        return Error{QStringLiteral("%1: a name on its path cannot be shown in Windows form").arg(operand)};
+    }
+    return Error{QStringLiteral("%1 lies on no drive, and no drive letter is free for it").arg(operand)};
+}
+
+QStringList RunDrives::takeNotes()
+{
+    return std::exchange(m_notes, {});
+}
+
+QString posixPathOf(const QString &winPath)
+{
+    const std::optional<QByteArray> posix = WinPath::toPosix(winPath);
+    return posix ? QFile::decodeName(*posix) : winPath;
+}

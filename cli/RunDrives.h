@@ -1,0 +1,64 @@
+#pragma once
+
+#include "platform/DriveMap.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <variant>
+
+// The drive letters of one command-line run, and the Windows form of the
+// drives, folders and files the user names. The map is the window's (the
+// Wine prefix of the environment, else the built-in rules) or that of the
+// prefix given on the command line. A folder or file that lies on no drive
+// of the map gets a letter of its own for the run, counted down from y:
+// (letters near the end are the ones shortcut targets name least), so the
+// walk and the link service can name it.
+class RunDrives
+{
+public:
+    // A folder or file, in both forms.
+    struct Place
+    {
+        QByteArray posix; // absolute
+        QString win;      // "c:\Users\Public"; a drive root ends in a backslash
+    };
+    // Why an operand names nothing the command can use: one line.
+    struct Error
+    {
+        QString message;
+    };
+
+    // The map of `prefix` (its dosdevices/ folder), or the usual one when
+    // `prefix` is empty, installed as the process's map.
+    static std::variant<RunDrives, Error> load(const QString &prefix);
+
+    // A drive ("c:", "C:\"), a folder in Windows form ("c:\Users") or a
+    // folder of this machine ("/srv/share", "desktops"): the folder to walk.
+    std::variant<Place, Error> folder(const QString &operand);
+    // A file named by a path of this machine or in Windows form.
+    std::variant<Place, Error> file(const QString &operand);
+
+    // What the run did with the map that the user should know, such as a
+    // letter given to a folder on no drive; each note once.
+    QStringList takeNotes();
+
+    const DriveMap &map() const { return m_map; }
+
+private:
+    explicit RunDrives(DriveMap map) : m_map(std::move(map)) {}
+
+    // The Windows form of an existing absolute path, giving `folder` a
+    // letter of its own when the path lies on no drive.
+    std::variant<QString, Error> windowsForm(const QByteArray &posix, const QByteArray &folder,
+                                             const QString &operand);
+
+    DriveMap m_map;
+    QStringList m_notes;
+};
+
+// The path on this machine of a Windows-form path of the run's map; the
+// Windows form itself when it names nothing here.
+QString posixPathOf(const QString &winPath);

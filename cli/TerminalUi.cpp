@@ -1,0 +1,31 @@
+#include "cli/TerminalUi.h"
+
+#include "cli/RunDrives.h"
+
+bool TerminalUi::confirmDelete(const QStringList &paths, const QString &)
+{
+    if (m_answeredYes)
+        return true;
+    // The paths as the user named them on this machine, not in Windows form.
+    QByteArray text;
+    if (paths.size() == 1) {
+        text = "Move " + printable(posixPathOf(paths.first())) + " to the trash? [y/N] ";
+    } else {
+        for (qsizetype i = 0; i < paths.size() && i < ListedFiles; ++i)
+            text += "  " + printable(posixPathOf(paths.at(i))) + '\n';
+        if (paths.size() > ListedFiles)
+            text += QByteArray("  ...and ") + QByteArray::number(paths.size() - ListedFiles) + " more\n";
+        text += "Move these " + QByteArray::number(paths.size()) + " files to the trash? [y/N] ";
+    }
+    m_console.err(text);
+    const std::optional<QByteArray> answer = m_console.readLine();
+    if (!answer)
+        m_console.err("\n");
+    const QByteArray word = answer.value_or(QByteArray()).trimmed().toLower();
+    return word == "y" || word == "yes";
+}
+
+void TerminalUi::showMessage(const QString &text)
+{
+    m_console.err(text.toUtf8() + '\n');
+}

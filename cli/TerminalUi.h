@@ -1,0 +1,27 @@
+#pragma once
+
+#include "cli/Console.h"
+#include "shell/ShellUi.h"
+
+// The shell services' questions and messages, on the terminal: the question
+// before moving files to the trash is asked on standard error and answered
+// with a line of standard input ("y" or "yes"; anything else, or no input,
+// is no), unless the user answered it in advance with --yes. Messages go to
+// standard error. Nothing is opened.
+class TerminalUi : public ShellUi
+{
+public:
+    TerminalUi(Console &console, bool answeredYes) : m_console(console), m_answeredYes(answeredYes) {}
+
+    // At most this many files are named before the question; the rest are
+    // counted.
+    static constexpr int ListedFiles = 20;
+
+    bool confirmDelete(const QStringList &paths, const QString &question) override;
+    void showMessage(const QString &text) override;
+    void openUrl(const QUrl &) override {}
+
+private:
+    Console &m_console;
+    bool m_answeredYes;
+};
