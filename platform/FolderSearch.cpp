@@ -215,6 +215,7 @@ struct FolderSearch::State
     QByteArray folder;      // as the caller named it
     QByteArray realFolder;  // its canonical form where known (for places that may hang)
     std::u32string pattern; // case folded
+    bool everyName = false; // the pattern matches every name ("*", "*.*")
     bool withReadOnly = true;
     WaitHook whileWaiting;
     std::shared_ptr<const SystemFolders> view;
@@ -287,8 +288,13 @@ struct FolderSearch::State
 
     void setPattern(const QString &namePattern, Attributes which)
     {
-        pattern = foldPattern(namePattern);
+        usePattern(namePattern);
         withReadOnly = which == Attributes::All;
+    }
+    void usePattern(const QString &namePattern)
+    {
+        pattern = foldPattern(namePattern);
+        everyName = pattern == U"*" || pattern == U"*.*";
     }
 
     void failed(int cause)
@@ -339,7 +345,10 @@ struct FolderSearch::State
         const FolderListing::Item &item = parent.listing.items[size_t(parent.lastItem)];
         const QByteArray name(parent.listing.name(item), item.nameSize);
         folder = posix::join(parent.folder, name);
-        realFolder = parent.lastRealPath;
+        realFolder = item.type == FolderListing::Type::Folder && parent.lastRealPath.isEmpty() &&
+                             !parent.realFolder.isEmpty()
+                         ? posix::join(parent.realFolder, name)
+                         : parent.lastRealPath;
         if (parent.lastMayHang) {
             if (!parent.ensureFd()) {
                 error = win::ERROR_PATH_NOT_FOUND;
@@ -507,10 +516,13 @@ struct FolderSearch::State
                                                               std::string_view(name, item.nameSize));
             if (place && place->system)
                 attributes |= win::FILE_ATTRIBUTE_SYSTEM;
-            lastRealPath = realFolder.isEmpty() ? QByteArray() : posix::join(realFolder, QByteArray(name));
+            // (The sub-folder's canonical path is worked out when it is opened.)
+            lastRealPath.clear();
             lastMayHang = mayHang || (place && place->mayHang);
             lastHangPlace = hangPlace;
             if (!mayHang && lastMayHang) {
+                if (!realFolder.isEmpty())
+                    lastRealPath = posix::join(realFolder, QByteArray(name));
                 // The mount point names the place; without a known path, the
                 // folder that holds it and its name do.
                 const QByteArray *point = lastRealPath.isEmpty() ? nullptr : view->hangPointOf(lastRealPath);
@@ -654,7 +666,7 @@ bool FolderSearch::restart(const QString &pattern)
     }
     state.at = 0;
     state.lastItem = -1;
-    state.pattern = foldPattern(pattern);
+    state.usePattern(pattern);
     state.view = SystemFolders::current();
     state.error = win::ERROR_SUCCESS;
     state.dotsOffered = 0;
@@ -715,7 +727,7 @@ bool FolderSearch::next(FindData &entry)
         for (qsizetype i = 0; i < length && ascii; ++i)
             ascii = static_cast<unsigned char>(name[i]) < 0x80;
         if (ascii) {
-            if (!state.matchesAscii(name, length))
+            if (!state.everyName && !state.matchesAscii(name, length))
                 continue;
             // Into the caller's string: a walk that keeps one record for a
             // folder's entries allocates nothing for most of them.
@@ -725,7 +737,7 @@ bool FolderSearch::next(FindData &entry)
                 out[i] = QLatin1Char(name[i]);
         } else {
             QString decoded = posix::decodeName(name, length);
-            if (!matchesString(decoded, state.pattern))
+            if (!state.everyName && !matchesString(decoded, state.pattern))
                 continue;
             entry.name = std::move(decoded);
         }

@@ -187,6 +187,12 @@ bool isValidUtf8(const char *data, qsizetype size)
 
 QString decodeName(const char *name, qsizetype size)
 {
+    // Only a leading byte-order mark is dropped by the plain decoder; a
+    // name that does not start with one decodes the same either way, and
+    // the plain decoder costs a fraction of a decoder of its own.
+    if (size < 3 || static_cast<unsigned char>(name[0]) != 0xEF ||
+        static_cast<unsigned char>(name[1]) != 0xBB || static_cast<unsigned char>(name[2]) != 0xBF)
+        return QString::fromUtf8(name, size);
     QStringDecoder decoder(QStringDecoder::Utf8,
                            QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
     return decoder.decode(QByteArrayView(name, size));

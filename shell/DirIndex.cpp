@@ -798,6 +798,10 @@ bool DirIndex::listing(quint32 handle, FolderListing &out)
     out.stamp.ctimeNs = known.ctimeNs;
     out.stamp.readAtNs = known.readAtNs;
     out.items.resize(known.count);
+    size_t bytes = 0;
+    for (quint32 i = 0; i < known.count; ++i)
+        bytes += m_entries[known.first + i].nameSize + 1;
+    out.names.reserve(bytes);
     for (quint32 i = 0; i < known.count; ++i) {
         const Entry &entry = m_entries[known.first + i];
         FolderListing::Item &item = out.items[i];
