@@ -698,13 +698,20 @@ bool DirIndex::complete(const QByteArray &folder, SearchBudget &budget)
     return true;
 }
 
-void DirIndex::find(const std::string &foldedName, const QByteArray &folder, std::vector<Hit> &hits)
+void DirIndex::find(const std::string &foldedName, const QByteArray &folder, std::vector<Hit> &hits,
+                    SearchBudget *budget)
 {
     const quint32 under = existingNodeFor(folder);
     if (under == kNone)
         return;
+    const size_t found = hits.size();
     const quint32 key = shortKey(nameKey(foldedName));
+    int looked = 0;
     for (quint32 at = m_table.head(key); at != kNone; at = m_entries[at].nextSame) {
+        if (budget && ++looked % kEntriesPerTick == 0 && !budget->tick()) {
+            hits.resize(found);
+            return;
+        }
         const Entry &entry = m_entries[at];
         if (!foldsTo(entry, foldedName))
             continue;

@@ -75,8 +75,12 @@ public:
 
     // The entries named `foldedName` (see foldName) in the tree below
     // `folder`, as far as it has been read. Call complete() first for an
-    // answer that covers the whole tree.
-    void find(const std::string &foldedName, const QByteArray &folder, std::vector<Hit> &hits);
+    // answer that covers the whole tree. A name that thousands of entries
+    // bear takes a while: with a budget, its hook runs in between, and when
+    // the budget runs out first there is no answer (no hits) rather than
+    // part of one.
+    void find(const std::string &foldedName, const QByteArray &folder, std::vector<Hit> &hits,
+              SearchBudget *budget = nullptr);
 
     // The names and kinds of one folder's entries as they are now (the folder
     // is checked and read again when it changed); false when the folder

@@ -215,7 +215,7 @@ std::optional<FoundTarget> TargetSearch::byName(const TargetSearchRequest &reque
     for (int level = 0; level < int(levels.size()) && candidates.empty(); ++level) {
         const bool complete = m_index.complete(levels[size_t(level)], m_budget);
         hits.clear();
-        m_index.find(folded, levels[size_t(level)], hits);
+        m_index.find(folded, levels[size_t(level)], hits, &m_budget);
         for (const DirIndex::Hit &hit : hits) {
             if (hit.kind == DirIndex::Kind::Other || seen.contains(hit.path))
                 continue;
