@@ -1,7 +1,7 @@
 #include "platform/FolderListing.h"
 
+#include "platform/BoundedCall.h"
 #include "platform/FileClock.h"
-#include "platform/PosixPath.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -103,4 +103,28 @@ void FolderReader::readAll(int fd, FolderListing &listing)
 {
     while (readPiece(fd, listing)) {
     }
+}
+
+std::optional<FolderOpenedAside> openFolderAside(std::shared_ptr<posix::UniqueFd> base,
+                                                 const QByteArray &name, int openFlags, bool read,
+                                                 const QByteArray &place,
+                                                 const std::function<bool()> &keepWaiting)
+{
+    return BoundedCall::run<FolderOpenedAside>(
+        BoundedCall::processHungPlaces(), place,
+        [base, name, openFlags, read] {
+            FolderOpenedAside out;
+            out.fd = posix::UniqueFd(
+                ::openat(base && base->isValid() ? base->get() : AT_FDCWD, name.constData(), openFlags));
+            if (!out.fd.isValid() || ::fstat(out.fd.get(), &out.st) != 0) {
+                out.error = errno ? errno : EIO;
+                out.fd.reset();
+                return out;
+            }
+            out.listing.stamp = FolderStamp::of(out.st, wallClockNs());
+            if (read)
+                FolderReader().readAll(out.fd.get(), out.listing);
+            return out;
+        },
+        keepWaiting);
 }

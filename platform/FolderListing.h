@@ -5,9 +5,13 @@
 // service's index of a drive share, so that each folder is read once.
 
 #include "platform/FileIdentity.h"
+#include "platform/PosixPath.h"
 
-#include <QtGlobal>
+#include <QByteArray>
 
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,6 +75,25 @@ public:
 private:
     std::vector<char> m_buffer;
 };
+
+// A folder on a file system that may not answer, opened (and read) on a
+// worker thread that owns what it works with, while the caller waits as
+// long as `keepWaiting` says (see BoundedCall; `place` names the file system
+// for the calls that hang there). It is opened relative to `base`, or by its
+// path (`name`) without one, with the open flags given (O_NOFOLLOW or not);
+// with `read`, its entries are read too. Nothing when the call was given up;
+// `error` says why one that answered could not be opened.
+struct FolderOpenedAside
+{
+    posix::UniqueFd fd;
+    struct stat st = {};
+    FolderListing listing; // stamped; entries only when read
+    int error = 0;
+};
+std::optional<FolderOpenedAside> openFolderAside(std::shared_ptr<posix::UniqueFd> base,
+                                                 const QByteArray &name, int openFlags, bool read,
+                                                 const QByteArray &place,
+                                                 const std::function<bool()> &keepWaiting);
 
 // Listings of folders that another part of the program holds: the link
 // service's index of a drive, during a scan. A folder search on the thread

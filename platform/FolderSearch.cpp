@@ -139,16 +139,6 @@ constexpr size_t kEagerItems = 1024;
 // open folder above it; one whose path grows longer than this is opened.
 constexpr qsizetype kLongestRelativePath = 1024;
 
-// What a worker thread found in a folder that may not answer.
-struct SlowFolder
-{
-    posix::UniqueFd fd;
-    struct stat st = {};
-    qint64 readAtNs = 0;
-    FolderListing listing;
-    int error = 0;
-};
-
 // Where a symbolic link leads, as a worker thread found it.
 struct SlowStat
 {
@@ -167,31 +157,6 @@ std::optional<Result> runSlow(const QByteArray &place, std::function<Result()> w
     return BoundedCall::run<Result>(BoundedCall::processHungPlaces(), place, std::move(work), [&] {
         return clock.elapsed() < FolderSearch::kSlowFolderWaitMs && (!hook || hook());
     });
-}
-
-// Opens and reads a folder (by a name relative to `base`, or by its path
-// when there is no base) on a worker thread.
-std::optional<SlowFolder> openSlowly(std::shared_ptr<posix::UniqueFd> base, const QByteArray &name,
-                                     const QByteArray &place, const FolderSearch::WaitHook &hook)
-{
-    return runSlow<SlowFolder>(
-        place,
-        [base, name] {
-            SlowFolder out;
-            out.fd = posix::UniqueFd(::openat(base ? base->get() : AT_FDCWD, name.constData(),
-                                              O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            if (!out.fd.isValid() || ::fstat(out.fd.get(), &out.st) != 0) {
-                out.error = errno;
-                out.fd.reset();
-                return out;
-            }
-            out.readAtNs = wallClockNs();
-            out.listing.stamp = FolderStamp::of(out.st, out.readAtNs);
-            FolderReader reader;
-            reader.readAll(out.fd.get(), out.listing);
-            return out;
-        },
-        hook);
 }
 
 std::optional<SlowStat> statSlowly(std::shared_ptr<posix::UniqueFd> base, const QByteArray &name,
@@ -393,7 +358,12 @@ struct FolderSearch::State
     {
         mayHang = true;
         hangPlace = place;
-        std::optional<SlowFolder> read = openSlowly(std::move(base), name, place, whileWaiting);
+        QElapsedTimer clock;
+        clock.start();
+        std::optional<FolderOpenedAside> read =
+            openFolderAside(std::move(base), name, O_RDONLY | O_DIRECTORY | O_CLOEXEC, true, place, [&] {
+                return clock.elapsed() < kSlowFolderWaitMs && (!whileWaiting || whileWaiting());
+            });
         if (!read) {
             error = win::ERROR_NOT_READY;
             return;

@@ -1,6 +1,5 @@
 #include "shell/DirIndex.h"
 
-#include "platform/BoundedCall.h"
 #include "platform/FileClock.h"
 #include "platform/PosixPath.h"
 #include "platform/SystemFolders.h"
@@ -73,45 +72,6 @@ int openBelow(int dirFd, const char *relative)
         return int(fd);
     return ::openat(dirFd, relative, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
-
-DirIndex::Kind kindOfType(FolderListing::Type type)
-{
-    switch (type) {
-    case FolderListing::Type::File:
-        return DirIndex::Kind::File;
-    case FolderListing::Type::Folder:
-        return DirIndex::Kind::Folder;
-    case FolderListing::Type::SymLink:
-        return DirIndex::Kind::SymLink;
-    case FolderListing::Type::Other:
-        break;
-    }
-    return DirIndex::Kind::Other;
-}
-
-FolderListing::Type typeOfKind(DirIndex::Kind kind)
-{
-    switch (kind) {
-    case DirIndex::Kind::File:
-        return FolderListing::Type::File;
-    case DirIndex::Kind::Folder:
-        return FolderListing::Type::Folder;
-    case DirIndex::Kind::SymLink:
-        return FolderListing::Type::SymLink;
-    case DirIndex::Kind::Other:
-        break;
-    }
-    return FolderListing::Type::Other;
-}
-
-// What a worker thread read of a folder that may not answer.
-struct SlowRead
-{
-    posix::UniqueFd fd;
-    struct stat st = {};
-    FolderListing listing;
-    int error = 0;
-};
 
 } // namespace
 
@@ -293,7 +253,7 @@ void DirIndex::appendEntries(const FolderListing &listing, size_t from, size_t t
         const char *name = listing.name(item);
         Entry entry;
         entry.nameSize = item.nameSize;
-        entry.bits = quint8(kindOfType(item.type));
+        entry.bits = quint8(item.type);
         std::string folded;
         if (!isAscii(name, item.nameSize))
             folded = foldName(name, item.nameSize);
@@ -494,8 +454,6 @@ bool DirIndex::readNode(quint32 id, int fd, SearchBudget *budget)
 
 bool DirIndex::readSlowNode(quint32 id, int parentFd, SearchBudget &budget, int *fdOut)
 {
-    // Looked at on a worker thread, which owns what it works with: it may
-    // outlive this call and the index.
     // Relative to the folder above when that is open; by the full path
     // otherwise (opening the folder above here could hang just the same).
     const QByteArray path = pathOf(id);
@@ -507,24 +465,9 @@ bool DirIndex::readSlowNode(quint32 id, int parentFd, SearchBudget &budget, int 
     const bool wanted = node(id).state == State::Unread;
     QElapsedTimer clock;
     clock.start();
-    std::optional<SlowRead> found = BoundedCall::run<SlowRead>(
-        BoundedCall::processHungPlaces(), place,
-        [base, name, wanted] {
-            SlowRead out;
-            out.fd = posix::UniqueFd(::openat(base->isValid() ? base->get() : AT_FDCWD, name.constData(),
-                                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (!out.fd.isValid() || ::fstat(out.fd.get(), &out.st) != 0) {
-                out.error = errno ? errno : EIO;
-                return out;
-            }
-            out.listing.stamp = FolderStamp::of(out.st, wallClockNs());
-            if (wanted) {
-                FolderReader reader;
-                reader.readAll(out.fd.get(), out.listing);
-            }
-            return out;
-        },
-        [&] { return clock.elapsed() < kSlowFolderWaitMs && budget.tick(); });
+    std::optional<FolderOpenedAside> found =
+        openFolderAside(base, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, wanted, place,
+                        [&] { return clock.elapsed() < kSlowFolderWaitMs && budget.tick(); });
     if (!found || found->error != 0 || (wanted && repeatsAncestor(id, found->st))) {
         // No answer in time, or none at all: passed over for this scan.
         if (node(id).state == State::Unread || wanted)
@@ -564,19 +507,26 @@ quint32 DirIndex::childNamed(quint32 id, std::string_view name) const
     return kNone;
 }
 
-quint32 DirIndex::existingNodeFor(const QByteArray &folder) const
+quint32 DirIndex::deepestRoot(const QByteArray &folder, qsizetype &pathLength) const
 {
     quint32 id = kNone;
-    qsizetype bestLength = -1;
+    pathLength = -1;
     for (const Root &root : m_roots) {
-        if (root.path.size() > bestLength && isPathPrefix(root.path, folder)) {
+        if (root.path.size() > pathLength && isPathPrefix(root.path, folder)) {
             id = root.node;
-            bestLength = root.path.size();
+            pathLength = root.path.size();
         }
     }
+    return id;
+}
+
+quint32 DirIndex::existingNodeFor(const QByteArray &folder) const
+{
+    qsizetype rootLength = 0;
+    quint32 id = deepestRoot(folder, rootLength);
     if (id == kNone)
         return kNone;
-    const QByteArray rest = folder.mid(bestLength);
+    const QByteArray rest = folder.mid(rootLength);
     for (const QByteArray &component : rest.split('/')) {
         if (component.isEmpty())
             continue;
@@ -591,14 +541,8 @@ quint32 DirIndex::nodeFor(const QByteArray &folder, SearchBudget &budget)
 {
     // Start at the deepest root that holds the folder; a search always
     // registers its drive's folder first.
-    quint32 id = kNone;
-    qsizetype bestLength = -1;
-    for (const Root &root : m_roots) {
-        if (root.path.size() > bestLength && isPathPrefix(root.path, folder)) {
-            id = root.node;
-            bestLength = root.path.size();
-        }
-    }
+    qsizetype bestLength = 0;
+    quint32 id = deepestRoot(folder, bestLength);
     if (id == kNone) {
         id = rootFor(folder);
         bestLength = folder.size();
@@ -814,7 +758,7 @@ bool DirIndex::listing(quint32 handle, FolderListing &out)
         FolderListing::Item &item = out.items[i];
         item.nameAt = quint32(out.names.size());
         item.nameSize = entry.nameSize;
-        item.type = typeOfKind(kindOf(entry));
+        item.type = kindOf(entry);
         item.handle = entry.child == kNone ? 0 : entry.child + 1;
         out.names.append(m_names.at(entry.nameAt), entry.nameSize);
         out.names.push_back('\0');

@@ -43,7 +43,7 @@ class SystemFolders;
 class DirIndex
 {
 public:
-    enum class Kind : quint8 { File, Folder, SymLink, Other };
+    using Kind = FolderListing::Type; // File, Folder, SymLink, Other
 
     struct Hit
     {
@@ -193,6 +193,7 @@ private:
     bool readSlowNode(quint32 id, int parentFd, SearchBudget &budget, int *fdOut);
     bool repeatsAncestor(quint32 id, const struct stat &st) const;
     quint32 nodeFor(const QByteArray &folder, SearchBudget &budget);
+    quint32 deepestRoot(const QByteArray &folder, qsizetype &pathLength) const;
     quint32 existingNodeFor(const QByteArray &folder) const;
     quint32 childNamed(quint32 id, std::string_view name) const;
     bool isBelow(quint32 id, quint32 ancestor, int &depth) const;
