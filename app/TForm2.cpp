@@ -417,9 +417,15 @@ void TForm2::setCheckListTicked(int index, bool ticked)
 }
 void TForm2::setCheckListUpdates(bool on)
 {
-    if (on)
-        m_listRepaint.stop();
-    CheckListBox1->setUpdatesEnabled(on);
+    m_listRepaint.stop();
+    if (!on) {
+        CheckListBox1->setUpdatesEnabled(false);
+        return;
+    }
+    // Shown with the window's next paint: the picture buttons that the scan
+    // enables right after repaint at once, and would paint the whole list
+    // with them while the scan's clean-up waits.
+    QTimer::singleShot(0, CheckListBox1, [list = CheckListBox1] { list->setUpdatesEnabled(true); });
 }
 int TForm2::checkListTextWidth(const QString &text) const
 {

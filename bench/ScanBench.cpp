@@ -68,6 +68,7 @@ struct Options
     bool memoryOnly = false; // the child process of --memory
     int memoryScans = 12;    // scans the --memory child runs
     int scanOnly = -1;       // --scan-only N: N scans, nothing else (for strace, perf)
+    bool keepRepairs = false; // --scan-only with --no-restore: the moved shortcuts are not put back
 };
 
 double median(std::vector<double> values)
@@ -419,7 +420,8 @@ int Bench::run()
         // Only the scans, so that a tracer or profiler counts what the scan
         // does (run with 0 to count what starting the window does).
         for (int i = 0; i < m_options.scanOnly; ++i) {
-            restore();
+            if (!m_options.keepRepairs || i == 0)
+                restore();
             const ScanRun run = scan();
             std::fprintf(stderr, "scan %d: %.3f s (cpu %.3f s), longest gap %.1f ms", i + 1, run.seconds,
                          run.cpuSeconds, run.longestGapMs);
@@ -545,6 +547,8 @@ std::optional<Options> parse(QStringList args)
             options.memoryScans = args.takeFirst().toInt();
         else if (arg == QLatin1String("--scan-only") && hasValue)
             options.scanOnly = args.takeFirst().toInt();
+        else if (arg == QLatin1String("--no-restore"))
+            options.keepRepairs = true;
         else
             return std::nullopt;
     }
@@ -609,7 +613,7 @@ bool measureMemory(const QByteArray &size, int scans)
         std::printf("peak resident memory, tree %s:     %.1f MB after one scan, %.1f MB after %d scans "
                     "(%.1f MB before the first; separate process)\n",
                     size.constData(), parts.value(1).toDouble() / 1024, parts.value(2).toDouble() / 1024,
-                    scans, parts.value(5).toDouble() / 1024);
+                    scans, parts.value(6).toDouble() / 1024);
     }
     const bool ok = child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
     if (!ok)
