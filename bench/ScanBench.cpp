@@ -65,9 +65,9 @@ struct Options
     int rounds = 5;
     QByteArray memorySize;
     bool checkOnly = false;
-    bool memoryOnly = false; // the child process of --memory
-    int memoryScans = 12;    // scans the --memory child runs
-    int scanOnly = -1;       // --scan-only N: N scans, nothing else (for strace, perf)
+    bool memoryOnly = false;  // the child process of --memory
+    int memoryScans = 12;     // scans the --memory child runs
+    int scanOnly = -1;        // --scan-only N: N scans, nothing else (for strace, perf)
     bool keepRepairs = false; // --scan-only with --no-restore: the moved shortcuts are not put back
 };
 

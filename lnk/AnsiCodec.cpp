@@ -3,6 +3,8 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <array>
+#include <optional>
 
 namespace {
 
@@ -31,6 +33,18 @@ constexpr const char *kOtherCodePages[] = {
     "windows-1250", "windows-1251", "windows-1253", "windows-1254", "windows-1255", "windows-1256",
     "windows-1257", "windows-874",  "windows-932",  "windows-936",  "windows-949",  "windows-950",
 };
+
+// A decoder for each of those code pages, made once for each thread: making
+// one takes far longer than decoding a path with it.
+QStringDecoder &otherDecoder(size_t index)
+{
+    thread_local std::array<std::optional<QStringDecoder>, std::size(kOtherCodePages)> decoders;
+    std::optional<QStringDecoder> &decoder = decoders[index];
+    if (!decoder)
+        decoder.emplace(kOtherCodePages[index], QStringDecoder::Flag::Stateless);
+    decoder->resetState();
+    return *decoder;
+}
 
 } // namespace
 
@@ -116,8 +130,8 @@ QStringList otherReadings(const char *data, qint64 size)
     };
     add(decodeCp1252(data, size));
     const QByteArrayView bytes(data, static_cast<qsizetype>(size));
-    for (const char *codePage : kOtherCodePages) {
-        QStringDecoder decoder(codePage, QStringDecoder::Flag::Stateless);
+    for (size_t page = 0; page < std::size(kOtherCodePages); ++page) {
+        QStringDecoder &decoder = otherDecoder(page);
         if (!decoder.isValid())
             continue; // this Qt has no converter for it
         const QString reading = decoder.decode(bytes);
