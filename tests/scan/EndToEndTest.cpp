@@ -1,8 +1,8 @@
 #include "FakeScanHost.h"
 
+#include "lnk/LnkFile.h"
 #include "platform/WinTypes.h"
 #include "scan/ShortcutScan.h"
-#include "lnk/LnkFile.h"
 #include "shell/ShellLinkService.h"
 #include "support/TempDrives.h"
 

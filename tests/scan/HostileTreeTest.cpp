@@ -6,9 +6,9 @@
 
 #include "FakeScanHost.h"
 
+#include "lnk/LnkFile.h"
 #include "platform/WinTypes.h"
 #include "scan/ShortcutScan.h"
-#include "lnk/LnkFile.h"
 #include "shell/ShellLinkService.h"
 #include "shell/TargetLook.h"
 #include "support/TempDrives.h"

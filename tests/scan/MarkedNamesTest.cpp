@@ -5,9 +5,9 @@
 
 #include "FakeScanHost.h"
 
+#include "lnk/LnkFile.h"
 #include "platform/PosixPath.h"
 #include "scan/ShortcutScan.h"
-#include "lnk/LnkFile.h"
 #include "shell/ShellLinkService.h"
 #include "shell/ShellTestKit.h"
 #include "support/TempDrives.h"

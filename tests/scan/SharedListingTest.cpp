@@ -1,7 +1,7 @@
 #include "FakeScanHost.h"
 
-#include "scan/ShortcutScan.h"
 #include "lnk/LnkFile.h"
+#include "scan/ShortcutScan.h"
 #include "shell/ShellLinkService.h"
 #include "support/TempDrives.h"
 

@@ -4,8 +4,8 @@
 // codec's own writer for files on a TempDrives machine, and the link steps
 // run the way the scan runs them.
 
-#include "shell/FileFacts.h"
 #include "lnk/LnkFile.h"
+#include "shell/FileFacts.h"
 #include "shell/ShellLink.h"
 #include "shell/ShellLinkService.h"
 #include "support/TempDrives.h"
@@ -90,7 +90,7 @@ inline QChar quickDrive(TempDrives &drives, std::unique_ptr<QTemporaryDir> &hold
     return QLatin1Char('d');
 }
 
-// One link object as the scan holds it: L1, L2 and L3 done.
+// One link object as the scan holds it: created, queried and loaded.
 struct LinkSession
 {
     std::unique_ptr<ShellLink> link;
@@ -105,7 +105,7 @@ struct LinkSession
     }
     ~LinkSession()
     {
-        file.reset(); // L6: the file interface first, then the link object
+        file.reset(); // released: the file interface first, then the link object
         link.reset();
     }
 
