@@ -145,6 +145,10 @@ TForm2::TForm2(QWidget *parent) : QWidget(parent)
     m_scan = std::make_unique<ShortcutScan>(*this, Form2State, *m_links);
     m_review = std::make_unique<ResultReview>(*this, *m_links, *m_shell);
     m_driveChoice = std::make_unique<DriveChoice>(*this, DriveComboBox1->volumeServices());
+    // The link labels' addresses go through the shell services, which
+    // decide what may be opened.
+    for (TURLLabel *link : {URLLabel1, URLLabel2})
+        link->setOpener([this](const QString &address) { m_shell->openWebAddress(address); });
 }
 
 TForm2::~TForm2() = default;

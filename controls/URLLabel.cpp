@@ -1,8 +1,6 @@
 #include "controls/URLLabel.h"
 
-#include <QDesktopServices>
 #include <QMouseEvent>
-#include <QUrl>
 
 TURLLabel::TURLLabel(QWidget *owner) : QLabel(owner)
 {
@@ -25,6 +23,6 @@ void TURLLabel::mouseReleaseEvent(QMouseEvent *event)
         return;
     const bool wasPressed = m_leftPressed;
     m_leftPressed = false;
-    if (wasPressed && rect().contains(event->position().toPoint()))
-        QDesktopServices::openUrl(QUrl(m_URL)); // the result is not examined
+    if (wasPressed && rect().contains(event->position().toPoint()) && m_opener)
+        m_opener(m_URL);
 }

@@ -3,12 +3,15 @@
 #include <QLabel>
 #include <QString>
 
+#include <functional>
+
 // A text label that works as a hyperlink: it shows the hand pointer from
 // construction on, and a left click (press and release over the label)
-// opens URL with the user's default handler for it. The result of that is
-// not examined and nothing is reported. The label raises no click signal of
-// its own, a right or middle click does nothing, and the look does not
-// change under the pointer.
+// hands URL to its opener, which its owner sets: the program's shell
+// services, the one place that decides which addresses may be opened and
+// opens them with the user's default handler. The result of that is not
+// examined and nothing is reported; without an opener a click does nothing. The label raises no click signal
+// of its own, a right or middle click does nothing, and the look does not change under the pointer.
 //
 // Params are kept for the parameters a shell would hand to a program it
 // starts. An address is opened by the desktop's handler, which takes the
@@ -29,6 +32,9 @@ public:
     const QString &Params() const { return m_Params; }
     void setParams(const QString &params) { m_Params = params; }
 
+    using Opener = std::function<void(const QString &address)>;
+    void setOpener(Opener opener) { m_opener = std::move(opener); }
+
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -36,5 +42,6 @@ protected:
 private:
     QString m_URL;
     QString m_Params;
+    Opener m_opener;
     bool m_leftPressed = false;
 };

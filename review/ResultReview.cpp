@@ -36,8 +36,8 @@ void ResultReview::ListBox1DblClick()
 
 void ResultReview::showTarget(ResultList list)
 {
-    // L1 and L2. Declared in this order so the file interface is released
-    // before the link object on every way out (L6).
+    // Create the link object and query its file interface, declared in this
+    // order so the file interface is released first on every way out.
     std::unique_ptr<ShellLink> link;
     if (win::FAILED(m_links.CoCreateInstance(link)) || !link)
         return;
@@ -49,7 +49,7 @@ void ResultReview::showTarget(ResultList list)
     if (index < 0 || index >= m_host.entryCount(list))
         return;
 
-    // L3 and L5 without resolving: the hint shows what the file holds now,
+    // Load and get the path without resolving: the hint shows what the file holds now,
     // and a file that cannot be loaded any more shows an empty target.
     static_cast<void>(file->Load(m_host.entry(list, index), win::STGM_READ));
     char16_t target[win::MAX_PATH + 1] = {};

@@ -289,8 +289,9 @@ bool ShortcutScan::stopping() const
 
 void ShortcutScan::CheckShortcut(const QString &shortcutPath, QString &targetPath)
 {
-    // L1 and L2. The file interface is declared after the link object, so it
-    // is released first on every way out (L6).
+    // Create the link object and query its file interface. The file
+    // interface is declared after the link object, so it is released first
+    // on every way out.
     std::unique_ptr<ShellLink> link;
     std::unique_ptr<PersistFile> file;
     if (win::FAILED(m_links.CoCreateInstance(link)) || !link || link->QueryPersistFile(file) != win::S_OK ||

@@ -1,10 +1,10 @@
 #pragma once
 
 // The shell link service in the shape of the Windows service the program's
-// rules are written against: create (L1), file interface (L2), Load (L3),
-// Resolve (L4), GetPath (L5), release (L6, destruction: the file interface
-// first, then the link object). Results are HRESULT-style: negative is a
-// failure.
+// rules are written against, used in these steps: create a link object,
+// query its file interface, load a shortcut file, resolve, get the path,
+// release (destruction: the file interface first, then the link object).
+// Results are HRESULT-style: negative is a failure.
 
 #include "platform/WinTypes.h"
 
@@ -38,7 +38,7 @@ class PersistFile
 {
 public:
     virtual ~PersistFile() = default;
-    // L3: loads a shortcut file (Windows-form path).
+    // Load: reads a shortcut file (Windows-form path).
     virtual win::HRESULT Load(const QString &path, quint32 mode) = 0;
 };
 
@@ -47,16 +47,16 @@ class ShellLink
 {
 public:
     virtual ~ShellLink() = default;
-    // L2: the same object's file interface; S_OK exactly on success.
+    // Query: the same object's file interface; S_OK exactly on success.
     virtual win::HRESULT QueryPersistFile(std::unique_ptr<PersistFile> &out) = 0;
-    // L4: SLR_NO_UI | SLR_UPDATE, time limit in ms in the high word (0 = 3000).
+    // Resolve: SLR_NO_UI | SLR_UPDATE, time limit in ms in the high word (0 = 3000).
     virtual win::HRESULT Resolve(quintptr hwnd, quint32 flags) = 0;
-    // L5: writes at most cch characters including the terminating zero.
+    // GetPath: writes at most cch characters including the terminating zero.
     virtual win::HRESULT GetPath(char16_t *buffer, int cch, win::WIN32_FIND_DATAW *findData,
                                  quint32 flags) = 0;
 };
 
-// L1: makes new, empty link objects. The scan and the review take a factory,
+// Create: makes new, empty link objects. The scan and the review take a factory,
 // so tests can hand them one whose steps fail on demand.
 class ShellLinkFactory
 {

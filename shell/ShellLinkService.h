@@ -40,7 +40,7 @@ public:
     ShellLinkService(const ShellLinkService &) = delete;
     ShellLinkService &operator=(const ShellLinkService &) = delete;
 
-    // L1: a new, empty link object. Link objects may outlive the service.
+    // A new, empty link object. Link objects may outlive the service.
     win::HRESULT CoCreateInstance(std::unique_ptr<ShellLink> &out) override;
 
     // Called about every intervalMs while a Resolve searches (the scan

@@ -4,6 +4,7 @@
 #include "app/TListBox.h"
 #include "controls/BusyAnimation.h"
 #include "controls/ImageButton.h"
+#include "controls/URLLabel.h"
 #include "lnk/LnkFile.h"
 #include "support/TempDrives.h"
 
@@ -13,6 +14,7 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QTimer>
 #include <QUrl>
 
@@ -27,9 +29,20 @@ class UrlCatcher : public QObject
 {
     Q_OBJECT
 public:
-    UrlCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
-    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    explicit UrlCatcher(const QStringList &schemes = {QStringLiteral("file")}) : m_schemes(schemes)
+    {
+        for (const QString &scheme : m_schemes)
+            QDesktopServices::setUrlHandler(scheme, this, "open");
+    }
+    ~UrlCatcher() override
+    {
+        for (const QString &scheme : m_schemes)
+            QDesktopServices::unsetUrlHandler(scheme);
+    }
     QList<QUrl> urls;
+
+private:
+    QStringList m_schemes;
 public slots:
     void open(const QUrl &url) { urls << url; }
 };
@@ -172,6 +185,32 @@ TEST_F(WindowScanTest, QuitRequestedDuringTheScanEndsTheProgramAfterIt)
     EXPECT_EQ(QCoreApplication::exec(), 0);
     EXPECT_TRUE(scanReturned);
     EXPECT_EQ(form.CheckListBox1->count(), 5);
+}
+
+TEST_F(WindowScanTest, LinkLabelsOpenOnlyWebAddressesThroughTheShellServices)
+{
+    UrlCatcher caught(
+        {QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("file"), QStringLiteral("ftp")});
+    const auto click = [](QWidget *label) {
+        const QPointF at(2, 2);
+        QMouseEvent press(QEvent::MouseButtonPress, at, label->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, label->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(label, &press);
+        QApplication::sendEvent(label, &release);
+    };
+    click(form.URLLabel1);
+    ASSERT_EQ(caught.urls.size(), 1);
+    EXPECT_EQ(caught.urls.first().toString(QUrl::FullyEncoded), form.URLLabel1->URL());
+
+    // Addresses the shell services do not open are not opened by a label
+    // either.
+    for (const char *address : {"file:///etc/passwd", "ftp://files.example/", "javascript:alert(1)"}) {
+        form.URLLabel2->setURL(QString::fromLatin1(address));
+        click(form.URLLabel2);
+    }
+    EXPECT_EQ(caught.urls.size(), 1);
 }
 
 TEST(WindowStartup, FailedStartupFileStillGivesBothButtons)

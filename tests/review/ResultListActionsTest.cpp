@@ -94,9 +94,9 @@ TEST_F(ResultListActionsTest, HintStaysWithoutLinkObjectOrFileInterface)
     FailingLinkFactory links;
     ResultReview review(m_host, links, *m_shell);
 
-    review.CheckListBox1onClick(); // L1 fails
+    review.CheckListBox1onClick(); // no link object
     links.failCreate = false;
-    review.CheckListBox1onClick(); // L2 fails
+    review.CheckListBox1onClick(); // no file interface
 
     EXPECT_EQ(m_host.checkListToolTip, QStringLiteral("Points to c:\\old.exe"));
     EXPECT_EQ(links.created, 1);

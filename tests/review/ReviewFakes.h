@@ -79,8 +79,8 @@ private:
     }
 };
 
-// A link service whose first steps fail on demand: no link object (L1), or
-// one without a file interface (L2). Counts the link objects it made and
+// A link service whose first steps fail on demand: no link object, or one
+// without a file interface. Counts the link objects it made and
 // released.
 class FailingLinkFactory : public ShellLinkFactory
 {

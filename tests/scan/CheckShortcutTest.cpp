@@ -67,8 +67,8 @@ TEST_F(CheckShortcutTest, StepsRunInOrderWithTheirArgumentsAndReleaseFileInterfa
 {
     ASSERT_TRUE(broken(QStringLiteral("c:\\gone.exe")));
     const QStringList expected = {
-        QStringLiteral("L1"),
-        QStringLiteral("L2"),
+        QStringLiteral("create"),
+        QStringLiteral("query"),
         QStringLiteral("Load ") + Shortcut + QStringLiteral(" 0"),
         QStringLiteral("Resolve 0 5"),
         QStringLiteral("GetPath 260 2"),
@@ -107,8 +107,8 @@ TEST_F(CheckShortcutTest, FailedStepsRecordNothingAndHandBackTheTargetAsDescribe
         ScanHost::Verdict verdict;
     };
     using V = ScanHost::Verdict;
-    const QStringList allSteps = {QStringLiteral("L1"),
-                                  QStringLiteral("L2"),
+    const QStringList allSteps = {QStringLiteral("create"),
+                                  QStringLiteral("query"),
                                   QStringLiteral("Load ") + Shortcut + QStringLiteral(" 0"),
                                   QStringLiteral("Resolve 0 5"),
                                   QStringLiteral("GetPath 260 2"),
@@ -120,14 +120,14 @@ TEST_F(CheckShortcutTest, FailedStepsRecordNothingAndHandBackTheTargetAsDescribe
          win::S_OK,
          linkTo(missing),
          before,
-         {QStringLiteral("L1")},
+         {QStringLiteral("create")},
          V::NotLoaded},
         {"file interface not exactly S_OK",
          win::S_OK,
          win::S_FALSE,
          linkTo(missing),
          before,
-         {QStringLiteral("L1"), QStringLiteral("L2"), QStringLiteral("release ShellLink")},
+         {QStringLiteral("create"), QStringLiteral("query"), QStringLiteral("release ShellLink")},
          V::NotLoaded},
         {"not a link", win::S_OK, win::S_OK, linkTo(missing, win::E_FAIL), QString(),
          QStringList{allSteps[0], allSteps[1], allSteps[2], allSteps[5], allSteps[6]}, V::NotLoaded},

@@ -46,7 +46,7 @@ public:
 
     win::HRESULT CoCreateInstance(std::unique_ptr<ShellLink> &out) override
     {
-        m_log << QStringLiteral("L1");
+        m_log << QStringLiteral("create");
         if (win::FAILED(createResult))
             return createResult;
         out = std::make_unique<Link>(*this);
@@ -94,7 +94,7 @@ private:
         }
         win::HRESULT QueryPersistFile(std::unique_ptr<PersistFile> &out) override
         {
-            m_owner.m_log << QStringLiteral("L2");
+            m_owner.m_log << QStringLiteral("query");
             if (m_owner.queryResult != win::S_OK)
                 return m_owner.queryResult;
             out = std::make_unique<File>(m_owner, m_current);

@@ -143,10 +143,10 @@ TEST_F(WalkTest, EveryYieldedEntryIsFollowedByADispatch)
     // A dispatch stands between any two checks.
     QStringList steps;
     for (const QString &line : host.log)
-        if (line == QLatin1String("L1") || line == QLatin1String("dispatch"))
+        if (line == QLatin1String("create") || line == QLatin1String("dispatch"))
             steps << line;
     for (qsizetype i = 1; i < steps.size(); ++i)
-        EXPECT_FALSE(steps[i] == QLatin1String("L1") && steps[i - 1] == QLatin1String("L1"));
+        EXPECT_FALSE(steps[i] == QLatin1String("create") && steps[i - 1] == QLatin1String("create"));
 }
 
 TEST_F(WalkTest, WithoutRecursionOnlyTheFolderItselfIsChecked)

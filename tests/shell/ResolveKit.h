@@ -90,7 +90,7 @@ inline QChar quickDrive(TempDrives &drives, std::unique_ptr<QTemporaryDir> &hold
     return QLatin1Char('d');
 }
 
-// One link object as the scan holds it: L1, L2 and L3 done.
+// One link object as the scan holds it: created, queried and loaded.
 struct LinkSession
 {
     std::unique_ptr<ShellLink> link;
@@ -105,7 +105,7 @@ struct LinkSession
     }
     ~LinkSession()
     {
-        file.reset(); // L6: the file interface first, then the link object
+        file.reset(); // released: the file interface first, then the link object
         link.reset();
     }
 
