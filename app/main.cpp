@@ -5,6 +5,7 @@
 #include "drives/DriveComboBox.h"
 
 #include <exception>
+#include <optional>
 
 int main(int argc, char **argv)
 {
@@ -15,17 +16,24 @@ int main(int argc, char **argv)
 
     LinkmendApplication app(argc, argv);
     loadProgramFonts();
-    TForm2 Form2;
+    // Building the window can fail (no memory, a resource that cannot be
+    // read): that is reported like any other error, and the program ends.
+    std::optional<TForm2> Form2;
+    try {
+        Form2.emplace();
+    } catch (const std::exception &error) {
+        showGeneralError(QString::fromUtf8(error.what()));
+        return 1;
+    }
     // An error in a creation step ends creation there; the window still opens.
     try {
-        Form2.FormCreate();
+        Form2->FormCreate();
     } catch (const std::exception &error) {
         showGeneralError(QString::fromUtf8(error.what()));
     }
     // The drive selector gets its window: it lists the drives and selects the
     // start-up drive, which sets SelectedDrive before the user can act.
-    Form2.DriveComboBox1->createWindow();
-    Form2.show();
-    app.exec();
-    return 0;
+    Form2->DriveComboBox1->createWindow();
+    Form2->show();
+    return app.exec();
 }

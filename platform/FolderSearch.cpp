@@ -625,11 +625,16 @@ bool FolderSearch::restart(const QString &pattern)
             if (looked)
                 state.opened = now;
             if (!looked || !state.served()) {
+                // A folder that cannot be read again from its start would
+                // yield a part of its entries, or none, as if that were all.
                 if (!state.ensureFd()) {
                     state.failed(ENOENT);
                     return false;
                 }
-                ::lseek(state.dirFd(), 0, SEEK_SET);
+                if (::lseek(state.dirFd(), 0, SEEK_SET) != 0) {
+                    state.failed(errno);
+                    return false;
+                }
                 state.readFromStart(state.opened);
             }
         }

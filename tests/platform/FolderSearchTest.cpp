@@ -5,12 +5,16 @@
 #include "platform/DriveMap.h"
 #include "platform/FileClock.h"
 #include "platform/FileIdentity.h"
+#include "platform/FolderListing.h"
 #include "platform/FolderSearch.h"
 #include "platform/MountTable.h"
 #include "platform/WalkGuard.h"
 #include "platform/WinTypes.h"
 
 #include <QMap>
+
+#include <chrono>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -374,6 +378,51 @@ TEST(FolderSearch, RestartReadsTheFolderAgainWithAnotherPattern)
     FolderSearch missing(drives.posix(QStringLiteral("nowhere")), QStringLiteral("*.*"));
     EXPECT_FALSE(missing.restart(QStringLiteral("*.*")));
     EXPECT_TRUE(collect(missing).isEmpty());
+}
+
+// A folder whose times had settled when it was read is not read again by a
+// restart while it stays as it was: the entries already read are served
+// again, whole and with the new pattern. A change is seen even when the
+// folder's modification time is set back afterwards (as archive tools do),
+// because its change time cannot be set back.
+TEST(FolderSearch, RestartServesASettledFolderFromWhatItReadAndSeesLaterChanges)
+{
+    TempDrives drives;
+    drives.writeFile(QStringLiteral("a.lnk"), "x");
+    drives.writeFile(QStringLiteral("b.txt"), "x");
+    drives.makeFolder(QStringLiteral("sub"));
+    const QByteArray root = drives.posix(QString());
+    // The modification time goes back with utimensat; the change time can
+    // only be waited for, once, until it is a second old.
+    const timespec old[2] = {{1500000000, 0}, {1500000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, root.constData(), old, 0), 0);
+    struct stat before;
+    ASSERT_EQ(::stat(root.constData(), &before), 0);
+    const qint64 settledAt = timespecNs(before.st_ctim) + FolderStamp::kSettledNs + 20000000;
+    if (const qint64 wait = settledAt - wallClockNs(); wait > 0)
+        std::this_thread::sleep_for(std::chrono::nanoseconds(wait));
+
+    FolderSearch search(root, QStringLiteral("*.lnk"));
+    EXPECT_EQ(names(collect(search)), QStringList{QStringLiteral("a.lnk")});
+    const QStringList everything = {QStringLiteral("."), QStringLiteral(".."), QStringLiteral("a.lnk"),
+                                    QStringLiteral("b.txt"), QStringLiteral("sub")};
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(search.restart(QStringLiteral("*")));
+        QStringList all = names(collect(search));
+        all.sort();
+        EXPECT_EQ(all, everything) << "round " << round;
+        EXPECT_TRUE(collect(search).isEmpty()); // finished
+    }
+    ASSERT_TRUE(search.restart(QStringLiteral("*.txt")));
+    EXPECT_EQ(names(collect(search)), QStringList{QStringLiteral("b.txt")});
+
+    // Changed, with the modification time set back as it was.
+    drives.writeFile(QStringLiteral("c.lnk"), "x");
+    ASSERT_EQ(::utimensat(AT_FDCWD, root.constData(), old, 0), 0);
+    ASSERT_TRUE(search.restart(QStringLiteral("*.lnk")));
+    QStringList lnk = names(collect(search));
+    lnk.sort();
+    EXPECT_EQ(lnk, (QStringList{QStringLiteral("a.lnk"), QStringLiteral("c.lnk")}));
 }
 
 namespace {
