@@ -229,7 +229,9 @@ TEST(VolumeServices, AHangingVolumeFailsInsteadOfBlocking)
     auto hang = std::make_shared<std::atomic<bool>>(true);
 
     SystemVolumeServices::Config config = machine.config();
-    config.timeout = std::chrono::milliseconds(20);
+    // Long enough that a drive that answers is never taken for a hung one,
+    // even on a loaded machine; only the hung call waits it out.
+    config.timeout = std::chrono::seconds(2);
     config.statFs = [released, calls, hang](const QByteArray &) -> std::optional<DiskSpace> {
         ++*calls;
         if (*hang)
@@ -249,7 +251,8 @@ TEST(VolumeServices, AHangingVolumeFailsInsteadOfBlocking)
     release.set_value();
     // Once the hung call has returned, the drive answers again.
     std::optional<DiskSpace> space;
-    for (int i = 0; i < 1000 && !space; ++i) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!space && std::chrono::steady_clock::now() < deadline) {
         space = volumes.diskFreeSpace(QStringLiteral("z:\\"));
         if (!space)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));

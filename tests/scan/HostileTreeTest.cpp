@@ -679,8 +679,10 @@ TEST_F(HostileTreeTest, TargetsOnAPlaceThatNeverAnswers)
     drives.writeFile(QStringLiteral("net/share/tool.exe"), "x");
     drives.writeFile(QStringLiteral("net/share/other.exe"), "x");
     share.releaseAndWait();
-    while (service.targetLook().hangingLooks() != 0)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (service.targetLook().hangingLooks() != 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(service.targetLook().hangingLooks(), 0);
     host.onDispatch = {};
     EXPECT_EQ(scanned(), QStringList{elsewhere});
     EXPECT_EQ(share.blocked(), 0);
