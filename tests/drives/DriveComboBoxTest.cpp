@@ -290,24 +290,17 @@ TEST_F(DriveComboBoxTest, FontChangeAfterCreationBuildsTheEntriesAgain)
     EXPECT_EQ(combo->currentText(), QStringLiteral("c: [renamed]"));
 }
 
-TEST(DrivePictures, AreSixteenByElevenFourBitBitmapsOnBlue)
+// Each drive type's picture reads as a 16 x 11 picture of at most sixteen
+// colours whose ground is the blue that entries draw as their background.
+TEST(DrivePictures, AreSixteenByElevenSixteenColourPicturesOnBlue)
 {
     for (const char *name : {"FLOPPY", "HARD", "NETWORK", "CDROM", "RAM"}) {
         SCOPED_TRACE(name);
-        const QByteArray bmp = Resources::data(QLatin1String(name));
-        ASSERT_GE(bmp.size(), 54);
-        auto le = [&](int at, int size) {
-            quint32 value = 0;
-            for (int i = size - 1; i >= 0; --i)
-                value = (value << 8) | quint8(bmp[at + i]);
-            return value;
-        };
-        EXPECT_EQ(bmp.left(2), QByteArray("BM"));
-        EXPECT_EQ(le(18, 4), 16u);
-        EXPECT_EQ(le(22, 4), 11u);
-        EXPECT_EQ(le(28, 2), 4u);
-        const QImage image = QImage::fromData(bmp, "BMP");
+        const QImage image = QImage::fromData(Resources::data(QLatin1String(name)), "BMP");
         ASSERT_FALSE(image.isNull());
+        EXPECT_EQ(image.size(), QSize(16, 11));
+        EXPECT_LE(image.colorCount(), 16);
+        EXPECT_GT(image.colorCount(), 0);
         EXPECT_EQ(image.pixel(0, 10), qRgb(0, 0, 255));
     }
 }
