@@ -110,6 +110,8 @@ TEST(MainWindow, HasEveryFormControlWithItsKindBoundsAndVisibility)
         {"DirectoryListBox1", "TListBox", {832, 433, 145, 97}, false},
         {"CheckBox1", "QCheckBox", {18, 463, 17, 16}, true},
         {"WebBrowser1", "BusyAnimation", {881, 421, 56, 56}, true},
+        {"Btscan", "TImageButton", {290, 421, 194, 58}, true},
+        {"Btdelete", "TImageButton", {498, 421, 286, 58}, true},
     };
     for (const ControlRow &row : rows) {
         SCOPED_TRACE(row.name);
@@ -233,8 +235,14 @@ TEST(MainWindow, FormCreateMakesBothPictureButtonsWithDeleteDisabled)
     form.FormCreate();
     ASSERT_NE(form.Btscan, nullptr);
     ASSERT_NE(form.Btdelete, nullptr);
-    EXPECT_EQ(form.Btscan->geometry(), QRect(290, 421, 194, 58));
-    EXPECT_EQ(form.Btdelete->geometry(), QRect(498, 421, 286, 58));
+    // Each button's picture is what the window shows where the button lies.
+    const QImage window = form.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (TImageButton *button : {form.Btscan, form.Btdelete}) {
+        const QImage picture = button->picture().convertToFormat(QImage::Format_RGB32);
+        ASSERT_FALSE(picture.isNull());
+        EXPECT_EQ(window.copy(QRect(button->pos(), picture.size())), picture)
+            << button->objectName().toStdString();
+    }
     EXPECT_EQ(form.Btscan->BaseImageName(), QStringLiteral("Btscan"));
     EXPECT_TRUE(form.Btscan->isEnabled());
     EXPECT_FALSE(form.Btdelete->isEnabled());
