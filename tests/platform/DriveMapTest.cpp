@@ -141,15 +141,41 @@ TEST(MountTable, ParsesMountinfoLines)
     EXPECT_EQ(MountTable::parse("").mountOf("/"), nullptr);
 }
 
-TEST(MountTable, KnowsPseudoAndNetworkFileSystems)
+// Which mounted file systems the machine's drive list offers: disks, memory
+// disks the user mounted and network shares do; the kernel's own views of
+// processes, devices and the like never do.
+TEST(DriveMap, MountsOfWhichFileSystemsBecomeDrives)
 {
-    for (const char *type : {"proc", "sysfs", "cgroup2", "devpts", "tracefs", "binfmt_misc", "autofs"})
-        EXPECT_TRUE(MountTable::isPseudoFileSystem(type)) << type;
-    for (const char *type : {"nfs4", "cifs", "smb3", "fuse.sshfs", "9p"})
-        EXPECT_TRUE(MountTable::isNetworkFileSystem(type)) << type;
-    for (const char *type : {"ext4", "tmpfs", "vfat", "fuseblk"}) {
-        EXPECT_FALSE(MountTable::isPseudoFileSystem(type)) << type;
-        EXPECT_FALSE(MountTable::isNetworkFileSystem(type)) << type;
+    QTemporaryDir dir;
+    const QByteArray base = canonical(dir);
+    makeFolders(base + "/m");
+    const struct
+    {
+        const char *device, *type, *source;
+        bool drive;
+    } rows[] = {
+        {"0:20", "proc", "proc", false},
+        {"0:21", "sysfs", "sysfs", false},
+        {"0:22", "cgroup2", "cgroup2", false},
+        {"0:23", "devpts", "devpts", false},
+        {"0:24", "tracefs", "tracefs", false},
+        {"0:25", "binfmt_misc", "binfmt_misc", false},
+        {"0:26", "autofs", "systemd-1", false},
+        {"0:50", "nfs4", "server:/export", true},
+        {"0:51", "cifs", "//server/share", true},
+        {"0:52", "smb3", "//server/share", true},
+        {"0:53", "fuse.sshfs", "user@host:/home", true},
+        {"0:54", "9p", "hostshare", true},
+        {"8:17", "ext4", "/dev/sdb1", true},
+        {"8:33", "vfat", "/dev/sdc1", true},
+        {"8:49", "fuseblk", "/dev/sdd1", true},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.type);
+        const DriveMap map = DriveMap::fromMounts(
+            MountTable::parse("1 0 8:2 / / rw - ext4 /dev/sda2 rw\n2 1 " + QByteArray(row.device) + " / " +
+                              base + "/m rw - " + row.type + " " + row.source + " rw\n"));
+        EXPECT_EQ(map.folder(u'd') == base + "/m", row.drive);
     }
 }
 
