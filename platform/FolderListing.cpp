@@ -3,6 +3,8 @@
 #include "platform/BoundedCall.h"
 #include "platform/FileClock.h"
 
+#include <QByteArrayView>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -23,7 +25,7 @@ bool representable(const char *name, size_t length)
             return false;
         ascii = ascii && c < 0x80;
     }
-    return ascii || posix::isValidUtf8(name, qsizetype(length));
+    return ascii || QByteArrayView(name, qsizetype(length)).isValidUtf8();
 }
 
 FolderListing::Type typeOf(unsigned char type)

@@ -1,5 +1,8 @@
 #include "platform/PosixPath.h"
 
+#include "platform/AsciiCase.h"
+
+#include <QByteArrayView>
 #include <QList>
 #include <QStringDecoder>
 
@@ -142,49 +145,6 @@ QByteArray parentPath(const QByteArray &path)
     return path.left(slash);
 }
 
-bool isValidUtf8(const char *data, qsizetype size)
-{
-    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
-    qsizetype i = 0;
-    while (i < size) {
-        const unsigned char lead = bytes[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        int extra = 0;
-        char32_t code = 0;
-        char32_t minimum = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            extra = 1;
-            code = lead & 0x1F;
-            minimum = 0x80;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            extra = 2;
-            code = lead & 0x0F;
-            minimum = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            extra = 3;
-            code = lead & 0x07;
-            minimum = 0x10000;
-        } else {
-            return false;
-        }
-        if (size - i <= extra)
-            return false;
-        for (int k = 1; k <= extra; ++k) {
-            const unsigned char next = bytes[i + k];
-            if ((next & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-            return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
 QString decodeName(const char *name, qsizetype size)
 {
     // Only a leading byte-order mark is dropped by the plain decoder; a
@@ -232,7 +192,7 @@ std::optional<QByteArray> findEntryNoCase(const QByteArray &folder, const QStrin
                 return QByteArray(name, length);
             continue;
         }
-        if (!isValidUtf8(name, length))
+        if (!QByteArrayView(name, length).isValidUtf8())
             continue;
         if (decodeName(name, length).toCaseFolded() == foldedName)
             return QByteArray(name, length);

@@ -81,10 +81,6 @@ QByteArray baseName(const QByteArray &path);
 // Everything before the last component of a clean path ("/" for "/x").
 QByteArray parentPath(const QByteArray &path);
 
-// Strict UTF-8 (RFC 3629: no overlong forms, no surrogates, nothing above
-// U+10FFFF).
-bool isValidUtf8(const char *data, qsizetype size);
-
 // A file name's bytes (valid UTF-8) as text, every character kept: unlike
 // QString::fromUtf8 and QFile::decodeName, which drop a leading byte-order
 // mark, this keeps U+FEFF at the start of a name, so that the text gives
