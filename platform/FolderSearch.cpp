@@ -1,5 +1,6 @@
 #include "platform/FolderSearch.h"
 
+#include "platform/AsciiCase.h"
 #include "platform/BoundedCall.h"
 #include "platform/DriveMap.h"
 #include "platform/FileClock.h"
@@ -551,8 +552,7 @@ struct FolderSearch::State
         if (length > qsizetype(lowered.size()))
             return matchesString(QString::fromLatin1(name, length), pattern);
         for (qsizetype i = 0; i < length; ++i) {
-            const auto c = static_cast<unsigned char>(name[i]);
-            lowered[i] = (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
+            lowered[i] = static_cast<unsigned char>(AsciiCase::lower(name[i]));
         }
         return matchesFolded(lowered.data(), length, pattern);
     }

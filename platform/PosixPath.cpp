@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace posix {
@@ -116,6 +117,22 @@ bool isWithin(const QByteArray &folder, const QByteArray &path)
     return path.size() == folder.size() || path.at(folder.size()) == '/';
 }
 
+bool isWithin(QStringView folder, QStringView path, Qt::CaseSensitivity cs)
+{
+    if (folder == u"/")
+        return path.startsWith(u'/');
+    if (!path.startsWith(folder, cs))
+        return false;
+    return path.size() == folder.size() || path.at(folder.size()) == u'/';
+}
+
+bool isFolder(const QByteArray &path)
+{
+    struct stat st;
+    return !path.isEmpty() && !path.contains('\0') && ::stat(path.constData(), &st) == 0 &&
+           S_ISDIR(st.st_mode);
+}
+
 QByteArray join(const QByteArray &folder, const QByteArray &name)
 {
     if (name.isEmpty())
@@ -182,9 +199,7 @@ std::optional<QByteArray> findEntryNoCase(const QByteArray &folder, const QStrin
                 continue;
             qsizetype i = 0;
             while (i < length) {
-                const char c = name[i];
-                const char lower = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-                if (lower != char(foldedName.at(i).unicode()))
+                if (AsciiCase::lower(name[i]) != char(foldedName.at(i).unicode()))
                     break;
                 ++i;
             }

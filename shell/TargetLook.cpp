@@ -3,6 +3,7 @@
 #include "platform/DriveMap.h"
 #include "platform/MountTable.h"
 #include "platform/WinPath.h"
+#include "platform/PosixPath.h"
 #include "shell/SearchBudget.h"
 
 #include <QSet>
@@ -21,16 +22,6 @@ namespace {
 bool mayHang(const QByteArray &fsType)
 {
     return MountTable::isNetworkFileSystem(fsType) || fsType.startsWith("fuse") || fsType == "autofs";
-}
-
-// Whether `path` lies in `folder`, names compared without regard to case
-// (the target's names are matched so when it is translated).
-bool isWithinFolded(const QString &folder, const QString &path)
-{
-    if (folder == QLatin1String("/"))
-        return true;
-    return path.startsWith(folder, Qt::CaseInsensitive) &&
-           (path.size() == folder.size() || path.at(folder.size()) == QLatin1Char('/'));
 }
 
 } // namespace
@@ -111,7 +102,9 @@ std::optional<QByteArray> TargetLook::defaultSlowPlace(const QString &winPath)
         guess += name;
     }
     for (const QByteArray &point : std::as_const(slowPoints)) {
-        if (isWithinFolded(QString::fromUtf8(point), guess))
+        // Names compared without regard to case: the target's names are
+        // matched so when it is translated.
+        if (posix::isWithin(QString::fromUtf8(point), guess, Qt::CaseInsensitive))
             return point;
     }
     return std::nullopt;
