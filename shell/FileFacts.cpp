@@ -13,11 +13,11 @@
 
 namespace {
 
-FactsStatus fill(int dirFd, const char *path, FileFacts &facts)
+FactsStatus fill(const char *path, FileFacts &facts)
 {
     struct statx sx;
     std::memset(&sx, 0, sizeof sx);
-    if (::statx(dirFd, path, AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
+    if (::statx(AT_FDCWD, path, AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return FactsStatus::Missing;
         return errno == ENAMETOOLONG ? FactsStatus::TooLong : FactsStatus::Unreadable;
@@ -53,10 +53,5 @@ FactsStatus readFacts(const QByteArray &posixPath, FileFacts &facts)
 {
     if (posixPath.isEmpty() || posixPath.contains('\0'))
         return FactsStatus::Missing;
-    return fill(AT_FDCWD, posixPath.constData(), facts);
-}
-
-FactsStatus readFactsAt(int dirFd, const char *name, FileFacts &facts)
-{
-    return fill(dirFd, name, facts);
+    return fill(posixPath.constData(), facts);
 }
