@@ -28,21 +28,18 @@ bool representable(const char *name, size_t length)
     return ascii || QByteArrayView(name, qsizetype(length)).isValidUtf8();
 }
 
-FolderListing::Type typeOf(unsigned char type)
-{
-    switch (type) {
-    case DT_REG:
-        return FolderListing::Type::File;
-    case DT_DIR:
-        return FolderListing::Type::Folder;
-    case DT_LNK:
-        return FolderListing::Type::SymLink;
-    default:
-        return FolderListing::Type::Other;
-    }
-}
-
 } // namespace
+
+EntryType entryTypeOf(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return EntryType::File;
+    if (S_ISDIR(mode))
+        return EntryType::Folder;
+    if (S_ISLNK(mode))
+        return EntryType::SymLink;
+    return EntryType::Other;
+}
 
 FolderStamp FolderStamp::of(const struct stat &folder, qint64 readAtNs)
 {
@@ -93,7 +90,7 @@ bool FolderReader::readPiece(int fd, FolderListing &listing)
         FolderListing::Item item;
         item.nameAt = quint32(listing.names.size());
         item.nameSize = quint8(length);
-        item.type = typeOf(type);
+        item.type = entryTypeOf(DTTOIF(type));
         item.inode = entry->d_ino;
         listing.names.append(name, length + 1);
         listing.items.push_back(item);

@@ -311,10 +311,10 @@ struct FolderSearch::State
         const FolderListing::Item &item = parent.listing.items[size_t(parent.lastItem)];
         const QByteArray name(parent.listing.name(item), item.nameSize);
         folder = posix::join(parent.folder, name);
-        realFolder = item.type == FolderListing::Type::Folder && parent.lastRealPath.isEmpty() &&
-                             !parent.realFolder.isEmpty()
-                         ? posix::join(parent.realFolder, name)
-                         : parent.lastRealPath;
+        realFolder =
+            item.type == EntryType::Folder && parent.lastRealPath.isEmpty() && !parent.realFolder.isEmpty()
+                ? posix::join(parent.realFolder, name)
+                : parent.lastRealPath;
         if (parent.lastMayHang) {
             if (!parent.ensureFd()) {
                 error = win::ERROR_PATH_NOT_FOUND;
@@ -324,7 +324,7 @@ struct FolderSearch::State
             return;
         }
         source = parent.source;
-        if (source && item.type == FolderListing::Type::Folder)
+        if (source && item.type == EntryType::Folder)
             handle = item.handle;
 
         // A listing the source holds is checked with one look at the folder
@@ -477,11 +477,11 @@ struct FolderSearch::State
     quint32 attributesOf(const FolderListing::Item &item, const char *name, FindData &entry)
     {
         quint32 attributes = 0;
-        entry.kind = FindData::Kind::Other;
+        entry.kind = item.type;
         entry.identity = FileIdentity{};
         lastMayHang = false;
         switch (item.type) {
-        case FolderListing::Type::Folder: {
+        case EntryType::Folder: {
             attributes = win::FILE_ATTRIBUTE_DIRECTORY;
             const SystemFolders::Place *place = view->placeAt(FileIdentity{opened.st_dev, opened.st_ino},
                                                               std::string_view(name, item.nameSize));
@@ -504,19 +504,19 @@ struct FolderSearch::State
             }
             break;
         }
-        case FolderListing::Type::SymLink: {
+        case EntryType::SymLink: {
             struct stat st;
+            entry.kind = EntryType::Other;
             if (statLink(name, st, item)) {
-                if (S_ISDIR(st.st_mode)) {
+                entry.kind = entryTypeOf(st.st_mode);
+                if (entry.kind == EntryType::Folder) {
                     attributes = win::FILE_ATTRIBUTE_DIRECTORY;
                     if (view->isSystem(st, true))
                         attributes |= win::FILE_ATTRIBUTE_SYSTEM;
                 } else {
                     attributes = win::FILE_ATTRIBUTE_ARCHIVE;
-                    if (S_ISREG(st.st_mode)) {
-                        entry.kind = FindData::Kind::RegularFile;
+                    if (entry.kind == EntryType::File)
                         entry.identity = FileIdentity{st.st_dev, st.st_ino};
-                    }
                 }
             } else {
                 attributes = win::FILE_ATTRIBUTE_ARCHIVE;
@@ -524,13 +524,13 @@ struct FolderSearch::State
             attributes |= win::FILE_ATTRIBUTE_REPARSE_POINT;
             break;
         }
-        case FolderListing::Type::File:
-            entry.kind = FindData::Kind::RegularFile;
+        case EntryType::File:
             if (item.inode != 0)
                 entry.identity = FileIdentity{opened.st_dev, item.inode};
             attributes = win::FILE_ATTRIBUTE_ARCHIVE;
             break;
-        case FolderListing::Type::Other: // FIFOs, sockets, devices: shown as files, never to be opened as one
+        case EntryType::Other: // FIFOs, sockets, devices: shown as files, never to be opened as one
+        case EntryType::Unknown:
             attributes = win::FILE_ATTRIBUTE_ARCHIVE;
             break;
         }
@@ -670,7 +670,7 @@ bool FolderSearch::next(FindData &entry)
             continue;
         entry.name = QString::fromLatin1(name);
         entry.attributes = win::FILE_ATTRIBUTE_DIRECTORY;
-        entry.kind = FindData::Kind::Other;
+        entry.kind = EntryType::Folder;
         entry.identity = FileIdentity{};
         QByteArray scratch;
         if (state.withReadOnly && !state.mayHang &&

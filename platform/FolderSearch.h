@@ -17,13 +17,13 @@ struct FindData
 {
     QString name;
     quint32 attributes = 0;
-    // What the entry is, following symbolic links, when the search learnt it
-    // on the way (the entry type the folder gives, or the stat that
-    // FILE_ATTRIBUTE_DIRECTORY needs for a symbolic link); Unknown when it did
-    // not. The scan opens only regular files: opening a FIFO named x.lnk would
-    // block, a device may act on open.
-    enum class Kind : quint8 { Unknown, RegularFile, Other };
-    Kind kind = Kind::Unknown;
+    // What the entry is, following symbolic links (never SymLink), when the
+    // search learnt it on the way (the entry type the folder gives, or the
+    // stat that FILE_ATTRIBUTE_DIRECTORY needs for a symbolic link); Unknown
+    // when it did not. A link that leads nowhere, or into a place that did not
+    // answer, is Other. The scan opens only regular files: opening a FIFO
+    // named x.lnk would block, a device may act on open.
+    EntryType kind = EntryType::Unknown;
     // Device and inode of a regular file (through a symbolic link, of what
     // it leads to), when the search learnt them on the way; zero otherwise.
     FileIdentity identity;

@@ -254,7 +254,7 @@ void DirIndex::appendEntries(const FolderListing &listing, size_t from, size_t t
             entry.foldedSize = quint16(folded.size());
             entry.nameAt = m_names.append(block.data(), block.size());
         }
-        if (item.type == FolderListing::Type::Folder) {
+        if (item.type == EntryType::Folder) {
             const SystemFolders::Place *place =
                 view.placeAt(m_recording.stamp.identity, std::string_view(name, item.nameSize));
             if (place && place->system)
