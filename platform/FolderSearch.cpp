@@ -3,6 +3,7 @@
 #include "platform/AsciiCase.h"
 #include "platform/BoundedCall.h"
 #include "platform/DriveMap.h"
+#include "platform/FileAttributes.h"
 #include "platform/FileClock.h"
 #include "platform/MountTable.h"
 #include "platform/PosixPath.h"
@@ -71,11 +72,6 @@ bool matchesString(const QString &name, const std::u32string &foldedPattern)
 {
     const QList<uint> folded = name.toCaseFolded().toUcs4();
     return matchesFolded(folded.constData(), folded.size(), foldedPattern);
-}
-
-bool isReadOnlyError(int error)
-{
-    return error == EACCES || error == EROFS || error == EPERM;
 }
 
 // A Windows error for what a failed system call left in errno. A missing
@@ -471,6 +467,16 @@ struct FolderSearch::State
         return true;
     }
 
+    // Whether an entry of this folder (followed through a symbolic link) is
+    // read-only: one stat of it.
+    bool isReadOnlyEntry(const char *name) const
+    {
+        QByteArray scratch;
+        struct stat st;
+        return ::fstatat(baseFd(), entryPath(name, scratch), &st, AT_NO_AUTOMOUNT) == 0 &&
+               FileAttributes::isReadOnly(st.st_mode);
+    }
+
     // The bits of one item. Plain files and folders cost no system call
     // (whether a folder is a system folder is known from its name and this
     // folder's identity); links are followed for the folder bit.
@@ -480,6 +486,8 @@ struct FolderSearch::State
         entry.kind = item.type;
         entry.identity = FileIdentity{};
         lastMayHang = false;
+        // The mode of what a symbolic link leads to, when it was looked up.
+        std::optional<mode_t> linkedMode;
         switch (item.type) {
         case EntryType::Folder: {
             attributes = win::FILE_ATTRIBUTE_DIRECTORY;
@@ -508,6 +516,7 @@ struct FolderSearch::State
             struct stat st;
             entry.kind = EntryType::Other;
             if (statLink(name, st, item)) {
+                linkedMode = st.st_mode;
                 entry.kind = entryTypeOf(st.st_mode);
                 if (entry.kind == EntryType::Folder) {
                     attributes = win::FILE_ATTRIBUTE_DIRECTORY;
@@ -534,14 +543,12 @@ struct FolderSearch::State
             attributes = win::FILE_ATTRIBUTE_ARCHIVE;
             break;
         }
-        if (name[0] == '.')
+        if (FileAttributes::isHiddenName(std::string_view(name, item.nameSize)))
             attributes |= win::FILE_ATTRIBUTE_HIDDEN;
-        // A system folder is never entered; asking whether it is writable
-        // could set off an automount. Nothing is asked of a place that may
-        // not answer.
-        QByteArray scratch;
-        if (withReadOnly && !mayHang && !(attributes & win::FILE_ATTRIBUTE_SYSTEM) &&
-            ::faccessat(baseFd(), entryPath(name, scratch), W_OK, 0) != 0 && isReadOnlyError(errno))
+        // A system folder is never entered; looking at it could set off an
+        // automount. Nothing is asked of a place that may not answer.
+        if (withReadOnly && !(attributes & win::FILE_ATTRIBUTE_SYSTEM) &&
+            (linkedMode ? FileAttributes::isReadOnly(*linkedMode) : !mayHang && isReadOnlyEntry(name)))
             attributes |= win::FILE_ATTRIBUTE_READONLY;
         return attributes;
     }
@@ -672,10 +679,7 @@ bool FolderSearch::next(FindData &entry)
         entry.attributes = win::FILE_ATTRIBUTE_DIRECTORY;
         entry.kind = EntryType::Folder;
         entry.identity = FileIdentity{};
-        QByteArray scratch;
-        if (state.withReadOnly && !state.mayHang &&
-            ::faccessat(state.baseFd(), state.entryPath(name, scratch), W_OK, 0) != 0 &&
-            isReadOnlyError(errno))
+        if (state.withReadOnly && !state.mayHang && state.isReadOnlyEntry(name))
             entry.attributes |= win::FILE_ATTRIBUTE_READONLY;
         ++state.yielded;
         return true;
@@ -822,18 +826,12 @@ quint32 getFileAttributesPosix(const QByteArray &posixPath, quint32 *error, Fold
         if (::stat(posixPath.constData(), &st) != 0)
             return failed(errno);
     }
-    if (S_ISDIR(st.st_mode)) {
-        attributes |= win::FILE_ATTRIBUTE_DIRECTORY;
-        if (SystemFolders::current()->isSystem(st, false))
-            attributes |= win::FILE_ATTRIBUTE_SYSTEM;
-    } else
-        attributes |= win::FILE_ATTRIBUTE_ARCHIVE;
     const QByteArray name = posix::baseName(posixPath);
-    if (name.startsWith('.') && name != "." && name != "..")
-        attributes |= win::FILE_ATTRIBUTE_HIDDEN;
-    if (which == FolderSearch::Attributes::All && ::access(posixPath.constData(), W_OK) != 0 &&
-        isReadOnlyError(errno))
-        attributes |= win::FILE_ATTRIBUTE_READONLY;
+    attributes |= FileAttributes::of(st.st_mode, std::string_view(name.constData(), size_t(name.size())));
+    if (S_ISDIR(st.st_mode) && SystemFolders::current()->isSystem(st, false))
+        attributes |= win::FILE_ATTRIBUTE_SYSTEM;
+    if (which == FolderSearch::Attributes::WithoutReadOnly)
+        attributes &= ~win::FILE_ATTRIBUTE_READONLY;
     if (error)
         *error = win::ERROR_SUCCESS;
     return attributes;

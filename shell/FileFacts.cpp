@@ -1,7 +1,7 @@
 #include "shell/FileFacts.h"
 
 #include "lnk/FileTime.h"
-#include "platform/WinTypes.h"
+#include "platform/FileAttributes.h"
 
 #include <cerrno>
 #include <cstring>
@@ -34,16 +34,9 @@ FactsStatus fill(const char *path, FileFacts &facts)
     facts.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
     facts.inode = sx.stx_ino;
 
-    // The bits Windows would show: a folder or an archive-ready file, read
-    // only when nobody may write it, hidden for dot names.
-    quint32 attributes = facts.isDirectory ? win::FILE_ATTRIBUTE_DIRECTORY : win::FILE_ATTRIBUTE_ARCHIVE;
-    if ((sx.stx_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-        attributes |= win::FILE_ATTRIBUTE_READONLY;
+    // The bits Windows would show; the final component decides HIDDEN.
     const char *slash = std::strrchr(path, '/');
-    const char *name = slash ? slash + 1 : path;
-    if (name[0] == '.' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0)
-        attributes |= win::FILE_ATTRIBUTE_HIDDEN;
-    facts.attributes = attributes;
+    facts.attributes = FileAttributes::of(sx.stx_mode, slash ? slash + 1 : path);
     return FactsStatus::Found;
 }
 

@@ -1,6 +1,7 @@
 #include "shell/LinkWriter.h"
 
 #include "platform/BoundedCall.h"
+#include "platform/FileAttributes.h"
 #include "platform/FileClock.h"
 #include "platform/PosixPath.h"
 #include "platform/ReplaceFile.h"
@@ -112,7 +113,7 @@ LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteA
     // A file without any write permission is read-only in the Windows
     // sense even for a user whom the system would let write it; rename()
     // would otherwise replace it regardless of its own bits.
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+    if (FileAttributes::isReadOnly(st.st_mode) ||
         ::faccessat(AT_FDCWD, realPath.constData(), W_OK, AT_EACCESS) != 0) {
         result.outcome = Outcome::ReadOnly;
         result.error = EACCES;
