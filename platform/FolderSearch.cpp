@@ -546,9 +546,11 @@ struct FolderSearch::State
         if (FileAttributes::isHiddenName(std::string_view(name, item.nameSize)))
             attributes |= win::FILE_ATTRIBUTE_HIDDEN;
         // A system folder is never entered; looking at it could set off an
-        // automount. Nothing is asked of a place that may not answer.
+        // automount. Nothing is asked of a place that may not answer: this
+        // folder's, or the one a sub-folder is the mount point of.
         if (withReadOnly && !(attributes & win::FILE_ATTRIBUTE_SYSTEM) &&
-            (linkedMode ? FileAttributes::isReadOnly(*linkedMode) : !mayHang && isReadOnlyEntry(name)))
+            (linkedMode ? FileAttributes::isReadOnly(*linkedMode)
+                        : !mayHang && !lastMayHang && isReadOnlyEntry(name)))
             attributes |= win::FILE_ATTRIBUTE_READONLY;
         return attributes;
     }
