@@ -43,7 +43,7 @@ public:
         FolderListing listing;
         listing.stamp.identity = FileIdentity{dev_t(1), ino_t(++m_inode)};
         listing.stamp.readAtNs = 1;
-        const auto add = [&](const std::string &name, FolderListing::Type type) {
+        const auto add = [&](const std::string &name, EntryType type) {
             FolderListing::Item item;
             item.nameAt = quint32(listing.names.size());
             item.nameSize = quint8(name.size());
@@ -53,9 +53,9 @@ public:
             listing.items.push_back(item);
         };
         for (const std::string &name : files)
-            add(name, FolderListing::Type::File);
+            add(name, EntryType::File);
         for (const std::string &name : folders)
-            add(name, FolderListing::Type::Folder);
+            add(name, EntryType::Folder);
 
         QElapsedTimer clock;
         clock.start();
@@ -68,7 +68,7 @@ public:
 
         std::vector<quint32> handles;
         for (const FolderListing::Item &item : listing.items)
-            if (item.type == FolderListing::Type::Folder)
+            if (item.type == EntryType::Folder)
                 handles.push_back(item.handle);
         return handles;
     }

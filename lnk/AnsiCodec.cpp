@@ -1,5 +1,6 @@
 #include "lnk/AnsiCodec.h"
 
+#include <QByteArrayView>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -59,45 +60,6 @@ bool isAscii(const char *data, qint64 size)
     return true;
 }
 
-bool isValidUtf8(const char *data, qint64 size)
-{
-    qint64 i = 0;
-    while (i < size) {
-        const quint8 c = static_cast<quint8>(data[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        int extra = 0;
-        quint32 cp = 0;
-        if (c >= 0xC2 && c <= 0xDF) {
-            extra = 1;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            extra = 2;
-            cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            extra = 3;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (extra > size - i - 1)
-            return false;
-        for (int k = 1; k <= extra; ++k) {
-            const quint8 cc = static_cast<quint8>(data[i + k]);
-            if ((cc & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if ((extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) || cp > 0x10FFFF ||
-            (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
 QString decodeCp1252(const char *data, qint64 size)
 {
     QString out(static_cast<qsizetype>(size), Qt::Uninitialized);
@@ -113,7 +75,7 @@ QString decodeAnsi(const char *data, qint64 size)
 {
     if (isAscii(data, size))
         return QString::fromLatin1(data, static_cast<qsizetype>(size));
-    if (isValidUtf8(data, size))
+    if (QByteArrayView(data, static_cast<qsizetype>(size)).isValidUtf8())
         return QString::fromUtf8(data, static_cast<qsizetype>(size));
     return decodeCp1252(data, size);
 }

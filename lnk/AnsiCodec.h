@@ -15,7 +15,6 @@
 namespace AnsiCodec {
 
 bool isAscii(const char *data, qint64 size);
-bool isValidUtf8(const char *data, qint64 size);
 
 QString decodeCp1252(const char *data, qint64 size);
 // How shortcut ANSI strings are read: ASCII as is, valid UTF-8 as UTF-8,

@@ -19,6 +19,11 @@ inline QChar lower(QChar c)
     return (u >= u'A' && u <= u'Z') ? QChar(char16_t(u + (u'a' - u'A'))) : c;
 }
 
+constexpr char lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? char(c + ('a' - 'A')) : c;
+}
+
 inline QString lower(const QString &text)
 {
     QString result = text;

@@ -1,5 +1,6 @@
 #include "platform/DriveMap.h"
 
+#include "platform/AsciiCase.h"
 #include "platform/MountTable.h"
 #include "platform/PosixPath.h"
 
@@ -19,18 +20,8 @@ namespace {
 
 int indexOf(QChar letter)
 {
-    const char16_t c = letter.unicode();
-    if (c >= u'a' && c <= u'z')
-        return c - u'a';
-    if (c >= u'A' && c <= u'Z')
-        return c - u'A';
-    return -1;
-}
-
-bool isFolder(const QByteArray &path)
-{
-    struct stat st;
-    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    const char16_t c = AsciiCase::upper(letter);
+    return (c >= u'A' && c <= u'Z') ? c - u'A' : -1;
 }
 
 // Mount points that belong to the system rather than to a drive a user
@@ -81,7 +72,7 @@ bool holdsWindows(const QByteArray &mountPoint)
     const QByteArray windowsPath = posix::join(mountPoint, *windows);
     const std::optional<QByteArray> system32 =
         posix::findEntryNoCase(windowsPath, QStringLiteral("system32"));
-    return system32 && isFolder(posix::join(windowsPath, *system32));
+    return system32 && posix::isFolder(posix::join(windowsPath, *system32));
 }
 
 std::mutex g_currentMutex;
@@ -105,7 +96,7 @@ std::optional<DriveMap> DriveMap::fromPrefix(const QByteArray &prefix)
         if (indexOf(letter) < 0)
             continue;
         const std::optional<QByteArray> folder = posix::realPath(posix::join(devices, name));
-        if (folder && isFolder(*folder))
+        if (folder && posix::isFolder(*folder))
             map.insert(letter, *folder);
     }
     return map;
@@ -172,7 +163,7 @@ DriveMap DriveMap::load()
     QByteArray prefix = qgetenv("WINEPREFIX");
     if (prefix.isEmpty())
         prefix = posix::join(QFile::encodeName(QDir::homePath()), ".wine");
-    if (isFolder(posix::join(prefix, "dosdevices"))) {
+    if (posix::isFolder(posix::join(prefix, "dosdevices"))) {
         if (std::optional<DriveMap> map = fromPrefix(prefix))
             return *map;
     }

@@ -3,6 +3,8 @@
 #include "platform/BoundedCall.h"
 #include "platform/FileClock.h"
 
+#include <QByteArrayView>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -23,24 +25,21 @@ bool representable(const char *name, size_t length)
             return false;
         ascii = ascii && c < 0x80;
     }
-    return ascii || posix::isValidUtf8(name, qsizetype(length));
-}
-
-FolderListing::Type typeOf(unsigned char type)
-{
-    switch (type) {
-    case DT_REG:
-        return FolderListing::Type::File;
-    case DT_DIR:
-        return FolderListing::Type::Folder;
-    case DT_LNK:
-        return FolderListing::Type::SymLink;
-    default:
-        return FolderListing::Type::Other;
-    }
+    return ascii || QByteArrayView(name, qsizetype(length)).isValidUtf8();
 }
 
 } // namespace
+
+EntryType entryTypeOf(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return EntryType::File;
+    if (S_ISDIR(mode))
+        return EntryType::Folder;
+    if (S_ISLNK(mode))
+        return EntryType::SymLink;
+    return EntryType::Other;
+}
 
 FolderStamp FolderStamp::of(const struct stat &folder, qint64 readAtNs)
 {
@@ -91,7 +90,7 @@ bool FolderReader::readPiece(int fd, FolderListing &listing)
         FolderListing::Item item;
         item.nameAt = quint32(listing.names.size());
         item.nameSize = quint8(length);
-        item.type = typeOf(type);
+        item.type = entryTypeOf(DTTOIF(type));
         item.inode = entry->d_ino;
         listing.names.append(name, length + 1);
         listing.items.push_back(item);

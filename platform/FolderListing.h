@@ -17,6 +17,13 @@
 
 #include <sys/stat.h>
 
+// What a folder entry is: a regular file, a folder, a symbolic link, or
+// anything else (a FIFO, a socket, a device); Unknown where it was not learnt.
+enum class EntryType : quint8 { File, Folder, SymLink, Other, Unknown };
+
+// The type of what a stat() describes (st_mode).
+EntryType entryTypeOf(mode_t mode);
+
 // When a listing was read and what its folder looked like then.
 struct FolderStamp
 {
@@ -38,15 +45,13 @@ struct FolderStamp
 
 struct FolderListing
 {
-    // What an entry is, symbolic links not followed.
-    enum class Type : quint8 { File, Folder, SymLink, Other };
     struct Item
     {
         quint32 nameAt = 0; // in `names`, followed by a zero byte
         quint8 nameSize = 0;
-        Type type = Type::Other;
-        ino_t inode = 0;    // as the folder gives it; 0 when not known
-        quint32 handle = 0; // of a sub-folder, in the listing source; 0 for none
+        EntryType type = EntryType::Other; // symbolic links not followed; never Unknown
+        ino_t inode = 0;                   // as the folder gives it; 0 when not known
+        quint32 handle = 0;                // of a sub-folder, in the listing source; 0 for none
     };
 
     FolderStamp stamp;

@@ -1,7 +1,9 @@
 #include "platform/FolderSearch.h"
 
+#include "platform/AsciiCase.h"
 #include "platform/BoundedCall.h"
 #include "platform/DriveMap.h"
+#include "platform/FileAttributes.h"
 #include "platform/FileClock.h"
 #include "platform/MountTable.h"
 #include "platform/PosixPath.h"
@@ -70,11 +72,6 @@ bool matchesString(const QString &name, const std::u32string &foldedPattern)
 {
     const QList<uint> folded = name.toCaseFolded().toUcs4();
     return matchesFolded(folded.constData(), folded.size(), foldedPattern);
-}
-
-bool isReadOnlyError(int error)
-{
-    return error == EACCES || error == EROFS || error == EPERM;
 }
 
 // A Windows error for what a failed system call left in errno. A missing
@@ -310,10 +307,10 @@ struct FolderSearch::State
         const FolderListing::Item &item = parent.listing.items[size_t(parent.lastItem)];
         const QByteArray name(parent.listing.name(item), item.nameSize);
         folder = posix::join(parent.folder, name);
-        realFolder = item.type == FolderListing::Type::Folder && parent.lastRealPath.isEmpty() &&
-                             !parent.realFolder.isEmpty()
-                         ? posix::join(parent.realFolder, name)
-                         : parent.lastRealPath;
+        realFolder =
+            item.type == EntryType::Folder && parent.lastRealPath.isEmpty() && !parent.realFolder.isEmpty()
+                ? posix::join(parent.realFolder, name)
+                : parent.lastRealPath;
         if (parent.lastMayHang) {
             if (!parent.ensureFd()) {
                 error = win::ERROR_PATH_NOT_FOUND;
@@ -323,7 +320,7 @@ struct FolderSearch::State
             return;
         }
         source = parent.source;
-        if (source && item.type == FolderListing::Type::Folder)
+        if (source && item.type == EntryType::Folder)
             handle = item.handle;
 
         // A listing the source holds is checked with one look at the folder
@@ -470,17 +467,29 @@ struct FolderSearch::State
         return true;
     }
 
+    // Whether an entry of this folder (followed through a symbolic link) is
+    // read-only: one stat of it.
+    bool isReadOnlyEntry(const char *name) const
+    {
+        QByteArray scratch;
+        struct stat st;
+        return ::fstatat(baseFd(), entryPath(name, scratch), &st, AT_NO_AUTOMOUNT) == 0 &&
+               FileAttributes::isReadOnly(st.st_mode);
+    }
+
     // The bits of one item. Plain files and folders cost no system call
     // (whether a folder is a system folder is known from its name and this
     // folder's identity); links are followed for the folder bit.
     quint32 attributesOf(const FolderListing::Item &item, const char *name, FindData &entry)
     {
         quint32 attributes = 0;
-        entry.kind = FindData::Kind::Other;
+        entry.kind = item.type;
         entry.identity = FileIdentity{};
         lastMayHang = false;
+        // The mode of what a symbolic link leads to, when it was looked up.
+        std::optional<mode_t> linkedMode;
         switch (item.type) {
-        case FolderListing::Type::Folder: {
+        case EntryType::Folder: {
             attributes = win::FILE_ATTRIBUTE_DIRECTORY;
             const SystemFolders::Place *place = view->placeAt(FileIdentity{opened.st_dev, opened.st_ino},
                                                               std::string_view(name, item.nameSize));
@@ -503,19 +512,20 @@ struct FolderSearch::State
             }
             break;
         }
-        case FolderListing::Type::SymLink: {
+        case EntryType::SymLink: {
             struct stat st;
+            entry.kind = EntryType::Other;
             if (statLink(name, st, item)) {
-                if (S_ISDIR(st.st_mode)) {
+                linkedMode = st.st_mode;
+                entry.kind = entryTypeOf(st.st_mode);
+                if (entry.kind == EntryType::Folder) {
                     attributes = win::FILE_ATTRIBUTE_DIRECTORY;
                     if (view->isSystem(st, true))
                         attributes |= win::FILE_ATTRIBUTE_SYSTEM;
                 } else {
                     attributes = win::FILE_ATTRIBUTE_ARCHIVE;
-                    if (S_ISREG(st.st_mode)) {
-                        entry.kind = FindData::Kind::RegularFile;
+                    if (entry.kind == EntryType::File)
                         entry.identity = FileIdentity{st.st_dev, st.st_ino};
-                    }
                 }
             } else {
                 attributes = win::FILE_ATTRIBUTE_ARCHIVE;
@@ -523,24 +533,24 @@ struct FolderSearch::State
             attributes |= win::FILE_ATTRIBUTE_REPARSE_POINT;
             break;
         }
-        case FolderListing::Type::File:
-            entry.kind = FindData::Kind::RegularFile;
+        case EntryType::File:
             if (item.inode != 0)
                 entry.identity = FileIdentity{opened.st_dev, item.inode};
             attributes = win::FILE_ATTRIBUTE_ARCHIVE;
             break;
-        case FolderListing::Type::Other: // FIFOs, sockets, devices: shown as files, never to be opened as one
+        case EntryType::Other: // FIFOs, sockets, devices: shown as files, never to be opened as one
+        case EntryType::Unknown:
             attributes = win::FILE_ATTRIBUTE_ARCHIVE;
             break;
         }
-        if (name[0] == '.')
+        if (FileAttributes::isHiddenName(std::string_view(name, item.nameSize)))
             attributes |= win::FILE_ATTRIBUTE_HIDDEN;
-        // A system folder is never entered; asking whether it is writable
-        // could set off an automount. Nothing is asked of a place that may
-        // not answer.
-        QByteArray scratch;
-        if (withReadOnly && !mayHang && !(attributes & win::FILE_ATTRIBUTE_SYSTEM) &&
-            ::faccessat(baseFd(), entryPath(name, scratch), W_OK, 0) != 0 && isReadOnlyError(errno))
+        // A system folder is never entered; looking at it could set off an
+        // automount. Nothing is asked of a place that may not answer: this
+        // folder's, or the one a sub-folder is the mount point of.
+        if (withReadOnly && !(attributes & win::FILE_ATTRIBUTE_SYSTEM) &&
+            (linkedMode ? FileAttributes::isReadOnly(*linkedMode)
+                        : !mayHang && !lastMayHang && isReadOnlyEntry(name)))
             attributes |= win::FILE_ATTRIBUTE_READONLY;
         return attributes;
     }
@@ -551,8 +561,7 @@ struct FolderSearch::State
         if (length > qsizetype(lowered.size()))
             return matchesString(QString::fromLatin1(name, length), pattern);
         for (qsizetype i = 0; i < length; ++i) {
-            const auto c = static_cast<unsigned char>(name[i]);
-            lowered[i] = (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
+            lowered[i] = static_cast<unsigned char>(AsciiCase::lower(name[i]));
         }
         return matchesFolded(lowered.data(), length, pattern);
     }
@@ -675,12 +684,9 @@ bool FolderSearch::next(FindData &entry)
             continue;
         entry.name = QString::fromLatin1(name);
         entry.attributes = win::FILE_ATTRIBUTE_DIRECTORY;
-        entry.kind = FindData::Kind::Other;
+        entry.kind = EntryType::Folder;
         entry.identity = FileIdentity{};
-        QByteArray scratch;
-        if (state.withReadOnly && !state.mayHang &&
-            ::faccessat(state.baseFd(), state.entryPath(name, scratch), W_OK, 0) != 0 &&
-            isReadOnlyError(errno))
+        if (state.withReadOnly && !state.mayHang && state.isReadOnlyEntry(name))
             entry.attributes |= win::FILE_ATTRIBUTE_READONLY;
         ++state.yielded;
         return true;
@@ -827,18 +833,12 @@ quint32 getFileAttributesPosix(const QByteArray &posixPath, quint32 *error, Fold
         if (::stat(posixPath.constData(), &st) != 0)
             return failed(errno);
     }
-    if (S_ISDIR(st.st_mode)) {
-        attributes |= win::FILE_ATTRIBUTE_DIRECTORY;
-        if (SystemFolders::current()->isSystem(st, false))
-            attributes |= win::FILE_ATTRIBUTE_SYSTEM;
-    } else
-        attributes |= win::FILE_ATTRIBUTE_ARCHIVE;
     const QByteArray name = posix::baseName(posixPath);
-    if (name.startsWith('.') && name != "." && name != "..")
-        attributes |= win::FILE_ATTRIBUTE_HIDDEN;
-    if (which == FolderSearch::Attributes::All && ::access(posixPath.constData(), W_OK) != 0 &&
-        isReadOnlyError(errno))
-        attributes |= win::FILE_ATTRIBUTE_READONLY;
+    attributes |= FileAttributes::of(st.st_mode, std::string_view(name.constData(), size_t(name.size())));
+    if (S_ISDIR(st.st_mode) && SystemFolders::current()->isSystem(st, false))
+        attributes |= win::FILE_ATTRIBUTE_SYSTEM;
+    if (which == FolderSearch::Attributes::WithoutReadOnly)
+        attributes &= ~win::FILE_ATTRIBUTE_READONLY;
     if (error)
         *error = win::ERROR_SUCCESS;
     return attributes;

@@ -17,13 +17,13 @@ struct FindData
 {
     QString name;
     quint32 attributes = 0;
-    // What the entry is, following symbolic links, when the search learnt it
-    // on the way (the entry type the folder gives, or the stat that
-    // FILE_ATTRIBUTE_DIRECTORY needs for a symbolic link); Unknown when it did
-    // not. The scan opens only regular files: opening a FIFO named x.lnk would
-    // block, a device may act on open.
-    enum class Kind : quint8 { Unknown, RegularFile, Other };
-    Kind kind = Kind::Unknown;
+    // What the entry is, following symbolic links (never SymLink), when the
+    // search learnt it on the way (the entry type the folder gives, or the
+    // stat that FILE_ATTRIBUTE_DIRECTORY needs for a symbolic link); Unknown
+    // when it did not. A link that leads nowhere, or into a place that did not
+    // answer, is Other. The scan opens only regular files: opening a FIFO
+    // named x.lnk would block, a device may act on open.
+    EntryType kind = EntryType::Unknown;
     // Device and inode of a regular file (through a symbolic link, of what
     // it leads to), when the search learnt them on the way; zero otherwise.
     FileIdentity identity;
@@ -43,11 +43,12 @@ void setFolderListingSource(FolderListingSource *source);
 //
 // Attribute bits: DIRECTORY follows symbolic links; HIDDEN for names that
 // begin with a dot; SYSTEM for the mount point of a pseudo file system or the
-// root folder of another drive of the map; READONLY when the user may not
-// write the entry; REPARSE_POINT for a symbolic link; ARCHIVE for everything
-// that is not a folder (as Windows marks plain files). "." and ".." carry
-// DIRECTORY only. READONLY costs a system call per entry, so a search
-// computes it only when asked to.
+// root folder of another drive of the map; READONLY when nobody has a write
+// permission bit (FileAttributes::isReadOnly, through symbolic links);
+// REPARSE_POINT for a symbolic link; ARCHIVE for everything that is not a
+// folder (as Windows marks plain files). "." and ".." carry DIRECTORY, and
+// READONLY by the same rule. READONLY costs a system call per entry that is
+// not a symbolic link, so a search computes it only when asked to.
 //
 // The folder is read in pieces as the entries are taken, so a caller that
 // does other work between two entries never waits for the whole of a large
@@ -122,8 +123,8 @@ bool matchesPattern(const QString &name, const QString &pattern);
 // ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED or ERROR_INVALID_NAME
 // (ERROR_NOT_READY for a device or share that does not answer). Symbolic
 // links are followed: a dangling one is ERROR_FILE_NOT_FOUND. SYSTEM is set
-// here for folders of pseudo file systems only.
-// READONLY costs a system call of its own: WithoutReadOnly leaves it out.
+// here for folders of pseudo file systems only. READONLY follows the same
+// rule as a search's; WithoutReadOnly leaves it out, as it does there.
 quint32 getFileAttributes(const QString &winPath, quint32 *error = nullptr,
                           FolderSearch::Attributes which = FolderSearch::Attributes::All);
 quint32 getFileAttributesPosix(const QByteArray &posixPath, quint32 *error = nullptr,

@@ -1,5 +1,8 @@
 #include "platform/PosixPath.h"
 
+#include "platform/AsciiCase.h"
+
+#include <QByteArrayView>
 #include <QList>
 #include <QStringDecoder>
 
@@ -9,6 +12,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace posix {
@@ -113,6 +117,22 @@ bool isWithin(const QByteArray &folder, const QByteArray &path)
     return path.size() == folder.size() || path.at(folder.size()) == '/';
 }
 
+bool isWithin(QStringView folder, QStringView path, Qt::CaseSensitivity cs)
+{
+    if (folder == u"/")
+        return path.startsWith(u'/');
+    if (!path.startsWith(folder, cs))
+        return false;
+    return path.size() == folder.size() || path.at(folder.size()) == u'/';
+}
+
+bool isFolder(const QByteArray &path)
+{
+    struct stat st;
+    return !path.isEmpty() && !path.contains('\0') && ::stat(path.constData(), &st) == 0 &&
+           S_ISDIR(st.st_mode);
+}
+
 QByteArray join(const QByteArray &folder, const QByteArray &name)
 {
     if (name.isEmpty())
@@ -140,49 +160,6 @@ QByteArray parentPath(const QByteArray &path)
     if (slash == 0)
         return QByteArray("/");
     return path.left(slash);
-}
-
-bool isValidUtf8(const char *data, qsizetype size)
-{
-    const auto *bytes = reinterpret_cast<const unsigned char *>(data);
-    qsizetype i = 0;
-    while (i < size) {
-        const unsigned char lead = bytes[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        int extra = 0;
-        char32_t code = 0;
-        char32_t minimum = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            extra = 1;
-            code = lead & 0x1F;
-            minimum = 0x80;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            extra = 2;
-            code = lead & 0x0F;
-            minimum = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            extra = 3;
-            code = lead & 0x07;
-            minimum = 0x10000;
-        } else {
-            return false;
-        }
-        if (size - i <= extra)
-            return false;
-        for (int k = 1; k <= extra; ++k) {
-            const unsigned char next = bytes[i + k];
-            if ((next & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-            return false;
-        i += extra + 1;
-    }
-    return true;
 }
 
 QString decodeName(const char *name, qsizetype size)
@@ -222,9 +199,7 @@ std::optional<QByteArray> findEntryNoCase(const QByteArray &folder, const QStrin
                 continue;
             qsizetype i = 0;
             while (i < length) {
-                const char c = name[i];
-                const char lower = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-                if (lower != char(foldedName.at(i).unicode()))
+                if (AsciiCase::lower(name[i]) != char(foldedName.at(i).unicode()))
                     break;
                 ++i;
             }
@@ -232,7 +207,7 @@ std::optional<QByteArray> findEntryNoCase(const QByteArray &folder, const QStrin
                 return QByteArray(name, length);
             continue;
         }
-        if (!isValidUtf8(name, length))
+        if (!QByteArrayView(name, length).isValidUtf8())
             continue;
         if (decodeName(name, length).toCaseFolded() == foldedName)
             return QByteArray(name, length);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringView>
 
 #include <memory>
 #include <optional>
@@ -72,6 +73,11 @@ QByteArray canonicalPath(const QByteArray &path);
 // Whether path is folder itself or lies below it, at a component boundary.
 // Both must be absolute and clean.
 bool isWithin(const QByteArray &folder, const QByteArray &path);
+// The same for paths as text, compared with the given case sensitivity.
+bool isWithin(QStringView folder, QStringView path, Qt::CaseSensitivity cs = Qt::CaseSensitive);
+
+// Whether path names a folder, symbolic links followed.
+bool isFolder(const QByteArray &path);
 
 // folder + '/' + name, without doubling the slash of "/".
 QByteArray join(const QByteArray &folder, const QByteArray &name);
@@ -80,10 +86,6 @@ QByteArray join(const QByteArray &folder, const QByteArray &name);
 QByteArray baseName(const QByteArray &path);
 // Everything before the last component of a clean path ("/" for "/x").
 QByteArray parentPath(const QByteArray &path);
-
-// Strict UTF-8 (RFC 3629: no overlong forms, no surrogates, nothing above
-// U+10FFFF).
-bool isValidUtf8(const char *data, qsizetype size);
 
 // A file name's bytes (valid UTF-8) as text, every character kept: unlike
 // QString::fromUtf8 and QFile::decodeName, which drop a leading byte-order

@@ -1,10 +1,9 @@
 #include "platform/ReplaceFile.h"
 
-#include "platform/PosixPath.h"
-
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <climits>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,69 +11,75 @@
 
 namespace posix {
 
-namespace {
-
 int writeAll(int fd, const QByteArray &bytes)
 {
     const char *data = bytes.constData();
-    qint64 left = bytes.size();
+    qsizetype left = bytes.size();
     while (left > 0) {
-        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
+        const ssize_t written = ::write(fd, data, size_t(left));
         if (written < 0) {
             if (errno == EINTR)
                 continue;
             return errno;
         }
+        if (written == 0)
+            return EIO;
         data += written;
         left -= written;
     }
     return 0;
 }
 
-// ".<name>.<random>" beside path.
-QByteArray temporaryName(const QByteArray &path)
+TempFile::~TempFile()
 {
-    const QByteArray folder = parentPath(path);
-    const QByteArray name =
-        '.' + baseName(path) + '.' + QByteArray::number(QRandomGenerator::system()->generate64(), 36);
-    return join(folder, name);
+    m_fd.reset();
+    if (!m_name.isEmpty())
+        ::unlinkat(m_dirFd, m_name.constData(), 0);
 }
 
-} // namespace
+int TempFile::create(const QByteArray &baseName, mode_t mode)
+{
+    // Room for the dot, the random part and the suffix within NAME_MAX.
+    const QByteArray stem = baseName.left(NAME_MAX - 20);
+    for (int attempt = 0; attempt < 32; ++attempt) {
+        const QByteArray name =
+            '.' + stem + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".tmp";
+        const int fd =
+            ::openat(m_dirFd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            m_fd.reset(fd);
+            m_name = name;
+            return 0;
+        }
+        if (errno != EEXIST)
+            return errno;
+    }
+    return EEXIST;
+}
 
 int replaceFile(const QByteArray &givenPath, const QByteArray &bytes, mode_t mode)
 {
     if (givenPath.isEmpty() || givenPath.endsWith('/'))
         return EISDIR;
     const QByteArray path = cleanPath(givenPath);
-    QByteArray temporary;
-    UniqueFd fd;
-    for (int attempt = 0; attempt < 100 && !fd.isValid(); ++attempt) {
-        temporary = temporaryName(path);
-        fd.reset(::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
-        if (!fd.isValid() && errno != EEXIST)
-            return errno;
-    }
-    if (!fd.isValid())
-        return EEXIST;
-
-    int error = writeAll(fd.get(), bytes);
-    if (error == 0 && ::fsync(fd.get()) != 0)
-        error = errno;
-    if (error == 0 && ::close(fd.release()) != 0)
-        error = errno;
+    const QByteArray name = baseName(path);
+    UniqueFd folder(::open(parentPath(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.isValid())
+        return errno;
+    TempFile temp(folder.get());
+    if (const int error = temp.create(name, mode))
+        return error;
+    if (const int error = writeAll(temp.fd(), bytes))
+        return error;
+    if (::fsync(temp.fd()) != 0 || temp.close() != 0)
+        return errno;
     // rename() replaces whatever stands at path, a symbolic link included,
     // without following it.
-    if (error == 0 && ::rename(temporary.constData(), path.constData()) != 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(temporary.constData());
-        return error;
-    }
+    if (::renameat(folder.get(), temp.name().constData(), folder.get(), name.constData()) != 0)
+        return errno;
+    temp.release();
     // Make the rename itself durable.
-    UniqueFd folder(::open(parentPath(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.isValid())
-        ::fsync(folder.get());
+    ::fsync(folder.get());
     return 0;
 }
 

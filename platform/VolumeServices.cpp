@@ -1,6 +1,8 @@
 #include "platform/VolumeServices.h"
 
+#include "platform/AsciiCase.h"
 #include "platform/BoundedCall.h"
+#include "platform/PosixPath.h"
 
 #include <QDir>
 #include <QFile>
@@ -50,17 +52,6 @@ std::optional<DiskSpace> statFsOf(const QByteArray &folder)
     return space;
 }
 
-bool isFolder(const QByteArray &path)
-{
-    struct stat info = {};
-    return ::stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-bool isUnder(const QByteArray &path, const QByteArray &folder)
-{
-    return path == folder || path.startsWith(folder + '/');
-}
-
 // A device path of the mount table ("/dev/sdb1") inside the given /dev root.
 QString devicePath(const QByteArray &source, const QByteArray &devRoot)
 {
@@ -96,10 +87,8 @@ std::optional<QChar> VolumeServices::letterOfRoot(const QString &rootPath)
     if (rootPath.size() == 3 && rootPath[2] != QLatin1Char('\\') && rootPath[2] != QLatin1Char('/'))
         return std::nullopt;
     const char16_t c = rootPath[0].unicode();
-    if (c >= u'A' && c <= u'Z')
-        return QChar(char16_t(c + 32));
-    if (c >= u'a' && c <= u'z')
-        return QChar(c);
+    if ((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'))
+        return AsciiCase::lower(rootPath[0]);
     return std::nullopt;
 }
 
@@ -139,7 +128,7 @@ std::optional<SystemVolumeServices::Drive> SystemVolumeServices::drive(const QSt
 std::optional<bool> SystemVolumeServices::folderExists(const Drive &drive) const
 {
     const QByteArray folder = drive.folder;
-    return runBounded<bool>(folder, m_config.timeout, [folder] { return isFolder(folder); });
+    return runBounded<bool>(folder, m_config.timeout, [folder] { return posix::isFolder(folder); });
 }
 
 quint32 SystemVolumeServices::logicalDrives() const
@@ -213,7 +202,7 @@ quint32 driveTypeOfMount(const MountEntry &mount, const QByteArray &sysRoot, con
         return win::DRIVE_CDROM;
     if (type == "tmpfs" || type == "ramfs")
         return win::DRIVE_RAMDISK;
-    if (isUnder(mount.mountPoint, "/media") || isUnder(mount.mountPoint, "/run/media") ||
+    if (posix::isWithin("/media", mount.mountPoint) || posix::isWithin("/run/media", mount.mountPoint) ||
         isRemovableBlockDevice(mount, sysRoot, devRoot))
         return win::DRIVE_REMOVABLE;
     return win::DRIVE_FIXED;
@@ -300,7 +289,7 @@ std::optional<QString> networkNameOfMount(const MountEntry &mount, const QByteAr
         share += '/' + mount.root;
     if (mount.mountPoint == "/")
         share += folder;
-    else if (isUnder(folder, mount.mountPoint))
+    else if (posix::isWithin(mount.mountPoint, folder))
         share += folder.mid(mount.mountPoint.size());
 
     const QList<QByteArray> parts = share.split('/');

@@ -4,6 +4,7 @@
 #include "platform/PosixPath.h"
 #include "platform/WinTypes.h"
 
+#include <QByteArrayView>
 #include <QStringList>
 
 #include <cerrno>
@@ -135,8 +136,7 @@ std::optional<QByteArray> resolveUnc(const QStringList &parts, const DriveMap &m
     const MountEntry *best = nullptr;
     qsizetype bestLength = 0;
     for (const MountEntry &mount : mounts->entries()) {
-        if (!mount.source.startsWith("//") ||
-            !posix::isValidUtf8(mount.source.constData(), mount.source.size()))
+        if (!mount.source.startsWith("//") || !QByteArrayView(mount.source).isValidUtf8())
             continue;
         QStringList remote =
             QString::fromUtf8(mount.source.mid(2)).split(QLatin1Char('/'), Qt::SkipEmptyParts);
@@ -246,7 +246,7 @@ bool isRepresentable(const QByteArray &name)
             return false;
         ascii = ascii && byte < 0x80;
     }
-    return ascii || posix::isValidUtf8(name.constData(), name.size());
+    return ascii || QByteArrayView(name).isValidUtf8();
 }
 
 QString driveRoot(QChar letter)

@@ -235,11 +235,13 @@ void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QStri
 bool ShortcutScan::isRegularFile(const FindData &entry, const FolderSearch &search) const
 {
     switch (entry.kind) {
-    case FindData::Kind::RegularFile:
+    case EntryType::File:
         return true;
-    case FindData::Kind::Other:
+    case EntryType::Folder:
+    case EntryType::SymLink:
+    case EntryType::Other:
         return false;
-    case FindData::Kind::Unknown:
+    case EntryType::Unknown:
         break;
     }
     // A FIFO, socket or device named x.lnk is never opened.

@@ -1,5 +1,6 @@
 #include "shell/DirIndex.h"
 
+#include "platform/AsciiCase.h"
 #include "platform/FileClock.h"
 #include "platform/PosixPath.h"
 #include "platform/SystemFolders.h"
@@ -45,18 +46,6 @@ bool isAscii(const char *name, size_t length)
     return true;
 }
 
-char asciiLower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
-
-bool isPathPrefix(const QByteArray &prefix, const QByteArray &path)
-{
-    if (prefix == "/")
-        return path.startsWith('/');
-    return path == prefix || (path.startsWith(prefix) && path.at(prefix.size()) == '/');
-}
-
 // Opens a folder below `dirFd` by a relative path, following no symbolic
 // link on the way: the index lists links but never enters them.
 int openBelow(int dirFd, const char *relative)
@@ -84,7 +73,7 @@ std::string DirIndex::foldName(const char *name, size_t length)
     if (isAscii(name, length)) {
         std::string folded(name, length);
         for (char &c : folded)
-            c = asciiLower(c);
+            c = AsciiCase::lower(c);
         return folded;
     }
     return posix::decodeName(name, qsizetype(length)).toCaseFolded().toUtf8().toStdString();
@@ -105,7 +94,7 @@ quint32 DirIndex::keyOf(const char *name, size_t length, std::string_view folded
     // A plain ASCII name folds by lowering its letters: hashed as it goes.
     quint64 hash = kFnvOffset;
     for (size_t i = 0; i < length; ++i)
-        hash = (hash ^ static_cast<unsigned char>(asciiLower(name[i]))) * kFnvPrime;
+        hash = (hash ^ static_cast<unsigned char>(AsciiCase::lower(name[i]))) * kFnvPrime;
     return shortKey(hash);
 }
 
@@ -122,7 +111,7 @@ bool DirIndex::foldsTo(const Entry &entry, std::string_view folded) const
     if (name.size() != folded.size())
         return false;
     for (size_t i = 0; i < name.size(); ++i)
-        if (asciiLower(name[i]) != folded[i])
+        if (AsciiCase::lower(name[i]) != folded[i])
             return false;
     return true;
 }
@@ -265,7 +254,7 @@ void DirIndex::appendEntries(const FolderListing &listing, size_t from, size_t t
             entry.foldedSize = quint16(folded.size());
             entry.nameAt = m_names.append(block.data(), block.size());
         }
-        if (item.type == FolderListing::Type::Folder) {
+        if (item.type == EntryType::Folder) {
             const SystemFolders::Place *place =
                 view.placeAt(m_recording.stamp.identity, std::string_view(name, item.nameSize));
             if (place && place->system)
@@ -512,7 +501,7 @@ quint32 DirIndex::deepestRoot(const QByteArray &folder, qsizetype &pathLength) c
     quint32 id = kNone;
     pathLength = -1;
     for (const Root &root : m_roots) {
-        if (root.path.size() > pathLength && isPathPrefix(root.path, folder)) {
+        if (root.path.size() > pathLength && posix::isWithin(root.path, folder)) {
             id = root.node;
             pathLength = root.path.size();
         }

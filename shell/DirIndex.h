@@ -43,7 +43,7 @@ class SystemFolders;
 class DirIndex
 {
 public:
-    using Kind = FolderListing::Type; // File, Folder, SymLink, Other
+    using Kind = EntryType; // as the listings have it: File, Folder, SymLink, Other
 
     struct Hit
     {
@@ -127,8 +127,9 @@ private:
         quint8 bits = 0; // Kind, and kSystemBit
         quint16 foldedSize = 0;
     };
-    static constexpr quint8 kKindBits = 3;
-    static constexpr quint8 kSystemBit = 4; // a folder the walk may not enter
+    static constexpr quint8 kKindBits = 7;
+    static constexpr quint8 kSystemBit = 8; // a folder the walk may not enter
+    static_assert(quint8(Kind::Unknown) <= kKindBits);
 
     struct Node
     {

@@ -1,7 +1,7 @@
 #include "shell/FileFacts.h"
 
 #include "lnk/FileTime.h"
-#include "platform/WinTypes.h"
+#include "platform/FileAttributes.h"
 
 #include <cerrno>
 #include <cstring>
@@ -13,11 +13,11 @@
 
 namespace {
 
-FactsStatus fill(int dirFd, const char *path, FileFacts &facts)
+FactsStatus fill(const char *path, FileFacts &facts)
 {
     struct statx sx;
     std::memset(&sx, 0, sizeof sx);
-    if (::statx(dirFd, path, AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
+    if (::statx(AT_FDCWD, path, AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return FactsStatus::Missing;
         return errno == ENAMETOOLONG ? FactsStatus::TooLong : FactsStatus::Unreadable;
@@ -34,16 +34,9 @@ FactsStatus fill(int dirFd, const char *path, FileFacts &facts)
     facts.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
     facts.inode = sx.stx_ino;
 
-    // The bits Windows would show: a folder or an archive-ready file, read
-    // only when nobody may write it, hidden for dot names.
-    quint32 attributes = facts.isDirectory ? win::FILE_ATTRIBUTE_DIRECTORY : win::FILE_ATTRIBUTE_ARCHIVE;
-    if ((sx.stx_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-        attributes |= win::FILE_ATTRIBUTE_READONLY;
+    // The bits Windows would show; the final component decides HIDDEN.
     const char *slash = std::strrchr(path, '/');
-    const char *name = slash ? slash + 1 : path;
-    if (name[0] == '.' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0)
-        attributes |= win::FILE_ATTRIBUTE_HIDDEN;
-    facts.attributes = attributes;
+    facts.attributes = FileAttributes::of(sx.stx_mode, slash ? slash + 1 : path);
     return FactsStatus::Found;
 }
 
@@ -53,10 +46,5 @@ FactsStatus readFacts(const QByteArray &posixPath, FileFacts &facts)
 {
     if (posixPath.isEmpty() || posixPath.contains('\0'))
         return FactsStatus::Missing;
-    return fill(AT_FDCWD, posixPath.constData(), facts);
-}
-
-FactsStatus readFactsAt(int dirFd, const char *name, FileFacts &facts)
-{
-    return fill(dirFd, name, facts);
+    return fill(posixPath.constData(), facts);
 }

@@ -31,8 +31,6 @@ enum class FactsStatus {
     TooLong,    // the path is longer than the system takes: it cannot be looked at
 };
 
-// Facts about what a POSIX path names, following symbolic links. `name` is
-// the final component as the link would show it (it decides HIDDEN).
+// Facts about what a POSIX path names, following symbolic links. The path's
+// final component, as written, decides HIDDEN.
 FactsStatus readFacts(const QByteArray &posixPath, FileFacts &facts);
-// The same for an entry of an open folder.
-FactsStatus readFactsAt(int dirFd, const char *name, FileFacts &facts);

@@ -1,20 +1,15 @@
 #include "shell/LinkWriter.h"
 
+#include "platform/BoundedCall.h"
+#include "platform/FileAttributes.h"
 #include "platform/FileClock.h"
 #include "platform/PosixPath.h"
-
-#include <QRandomGenerator>
+#include "platform/ReplaceFile.h"
 
 #include <cerrno>
-#include <chrono>
-#include <climits>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -24,51 +19,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The temporary file until it has been renamed into place: removed on
-// every other way out.
-class TempFile
-{
-public:
-    TempFile(int dirFd) : m_dirFd(dirFd) {}
-    ~TempFile()
-    {
-        m_fd.reset();
-        if (!m_name.isEmpty())
-            ::unlinkat(m_dirFd, m_name.constData(), 0);
-    }
-    TempFile(const TempFile &) = delete;
-    TempFile &operator=(const TempFile &) = delete;
-
-    int create(const QByteArray &baseName)
-    {
-        // ".<name>.<random>.tmp": hidden, and never matched by "*.lnk".
-        QByteArray stem = baseName.left(NAME_MAX - 20);
-        for (int attempt = 0; attempt < 32; ++attempt) {
-            const QByteArray name =
-                '.' + stem + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".tmp";
-            const int fd = ::openat(m_dirFd, name.constData(),
-                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-            if (fd >= 0) {
-                m_fd.reset(fd);
-                m_name = name;
-                return 0;
-            }
-            if (errno != EEXIST)
-                return errno;
-        }
-        return EEXIST;
-    }
-    int fd() const { return m_fd.get(); }
-    const QByteArray &name() const { return m_name; }
-    int close() { return m_fd.close(); }
-    void release() { m_name.clear(); }
-
-private:
-    int m_dirFd;
-    posix::UniqueFd m_fd;
-    QByteArray m_name;
-};
 
 // Copies the extended attributes of one file to another. Only a failure to
 // copy a POSIX ACL counts: without it the permissions would not be kept.
@@ -101,25 +51,6 @@ int copyExtendedAttributes(int from, int to)
     return 0;
 }
 
-int writeAll(int fd, const QByteArray &bytes)
-{
-    const char *data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (n == 0)
-            return EIO;
-        data += n;
-        left -= n;
-    }
-    return 0;
-}
-
 } // namespace
 
 FileStamp FileStamp::of(const struct stat &st)
@@ -133,34 +64,14 @@ int LinkWriter::sync(int fd) const
     const auto flush = [fd] { return ::fsync(fd) == 0 ? 0 : errno; };
     if (!m_waitHook)
         return flush();
-    struct Call
-    {
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false;
-        int error = 0;
-    } call;
-    std::thread worker;
-    try {
-        worker = std::thread([&] {
-            const int error = flush();
-            const std::lock_guard lock(call.mutex);
-            call.error = error;
-            call.finished = true;
-            call.done.notify_all();
+    // The flush runs on a worker thread while the hook runs here, and is
+    // never given up: the descriptor stays open until it has returned.
+    const std::optional<int> error =
+        BoundedCall::run<int>(std::make_shared<BoundedCall::HungPlaces>(), QByteArray(), flush, [this] {
+            m_waitHook();
+            return true;
         });
-    } catch (const std::system_error &) {
-        return flush(); // no thread to flush with: flush here
-    }
-    std::unique_lock lock(call.mutex);
-    while (!call.done.wait_for(lock, std::chrono::milliseconds(5), [&] { return call.finished; })) {
-        lock.unlock();
-        m_waitHook();
-        lock.lock();
-    }
-    lock.unlock();
-    worker.join();
-    return call.error;
+    return error ? *error : flush(); // no thread to flush with: flush here
 }
 
 LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteArray &bytes,
@@ -202,7 +113,7 @@ LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteA
     // A file without any write permission is read-only in the Windows
     // sense even for a user whom the system would let write it; rename()
     // would otherwise replace it regardless of its own bits.
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+    if (FileAttributes::isReadOnly(st.st_mode) ||
         ::faccessat(AT_FDCWD, realPath.constData(), W_OK, AT_EACCESS) != 0) {
         result.outcome = Outcome::ReadOnly;
         result.error = EACCES;
@@ -222,7 +133,7 @@ LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteA
 
     if (const int error = fault(Step::CreateTemp))
         return failed(error);
-    TempFile temp(dir.get());
+    posix::TempFile temp(dir.get());
     if (const int error = temp.create(baseName))
         return failed(error);
 
@@ -241,7 +152,7 @@ LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteA
 
     if (const int error = fault(Step::Write))
         return failed(error);
-    if (const int error = writeAll(temp.fd(), bytes))
+    if (const int error = posix::writeAll(temp.fd(), bytes))
         return failed(error);
     if (const int error = fault(Step::Sync))
         return failed(error);

@@ -1,18 +1,13 @@
 #include "shell/TargetLook.h"
 
+#include "platform/BoundedCall.h"
 #include "platform/DriveMap.h"
 #include "platform/MountTable.h"
+#include "platform/PosixPath.h"
 #include "platform/WinPath.h"
 #include "shell/SearchBudget.h"
 
-#include <QSet>
-
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 namespace {
 
@@ -23,28 +18,9 @@ bool mayHang(const QByteArray &fsType)
     return MountTable::isNetworkFileSystem(fsType) || fsType.startsWith("fuse") || fsType == "autofs";
 }
 
-// Whether `path` lies in `folder`, names compared without regard to case
-// (the target's names are matched so when it is translated).
-bool isWithinFolded(const QString &folder, const QString &path)
-{
-    if (folder == QLatin1String("/"))
-        return true;
-    return path.startsWith(folder, Qt::CaseInsensitive) &&
-           (path.size() == folder.size() || path.at(folder.size()) == QLatin1Char('/'));
-}
-
 } // namespace
 
-// Places with a look that outlived its wait and is still blocked. Shared with
-// the worker threads, which may outlive the look and its service.
-struct TargetLook::Hung
-{
-    mutable std::mutex mutex;
-    QSet<QByteArray> places;
-    int hanging = 0;
-};
-
-TargetLook::TargetLook() : m_hung(std::make_shared<Hung>()) {}
+TargetLook::TargetLook() : m_hung(std::make_shared<BoundedCall::HungPlaces>()) {}
 
 TargetLook::~TargetLook() = default;
 
@@ -111,7 +87,9 @@ std::optional<QByteArray> TargetLook::defaultSlowPlace(const QString &winPath)
         guess += name;
     }
     for (const QByteArray &point : std::as_const(slowPoints)) {
-        if (isWithinFolded(QString::fromUtf8(point), guess))
+        // Names compared without regard to case: the target's names are
+        // matched so when it is translated.
+        if (posix::isWithin(QString::fromUtf8(point), guess, Qt::CaseInsensitive))
             return point;
     }
     return std::nullopt;
@@ -124,8 +102,7 @@ bool TargetLook::maySlow(const QString &winPath) const
 
 int TargetLook::hangingLooks() const
 {
-    const std::lock_guard lock(m_hung->mutex);
-    return m_hung->hanging;
+    return m_hung->count();
 }
 
 std::optional<FactsStatus> TargetLook::look(const QString &winPath, FileFacts &facts,
@@ -136,61 +113,23 @@ std::optional<FactsStatus> TargetLook::look(const QString &winPath, FileFacts &f
     if (!place)
         return look(winPath, facts);
 
-    const std::shared_ptr<Hung> hung = m_hung;
+    struct Looked
     {
-        const std::lock_guard lock(hung->mutex);
-        if (hung->places.contains(*place))
-            return std::nullopt;
-    }
-    struct Call
-    {
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false;
-        bool abandoned = false;
         FactsStatus status = FactsStatus::Unreadable;
         FileFacts facts;
     };
-    const auto call = std::make_shared<Call>();
-    try {
-        std::thread([call, hung, look, winPath, place = *place] {
-            FileFacts found;
-            const FactsStatus status = look(winPath, found);
-            const std::lock_guard lock(call->mutex);
-            call->status = status;
-            call->facts = found;
-            call->finished = true;
-            if (call->abandoned) {
-                const std::lock_guard hungLock(hung->mutex);
-                hung->places.remove(place);
-                --hung->hanging;
-            }
-            call->done.notify_all();
-        }).detach();
-    } catch (const std::system_error &) {
-        return std::nullopt; // no thread to look with: cannot say
-    }
-
-    // Wait in short slices, so the budget's progress hook runs on time. The
-    // hook runs without the lock held: it may take its time.
-    std::unique_lock lock(call->mutex);
-    for (;;) {
-        if (call->finished)
-            break;
-        lock.unlock();
-        const bool inTime = budget.tick();
-        lock.lock();
-        if (call->finished)
-            break;
-        if (!inTime) {
-            call->abandoned = true;
-            const std::lock_guard hungLock(hung->mutex);
-            hung->places.insert(*place);
-            ++hung->hanging;
-            return std::nullopt;
-        }
-        call->done.wait_for(lock, std::chrono::milliseconds(5), [&] { return call->finished; });
-    }
-    facts = call->facts;
-    return call->status;
+    // The budget's progress hook runs while the look is under way; a look that
+    // throws cannot say anything of the target.
+    const std::optional<Looked> looked = BoundedCall::run<Looked>(
+        m_hung, *place,
+        [look, winPath] {
+            Looked out;
+            out.status = look(winPath, out.facts);
+            return out;
+        },
+        [&budget] { return budget.tick(); });
+    if (!looked)
+        return std::nullopt;
+    facts = looked->facts;
+    return looked->status;
 }

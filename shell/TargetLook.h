@@ -25,6 +25,9 @@
 #include <optional>
 
 class SearchBudget;
+namespace BoundedCall {
+class HungPlaces;
+}
 
 class TargetLook
 {
@@ -58,10 +61,10 @@ public:
     static FactsStatus lookDirectly(const QString &winPath, FileFacts &facts);
     static std::optional<QByteArray> defaultSlowPlace(const QString &winPath);
 
-    struct Hung;
-
 private:
     Look m_look;
     SlowPlace m_slowPlace;
-    std::shared_ptr<Hung> m_hung;
+    // Places with a look that outlived its wait and is still blocked; shared
+    // with the worker threads, which may outlive the look and its service.
+    std::shared_ptr<BoundedCall::HungPlaces> m_hung;
 };

@@ -23,20 +23,9 @@ QByteArray parentOf(const QByteArray &path)
     return posix::parentPath(path);
 }
 
-bool isPathPrefix(const QByteArray &prefix, const QByteArray &path)
-{
-    return posix::isWithin(prefix, path);
-}
-
 std::optional<QByteArray> canonical(const QByteArray &path)
 {
     return posix::realPath(path);
-}
-
-bool isFolder(const QByteArray &path)
-{
-    FileFacts facts;
-    return readFacts(path, facts) == FactsStatus::Found && facts.isDirectory;
 }
 
 quint64 distance(quint64 a, quint64 b)
@@ -94,7 +83,7 @@ std::optional<FoundTarget> TargetSearch::find(const TargetSearchRequest &request
         return std::nullopt; // no drive to search (a network path)
     const std::optional<QByteArray> driveFolder = DriveMap::current().folder(target.at(0));
     const std::optional<QByteArray> oldPosix = WinPath::toPosix(target);
-    if (!driveFolder || !oldPosix || !isPathPrefix(*driveFolder, *oldPosix) || *oldPosix == *driveFolder)
+    if (!driveFolder || !oldPosix || !posix::isWithin(*driveFolder, *oldPosix) || *oldPosix == *driveFolder)
         return std::nullopt;
     const std::optional<QByteArray> driveRoot = canonical(*driveFolder);
     if (!driveRoot)
@@ -103,7 +92,7 @@ std::optional<FoundTarget> TargetSearch::find(const TargetSearchRequest &request
     m_index.addRoot(*driveRoot);
 
     const QByteArray oldFolder = parentOf(*oldPosix);
-    if (isFolder(oldFolder)) {
+    if (posix::isFolder(oldFolder)) {
         if (auto found = renamedInPlace(request, oldFolder))
             return found;
     }
@@ -177,7 +166,7 @@ std::optional<FoundTarget> TargetSearch::byName(const TargetSearchRequest &reque
     // above the old target, then each folder above it up to the drive's.
     const QByteArray driveFolder = *DriveMap::current().folder(target.at(0));
     QByteArray start = parentOf(oldPosix);
-    while (!isFolder(start)) {
+    while (!posix::isFolder(start)) {
         if (start == driveFolder || start == "/")
             return std::nullopt;
         start = parentOf(start);
@@ -187,7 +176,7 @@ std::optional<FoundTarget> TargetSearch::byName(const TargetSearchRequest &reque
         return std::nullopt;
     std::vector<QByteArray> levels;
     for (QByteArray folder = *nearest;; folder = parentOf(folder)) {
-        if (!isPathPrefix(driveRoot, folder)) {
+        if (!posix::isWithin(driveRoot, folder)) {
             // The old folder lies elsewhere (reached through a symbolic
             // link): its own tree, then the drive's.
             levels.push_back(*nearest);

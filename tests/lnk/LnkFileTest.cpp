@@ -462,7 +462,7 @@ TEST(LnkFileAnsi, CodePageDecoding)
     EXPECT_EQ(AnsiCodec::decodeAnsi(QByteArray("caf\xc3\xa9")), QString::fromUtf16(u"caf\u00e9"));
     // Overlong and surrogate forms are not UTF-8, so they read as 1252.
     EXPECT_EQ(AnsiCodec::decodeAnsi(QByteArray("\xc0\xaf")), QString::fromUtf16(u"\u00c0\u00af"));
-    EXPECT_FALSE(AnsiCodec::isValidUtf8("\xed\xa0\x80", 3));
+    EXPECT_EQ(AnsiCodec::decodeAnsi(QByteArray("\xed\xa0\x80")), QString::fromUtf16(u"\u00ed\u00a0\u20ac"));
     EXPECT_EQ(AnsiCodec::encodeCp1252(QString::fromUtf16(u"\u20ac\u0178\u00ff")), QByteArray("\x80\x9f\xff"));
     EXPECT_FALSE(AnsiCodec::encodeCp1252(QString::fromUtf16(u"\u6570")));
     EXPECT_EQ(AnsiCodec::encodeCp1252Lossy(QString::fromUtf16(u"a\U0001F370b")), QByteArray("a??b"));

@@ -249,7 +249,7 @@ TEST_F(ResolveIndexTest, SharesListingsWithTheWalk)
     std::sort(served.items.begin(), served.items.end(),
               [&](const auto &a, const auto &b) { return std::strcmp(served.name(a), served.name(b)) < 0; });
     EXPECT_STREQ(served.name(served.items[0]), "a.lnk");
-    EXPECT_EQ(served.items[0].type, FolderListing::Type::File);
+    EXPECT_EQ(served.items[0].type, EntryType::File);
     EXPECT_STREQ(served.name(served.items[1]), "sub");
     EXPECT_NE(served.items[1].handle, 0u);
     EXPECT_EQ(served.stamp.identity, identityOf(path(QStringLiteral("top"))));
