@@ -7,7 +7,6 @@
 #include "controls/ImageButton.h"
 #include "controls/URLLabel.h"
 #include "drives/DriveComboBox.h"
-#include "platform/TickClock.h"
 #include "resources/JpegDecoder.h"
 #include "resources/Resources.h"
 #include "review/ResultReview.h"
@@ -19,6 +18,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPixmap>
 #include <QTextLayout>
@@ -457,14 +457,12 @@ void TForm2::dispatchPendingEvents()
     // before, between two entries. The window therefore never waits longer
     // for its events than one entry's work plus this interval, far less
     // than a frame of the busy animation or anything a user could notice.
-    // The clock is the system's tick clock (a step of 1 to 4 ms), which is
-    // cheap enough to ask after every entry.
     constexpr qint64 DispatchIntervalMs = 2;
-    static qint64 lastDispatchMs = -1;
-    if (lastDispatchMs >= 0 && TickClock::nowMs() - lastDispatchMs < DispatchIntervalMs)
+    static QElapsedTimer sinceLastDispatch;
+    if (sinceLastDispatch.isValid() && sinceLastDispatch.elapsed() < DispatchIntervalMs)
         return;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    lastDispatchMs = TickClock::nowMs();
+    sinceLastDispatch.start();
 }
 bool TForm2::closing() const
 {
