@@ -64,6 +64,15 @@ bool matchesFolded(const Char *name, qsizetype nameLength, const std::u32string 
 
 std::u32string foldPattern(const QString &pattern)
 {
+    // Plain ASCII folds by lowering its letters, without a folded copy.
+    if (std::all_of(pattern.cbegin(), pattern.cend(), [](QChar c) { return c.unicode() < 0x80; })) {
+        std::u32string folded(size_t(pattern.size()), U'\0');
+        for (qsizetype i = 0; i < pattern.size(); ++i) {
+            const char16_t c = pattern.at(i).unicode();
+            folded[size_t(i)] = (c >= u'A' && c <= u'Z') ? c + (u'a' - u'A') : c;
+        }
+        return folded;
+    }
     const QList<uint> ucs4 = pattern.toCaseFolded().toUcs4();
     return std::u32string(ucs4.cbegin(), ucs4.cend());
 }
@@ -178,6 +187,9 @@ struct FolderSearch::State
     QByteArray realFolder;  // its canonical form where known (for places that may hang)
     std::u32string pattern; // case folded
     bool everyName = false; // the pattern matches every name ("*", "*.*")
+    // The pattern is "*" and a plain ASCII tail without wildcards
+    // ("*.lnk"): a name matches when it ends in the tail.
+    bool asciiTailOnly = false;
     bool withReadOnly = true;
     WaitHook whileWaiting;
     std::shared_ptr<const SystemFolders> view;
@@ -257,6 +269,9 @@ struct FolderSearch::State
     {
         pattern = foldPattern(namePattern);
         everyName = pattern == U"*" || pattern == U"*.*";
+        asciiTailOnly = pattern.size() > 1 && pattern[0] == U'*' &&
+                        std::all_of(pattern.cbegin() + 1, pattern.cend(),
+                                    [](char32_t c) { return c < 0x80 && c != U'*' && c != U'?'; });
     }
 
     void failed(int cause)
@@ -555,8 +570,32 @@ struct FolderSearch::State
         return attributes;
     }
 
+    // For a pattern of an ASCII tail ("*.lnk"), whether a UTF-8 name matches,
+    // told from its last bytes when they are plain ASCII: those are whole
+    // characters, which fold by lowering their letters, whatever comes
+    // before them. Nothing when the name's end is not plain ASCII.
+    std::optional<bool> matchesTail(const char *name, qsizetype length) const
+    {
+        if (!asciiTailOnly)
+            return std::nullopt;
+        const qsizetype tail = qsizetype(pattern.size()) - 1;
+        if (length < tail)
+            return std::nullopt;
+        const char *at = name + (length - tail);
+        bool same = true;
+        for (qsizetype i = 0; i < tail; ++i) {
+            const auto c = static_cast<unsigned char>(at[i]);
+            if (c >= 0x80)
+                return std::nullopt;
+            same = same && char32_t((c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c) == pattern[size_t(i) + 1];
+        }
+        return same;
+    }
+
     bool matchesAscii(const char *name, qsizetype length) const
     {
+        if (const std::optional<bool> byTail = matchesTail(name, length))
+            return *byTail;
         std::array<unsigned char, 256> lowered;
         if (length > qsizetype(lowered.size()))
             return matchesString(QString::fromLatin1(name, length), pattern);
@@ -701,14 +740,20 @@ bool FolderSearch::next(FindData &entry)
             return false;
         }
         // Names were checked when they were read: they can be shown in
-        // Windows form. Plain ASCII names are matched without decoding.
+        // Windows form. Plain ASCII names, and names that a pattern such as
+        // "*.lnk" does not match by their last bytes, are matched without
+        // decoding.
         const char *name = state.listing.name(*item);
         const qsizetype length = item->nameSize;
+        const std::optional<bool> decided =
+            state.everyName ? std::optional<bool>(true) : state.matchesTail(name, length);
+        if (decided && !*decided)
+            continue;
         bool ascii = true;
         for (qsizetype i = 0; i < length && ascii; ++i)
             ascii = static_cast<unsigned char>(name[i]) < 0x80;
         if (ascii) {
-            if (!state.everyName && !state.matchesAscii(name, length))
+            if (!decided && !state.matchesAscii(name, length))
                 continue;
             // Into the caller's string: a walk that keeps one record for a
             // folder's entries allocates nothing for most of them.
@@ -718,7 +763,7 @@ bool FolderSearch::next(FindData &entry)
                 out[i] = QLatin1Char(name[i]);
         } else {
             QString decoded = posix::decodeName(name, length);
-            if (!state.everyName && !matchesString(decoded, state.pattern))
+            if (!decided && !matchesString(decoded, state.pattern))
                 continue;
             entry.name = std::move(decoded);
         }

@@ -137,9 +137,15 @@ QByteArray join(const QByteArray &folder, const QByteArray &name)
 {
     if (name.isEmpty())
         return folder;
-    if (folder.endsWith('/'))
-        return folder + name;
-    return folder + '/' + name;
+    // One allocation: a walk joins a path for every folder it enters.
+    const bool slash = !folder.endsWith('/');
+    QByteArray path;
+    path.reserve(folder.size() + (slash ? 1 : 0) + name.size());
+    path.append(folder.constData(), folder.size());
+    if (slash)
+        path.append('/');
+    path.append(name.constData(), name.size());
+    return path;
 }
 
 QByteArray baseName(const QByteArray &path)

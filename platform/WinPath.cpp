@@ -85,10 +85,21 @@ std::optional<QByteArray> resolveBelow(const QByteArray &base, const QStringList
     if (names.isEmpty())
         return base;
 
-    // Most paths exist as written: one check for the whole path.
-    QByteArray exact = base;
+    // Most paths exist as written: one check for the whole path, built in
+    // one piece.
+    qsizetype length = base.size();
     for (const QByteArray &name : std::as_const(names))
-        exact = posix::join(exact, name);
+        length += 1 + name.size();
+    QByteArray exact;
+    exact.reserve(length);
+    exact.append(base.constData(), base.size());
+    for (const QByteArray &name : std::as_const(names)) {
+        if (name.isEmpty())
+            continue;
+        if (!exact.endsWith('/'))
+            exact.append('/');
+        exact.append(name.constData(), name.size());
+    }
     if (!probe || exists(exact))
         return exact;
 

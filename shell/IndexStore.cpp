@@ -42,6 +42,7 @@ quint32 NameTable::push(quint32 key, quint32 entry)
     if (m_old.bits != 0)
         migrate(32);
     // A key not moved yet is changed where it is; it moves with its new value.
+    quint64 *free = nullptr; // where a new key goes in the current table
     for (Table *table : {&m_table, &m_old}) {
         if (table->bits == 0)
             continue;
@@ -51,11 +52,14 @@ quint32 NameTable::push(quint32 key, quint32 entry)
             *slot = value;
             return previous;
         }
+        if (table == &m_table)
+            free = slot;
     }
-    // Full to three quarters: the next table takes over. (A table that is
-    // still being moved into is never that full: it is twice the size of
-    // the one being moved out.)
-    if ((m_size + 1) * 4 > m_table.capacity() * 3) {
+    // A new key goes where the look in the current table ended, unless that
+    // table is full to three quarters: then the next table takes over. (A
+    // table that is still being moved into is never that full: it is twice
+    // the size of the one being moved out.)
+    if (!free || (m_size + 1) * 4 > m_table.capacity() * 3) {
         if (m_old.bits != 0)
             migrate(m_old.capacity());
         Table next;
@@ -66,8 +70,9 @@ quint32 NameTable::push(quint32 key, quint32 entry)
         m_moved = 0;
         if (m_old.bits == 0)
             m_old = Table{};
+        free = m_table.find(key);
     }
-    *m_table.find(key) = value;
+    *free = value;
     ++m_size;
     return kNone;
 }

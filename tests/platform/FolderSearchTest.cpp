@@ -100,6 +100,30 @@ TEST(FolderSearch, MatchesWithoutRegardToCaseAndYieldsDotsFirst)
     EXPECT_EQ(none.error(), ERROR_FILE_NOT_FOUND);
 }
 
+// A pattern of "*" and a tail is decided from a name's last bytes where
+// they are plain ASCII, and by folding the whole name where they are not:
+// the Kelvin sign folds to k, so "x.ln\u212A" is a shortcut's name too.
+TEST(FolderSearch, TailPatternsMatchAsFoldedNamesDo)
+{
+    TempDrives drives;
+    for (const char *name : {"\xe6\x97\xa5\xe6\x9c\xac.LNK", "x.ln\xe2\x84\xaa", ".lnk", "lnk", "nk",
+                             "\xc3\xa9.lnk\xc3\xa9", "a.lnk.bak", "b.LnK"})
+        drives.writeFile(QString::fromUtf8(name), "x");
+    FolderSearch lnk(drives.posix(QString()), QStringLiteral("*.LNK"));
+    QStringList found = names(collect(lnk));
+    found.sort();
+    QStringList expected{QString::fromUtf8("\xe6\x97\xa5\xe6\x9c\xac.LNK"),
+                         QString::fromUtf8("x.ln\xe2\x84\xaa"), QStringLiteral(".lnk"),
+                         QStringLiteral("b.LnK")};
+    expected.sort();
+    EXPECT_EQ(found, expected);
+
+    // A tail that is not plain ASCII is matched on the folded name.
+    drives.writeFile(QString::fromUtf8("c.\xc3\x84rg"), "x");
+    FolderSearch other(drives.posix(QString()), QString::fromUtf8("*.\xc3\xa4RG"));
+    EXPECT_EQ(names(collect(other)), QStringList{QString::fromUtf8("c.\xc3\x84rg")});
+}
+
 TEST(FolderSearch, PatternMatching)
 {
     EXPECT_TRUE(matchesPattern(QStringLiteral("Old.LNK"), QStringLiteral("*.lnk")));
