@@ -29,6 +29,7 @@
 
 #include "platform/FolderListing.h"
 #include "shell/IndexStore.h"
+#include "shell/NameTable.h"
 
 #include <QByteArray>
 

@@ -2,6 +2,7 @@
 // entry each push displaces, and every key still found while the table grows
 // into its next size a few slots at a time.
 
+#include "shell/NameTable.h"
 #include "shell/IndexStore.h"
 
 #include <gtest/gtest.h>
