@@ -3,6 +3,7 @@
 #include "app/TForm2.h"
 #include "cli/CommandLineMain.h"
 #include "drives/DriveComboBox.h"
+#include "platform/DriveContext.h"
 
 #include <exception>
 
@@ -15,7 +16,9 @@ int main(int argc, char **argv)
 
     LinkmendApplication app(argc, argv);
     loadProgramFonts();
-    TForm2 Form2;
+    // The drives of this machine (the Wine prefix of the environment, else
+    // the built-in rules), for every part of the window.
+    TForm2 Form2(nullptr, DriveContext::load());
     // An error in a creation step ends creation there; the window still opens.
     try {
         Form2.FormCreate();
