@@ -7,6 +7,7 @@
 #include "controls/ImageButton.h"
 #include "controls/URLLabel.h"
 #include "drives/DriveComboBox.h"
+#include "platform/DriveContext.h"
 #include "resources/JpegDecoder.h"
 #include "resources/Resources.h"
 #include "review/ResultReview.h"
@@ -122,7 +123,8 @@ QPixmap picture(const char *resource)
 
 ScanResults Form2State;
 
-TForm2::TForm2(QWidget *parent) : QWidget(parent)
+TForm2::TForm2(QWidget *parent, std::shared_ptr<const DriveContext> drives)
+    : QWidget(parent), m_drives(drives ? std::move(drives) : DriveContext::load())
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Linkmend"));
@@ -140,11 +142,11 @@ TForm2::TForm2(QWidget *parent) : QWidget(parent)
     m_listRepaint.setInterval(ListRepaintMs);
     connect(&m_listRepaint, &QTimer::timeout, this, [this] { CheckListBox1->setUpdatesEnabled(true); });
 
-    m_links = std::make_unique<ShellLinkService>();
-    m_shell = ShellServices::create(*this);
-    m_scan = std::make_unique<ShortcutScan>(*this, Form2State, *m_links);
+    m_links = std::make_unique<ShellLinkService>(m_drives);
+    m_shell = ShellServices::create(*this, m_drives);
+    m_scan = std::make_unique<ShortcutScan>(*this, Form2State, *m_links, m_drives);
     m_review = std::make_unique<ResultReview>(*this, *m_links, *m_shell);
-    m_driveChoice = std::make_unique<DriveChoice>(*this, DriveComboBox1->volumeServices());
+    m_driveChoice = std::make_unique<DriveChoice>(*this, m_drives, DriveComboBox1->volumeServices());
     // The link labels' addresses go through the shell services, which
     // decide what may be opened.
     for (TURLLabel *link : {URLLabel1, URLLabel2})
@@ -191,7 +193,7 @@ void TForm2::createFormControls()
 
     // The selector takes its start drive from the process's current folder,
     // so it is made before anything could change that folder.
-    DriveComboBox1 = new TDriveComboBox(this);
+    DriveComboBox1 = new TDriveComboBox(this, m_drives);
     DriveComboBox1->setObjectName(QStringLiteral("DriveComboBox1"));
     DriveComboBox1->setGeometry(18, 430, 153, 20);
 

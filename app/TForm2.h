@@ -37,7 +37,10 @@ class TForm2 : public QWidget, public ScanHost, public ReviewHost, public DriveC
 {
     Q_OBJECT
 public:
-    explicit TForm2(QWidget *parent = nullptr);
+    // Every part of the window works with `drives`; without them the window
+    // loads its own (the Wine prefix of the environment, else the built-in
+    // rules, over this machine's mounts).
+    explicit TForm2(QWidget *parent = nullptr, std::shared_ptr<const DriveContext> drives = nullptr);
     ~TForm2() override;
 
     // Creation handler: runs once, after every form-defined control exists
@@ -60,6 +63,7 @@ public:
 
     // The shell link service every scan and click uses.
     ShellLinkService &linkService() { return *m_links; }
+    const std::shared_ptr<const DriveContext> &drives() const { return m_drives; }
     bool isScanning() const;
 
     // Form-defined controls, in declaration order.
@@ -135,6 +139,7 @@ private:
     void createPictureButtons();
     TListBox *list(ResultList which) const;
 
+    std::shared_ptr<const DriveContext> m_drives;
     std::unique_ptr<ShellLinkService> m_links;
     std::unique_ptr<ShellServices> m_shell;
     std::unique_ptr<ShortcutScan> m_scan;

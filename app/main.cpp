@@ -3,6 +3,7 @@
 #include "app/TForm2.h"
 #include "cli/CommandLineMain.h"
 #include "drives/DriveComboBox.h"
+#include "platform/DriveContext.h"
 
 #include <exception>
 #include <optional>
@@ -18,9 +19,11 @@ int main(int argc, char **argv)
     loadProgramFonts();
     // Building the window can fail (no memory, a resource that cannot be
     // read): that is reported like any other error, and the program ends.
+    // Its parts share the drives of this machine (the Wine prefix of the
+    // environment, else the built-in rules).
     std::optional<TForm2> Form2;
     try {
-        Form2.emplace();
+        Form2.emplace(nullptr, DriveContext::load());
     } catch (const std::exception &error) {
         showGeneralError(QString::fromUtf8(error.what()));
         return 1;

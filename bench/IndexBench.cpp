@@ -12,6 +12,8 @@
 // (the longest the window would wait, as the walk dispatches between two
 // folders), the time to find every index.js, and the memory held.
 
+#include "platform/DriveContext.h"
+#include "platform/MountTable.h"
 #include "shell/DirIndex.h"
 
 #include <QCoreApplication>
@@ -82,7 +84,8 @@ private:
 
 void run(const Shape &shape, int folders)
 {
-    DirIndex index;
+    // A made-up drive: no map, this machine's mounts.
+    DirIndex index(std::make_shared<const DriveContext>(DriveMap(), std::make_shared<const MountSource>()));
     Feeder feeder(index);
     const int tops = 500;
     const quint32 root = index.startFolder("/made-up-drive", FileIdentity{dev_t(1), ino_t(1)});

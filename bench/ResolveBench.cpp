@@ -6,7 +6,9 @@
 // One service object serves all links, as in a scan.
 
 #include "lnk/LnkFile.h"
+#include "platform/DriveContext.h"
 #include "platform/DriveMap.h"
+#include "platform/MountTable.h"
 #include "shell/FileFacts.h"
 #include "shell/ShellLinkService.h"
 
@@ -108,7 +110,7 @@ int main(int argc, char **argv)
     const QByteArray root = QFile::encodeName(QFileInfo(holder.path()).canonicalFilePath());
     DriveMap map;
     map.insert(QLatin1Char('c'), root);
-    DriveMap::setCurrent(map);
+    const auto drives = std::make_shared<const DriveContext>(map, std::make_shared<const MountSource>());
 
     std::printf("building the tree in %s ...\n", root.constData());
     std::fflush(stdout);
@@ -184,7 +186,7 @@ int main(int argc, char **argv)
     std::printf("tree: %d entries (%d links), built in %.1f s\n", entries, kLinks, build.elapsed() / 1000.0);
 
     // The scan's link steps for every shortcut, one service for all.
-    ShellLinkService service;
+    ShellLinkService service(drives);
     std::vector<double> ms;
     double foundMs = 0, brokenMs = 0;
     int found = 0, broken = 0;

@@ -32,7 +32,7 @@
 #include "controls/ImageButton.h"
 #include "drives/DriveComboBox.h"
 #include "lnk/LnkFile.h"
-#include "platform/DriveMap.h"
+#include "platform/DriveContext.h"
 #include "shell/ShellLinkService.h"
 
 #include <QDir>
@@ -250,14 +250,13 @@ bool Bench::setUpWindow()
     qputenv("WINEPREFIX", QFile::encodeName(base + QStringLiteral("/prefix")));
     qputenv("XDG_CACHE_HOME", QFile::encodeName(base + QStringLiteral("/cache")));
     qputenv("XDG_DATA_HOME", QFile::encodeName(base + QStringLiteral("/data")));
-    DriveMap::reloadCurrent();
     Dialogs::install(&m_dialogs);
 
     // As main() starts the program, from a folder on drive c:, so that the
     // drive selector starts there.
     QDir::setCurrent(QFile::decodeName(m_drive));
     loadProgramFonts();
-    m_form = std::make_unique<TForm2>();
+    m_form = std::make_unique<TForm2>(nullptr, DriveContext::load());
     m_form->FormCreate();
     m_form->DriveComboBox1->createWindow();
     m_form->show();

@@ -9,11 +9,6 @@
 
 namespace {
 
-CheckReport::Shortcut shortcutNamed(const QString &winPath)
-{
-    return CheckReport::Shortcut{posixPathOf(winPath), winPath};
-}
-
 QString failureText(const ShellLinkService::Repair &repair)
 {
     using Outcome = ShellLinkService::Repair::Outcome;
@@ -36,12 +31,19 @@ QString failureText(const ShellLinkService::Repair &repair)
 
 } // namespace
 
-CheckRun::CheckRun(const Options &options, ShellLinkService &service, Console &console)
-    : m_options(options), m_service(service), m_console(console), m_progress(console)
+CheckRun::CheckRun(const Options &options, ShellLinkService &service, Console &console,
+                   std::shared_ptr<const DriveContext> drives)
+    : m_options(options), m_service(service), m_drives(std::move(drives)), m_console(console),
+      m_progress(console)
 {
     m_report.dryRun = options.dryRun;
     m_report.ignoreRemote = options.ignoreRemote;
     m_service.setRepairHook([this](const ShellLinkService::Repair &repair) { repairFound(repair); });
+}
+
+CheckReport::Shortcut CheckRun::shortcutNamed(const QString &winPath) const
+{
+    return CheckReport::Shortcut{posixPathOf(*m_drives, winPath), winPath};
 }
 
 CheckRun::~CheckRun()
@@ -52,7 +54,7 @@ CheckRun::~CheckRun()
 const CheckReport &CheckRun::run(const QList<RunDrives::Place> &roots)
 {
     ScanResults results;
-    ShortcutScan scan(*this, results, m_service);
+    ShortcutScan scan(*this, results, m_service, m_drives);
     // Without the update flag the service finds moved targets all the same,
     // and writes nothing.
     scan.setResolveFlags(m_options.dryRun ? win::SLR_NO_UI : ShortcutScan::ResolveFlags);

@@ -25,7 +25,8 @@ public:
 
     // The service must outlive the run; its repair hook is taken for the
     // length of the run.
-    CheckRun(const Options &options, ShellLinkService &service, Console &console);
+    CheckRun(const Options &options, ShellLinkService &service, Console &console,
+             std::shared_ptr<const DriveContext> drives);
     ~CheckRun() override;
     CheckRun(const CheckRun &) = delete;
     CheckRun &operator=(const CheckRun &) = delete;
@@ -45,9 +46,11 @@ public:
 private:
     void repairFound(const ShellLinkService::Repair &repair);
     void print(const QByteArray &line);
+    CheckReport::Shortcut shortcutNamed(const QString &winPath) const;
 
     Options m_options;
     ShellLinkService &m_service;
+    std::shared_ptr<const DriveContext> m_drives;
     Console &m_console;
     Progress m_progress;
     CheckReport m_report;

@@ -124,8 +124,8 @@ int runCheck(const CommandLine &line, Console &console)
             walked << roots[i];
     }
 
-    ShellLinkService service;
-    CheckRun run({line.dryRun, line.ignoreRemote, line.json}, service, console);
+    ShellLinkService service(drives->drives());
+    CheckRun run({line.dryRun, line.ignoreRemote, line.json}, service, console, drives->drives());
     return finish(console, run.run(walked).exitStatus());
 }
 
@@ -135,7 +135,7 @@ int runShow(const CommandLine &line, Console &console)
     if (!drives)
         return UsageError;
 
-    ShellLinkService service;
+    ShellLinkService service(drives->drives());
     int status = 0;
     bool first = true;
     for (const QString &operand : line.operands) {
@@ -145,7 +145,7 @@ int runShow(const CommandLine &line, Console &console)
             status = UsageError;
             continue;
         }
-        const ShortcutShow shown = ShortcutShow::describe(*place, service);
+        const ShortcutShow shown = ShortcutShow::describe(*place, service, drives->drives());
         if (shown.verdict == ShortcutShow::Verdict::NotShortcut) {
             console.message(QString::fromUtf8(shown.text));
             status = UsageError;
@@ -177,7 +177,7 @@ int runTrash(const CommandLine &line, Console &console)
 
     // Every file is checked first: unless each one is a shortcut, nothing
     // is moved.
-    ShellLinkService service;
+    ShellLinkService service(drives->drives());
     QStringList request;
     QHash<QString, QString> pathOf;
     bool bad = false;
@@ -204,8 +204,8 @@ int runTrash(const CommandLine &line, Console &console)
     }
     printNotes(*drives, console);
 
-    TerminalUi ui(console, line.yes);
-    const std::unique_ptr<ShellServices> shell = ShellServices::create(ui);
+    TerminalUi ui(console, line.yes, drives->drives());
+    const std::unique_ptr<ShellServices> shell = ShellServices::create(ui, drives->drives());
     const TrashResult result = shell->deleteToTrash(request);
     if (!result.confirmed) {
         console.message(QStringLiteral("nothing was moved to the trash"));

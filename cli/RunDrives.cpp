@@ -1,5 +1,6 @@
 #include "cli/RunDrives.h"
 
+#include "platform/MountTable.h"
 #include "platform/WinPath.h"
 
 #include <QFile>
@@ -37,10 +38,10 @@ QString driveList(const DriveMap &map)
 
 std::variant<RunDrives, RunDrives::Error> RunDrives::load(const QString &prefix)
 {
+    auto mounts = std::make_shared<const MountSource>();
     if (prefix.isEmpty()) {
-        DriveMap map = DriveMap::load();
-        DriveMap::setCurrent(map);
-        return RunDrives(std::move(map));
+        DriveMap map = DriveMap::load(*mounts);
+        return RunDrives(std::move(map), std::move(mounts));
     }
     const QFileInfo info(prefix);
     if (!info.isDir())
@@ -49,8 +50,7 @@ std::variant<RunDrives, RunDrives::Error> RunDrives::load(const QString &prefix)
     if (!map)
         return Error{
             QStringLiteral("--prefix %1: not a Wine prefix (it has no dosdevices/ folder)").arg(prefix)};
-    DriveMap::setCurrent(*map);
-    return RunDrives(std::move(*map));
+    return RunDrives(std::move(*map), std::move(mounts));
 }
 
 std::variant<RunDrives::Place, RunDrives::Error> RunDrives::folder(const QString &operand)
@@ -67,7 +67,7 @@ std::variant<RunDrives::Place, RunDrives::Error> RunDrives::folder(const QString
                                "the drive's root (%2:\\...)")
                     .arg(operand, letter)};
         const std::optional<QByteArray> translated =
-            WinPath::toPosix(WinPath::driveRoot(letter) + rest.mid(1), m_map);
+            WinPath::toPosix(WinPath::driveRoot(letter) + rest.mid(1), *m_drives);
         if (!translated)
             return Error{QStringLiteral("%1: not a folder this machine can name").arg(operand)};
         posix = *translated;
@@ -91,7 +91,7 @@ std::variant<RunDrives::Place, RunDrives::Error> RunDrives::file(const QString &
 {
     QByteArray posix;
     if (isWindowsForm(operand)) {
-        const std::optional<QByteArray> translated = WinPath::toPosix(operand, m_map);
+        const std::optional<QByteArray> translated = WinPath::toPosix(operand, *m_drives);
         if (!translated)
             return Error{
                 QStringLiteral("%1: not a file this machine can name (%2)").arg(operand, driveList(m_map))};
@@ -126,7 +126,7 @@ RunDrives::windowsForm(const QByteArray &posix, const QByteArray &folder, const 
         if (m_map.folder(QLatin1Char(letter)))
             continue;
         m_map.insert(QLatin1Char(letter), folder);
-        DriveMap::setCurrent(m_map);
+        m_drives->setMap(m_map);
         m_notes << QStringLiteral("%1 lies on no drive; it is %2: for this run")
                        .arg(QFile::decodeName(folder), QString(QLatin1Char(letter)));
         if (const std::optional<QString> win = WinPath::toWindows(posix, m_map))
@@ -141,8 +141,8 @@ QStringList RunDrives::takeNotes()
     return std::exchange(m_notes, {});
 }
 
-QString posixPathOf(const QString &winPath)
+QString posixPathOf(const DriveContext &drives, const QString &winPath)
 {
-    const std::optional<QByteArray> posix = WinPath::toPosix(winPath);
+    const std::optional<QByteArray> posix = WinPath::toPosix(winPath, drives);
     return posix ? QFile::decodeName(*posix) : winPath;
 }

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "platform/DriveContext.h"
 #include "platform/DriveMap.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 #include <variant>
 
@@ -32,7 +34,7 @@ public:
     };
 
     // The map of `prefix` (its dosdevices/ folder), or the usual one when
-    // `prefix` is empty, installed as the process's map.
+    // `prefix` is empty, over this machine's mounts.
     static std::variant<RunDrives, Error> load(const QString &prefix);
 
     // A drive ("c:", "C:\"), a folder in Windows form ("c:\Users") or a
@@ -46,9 +48,14 @@ public:
     QStringList takeNotes();
 
     const DriveMap &map() const { return m_map; }
+    // The run's drives, for the parts that do the work; they see the
+    // letters this run adds.
+    std::shared_ptr<const DriveContext> drives() const { return m_drives; }
 
 private:
-    explicit RunDrives(DriveMap map) : m_map(std::move(map)) {}
+    RunDrives(DriveMap map, std::shared_ptr<const MountSource> mounts)
+        : m_map(map), m_drives(std::make_shared<DriveContext>(std::move(map), std::move(mounts)))
+    {}
 
     // The Windows form of an existing absolute path, giving `folder` a
     // letter of its own when the path lies on no drive.
@@ -56,9 +63,10 @@ private:
                                              const QString &operand);
 
     DriveMap m_map;
+    std::shared_ptr<DriveContext> m_drives;
     QStringList m_notes;
 };
 
-// The path on this machine of a Windows-form path of the run's map; the
+// The path on this machine of a Windows-form path of the run's drives; the
 // Windows form itself when it names nothing here.
-QString posixPathOf(const QString &winPath);
+QString posixPathOf(const DriveContext &drives, const QString &winPath);

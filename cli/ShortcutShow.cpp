@@ -208,7 +208,8 @@ QString unjudgedReason(const QList<FormLooks> &forms)
 
 } // namespace
 
-ShortcutShow ShortcutShow::describe(const RunDrives::Place &place, ShellLinkService &service)
+ShortcutShow ShortcutShow::describe(const RunDrives::Place &place, ShellLinkService &service,
+                                    std::shared_ptr<const DriveContext> drives)
 {
     ShortcutShow shown;
     const QString path = QFile::decodeName(place.posix);
@@ -260,7 +261,7 @@ ShortcutShow ShortcutShow::describe(const RunDrives::Place &place, ShellLinkServ
     // moved target is found and reported, and the file stays as it is.
     VerdictHost host;
     ScanResults results;
-    ShortcutScan scan(host, results, service);
+    ShortcutScan scan(host, results, service, drives);
     scan.setResolveFlags(win::SLR_NO_UI);
     std::optional<ShellLinkService::Repair> repair;
     service.setRepairHook([&repair](const ShellLinkService::Repair &found) { repair = found; });
@@ -326,8 +327,8 @@ ShortcutShow ShortcutShow::describe(const RunDrives::Place &place, ShellLinkServ
         out.line(QStringLiteral("the check uses"),
                  QStringLiteral("%1 (%2)   %3")
                      .arg(target, used,
-                          TargetRules::targetExists(target) ? QStringLiteral("exists")
-                                                            : QStringLiteral("missing")));
+                          TargetRules::targetExists(*drives, target) ? QStringLiteral("exists")
+                                                                     : QStringLiteral("missing")));
     }
 
     QString verdict;

@@ -19,5 +19,6 @@ struct ShortcutShow
     // several lines, each ended by a line end.
     QByteArray text;
 
-    static ShortcutShow describe(const RunDrives::Place &place, ShellLinkService &service);
+    static ShortcutShow describe(const RunDrives::Place &place, ShellLinkService &service,
+                                 std::shared_ptr<const DriveContext> drives);
 };

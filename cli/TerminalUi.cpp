@@ -9,10 +9,10 @@ bool TerminalUi::confirmDelete(const QStringList &paths, const QString &)
     // The paths as the user named them on this machine, not in Windows form.
     QByteArray text;
     if (paths.size() == 1) {
-        text = "Move " + printable(posixPathOf(paths.first())) + " to the trash? [y/N] ";
+        text = "Move " + printable(posixPathOf(*m_drives, paths.first())) + " to the trash? [y/N] ";
     } else {
         for (qsizetype i = 0; i < paths.size() && i < ListedFiles; ++i)
-            text += "  " + printable(posixPathOf(paths.at(i))) + '\n';
+            text += "  " + printable(posixPathOf(*m_drives, paths.at(i))) + '\n';
         if (paths.size() > ListedFiles)
             text += QByteArray("  ...and ") + QByteArray::number(paths.size() - ListedFiles) + " more\n";
         text += "Move these " + QByteArray::number(paths.size()) + " files to the trash? [y/N] ";

@@ -3,6 +3,10 @@
 #include "cli/Console.h"
 #include "shell/ShellUi.h"
 
+#include <memory>
+
+class DriveContext;
+
 // The shell services' questions and messages, on the terminal: the question
 // before moving files to the trash is asked on standard error and answered
 // with a line of standard input ("y" or "yes"; anything else, or no input,
@@ -11,7 +15,10 @@
 class TerminalUi : public ShellUi
 {
 public:
-    TerminalUi(Console &console, bool answeredYes) : m_console(console), m_answeredYes(answeredYes) {}
+    // Files are named by their paths on this machine, through `drives`.
+    TerminalUi(Console &console, bool answeredYes, std::shared_ptr<const DriveContext> drives)
+        : m_console(console), m_answeredYes(answeredYes), m_drives(std::move(drives))
+    {}
 
     // At most this many files are named before the question; the rest are
     // counted.
@@ -24,4 +31,5 @@ public:
 private:
     Console &m_console;
     bool m_answeredYes;
+    std::shared_ptr<const DriveContext> m_drives;
 };

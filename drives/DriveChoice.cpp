@@ -1,7 +1,7 @@
 #include "drives/DriveChoice.h"
 #include "platform/AsciiCase.h"
 
-#include "platform/DriveMap.h"
+#include "platform/DriveContext.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,11 +16,14 @@ QByteArray currentFolder()
 
 } // namespace
 
-DriveChoice::DriveChoice(DriveChoiceHost &host, std::shared_ptr<const VolumeServices> volumes)
-    : m_host(host), m_volumes(volumes ? std::move(volumes) : std::make_shared<const SystemVolumeServices>())
+DriveChoice::DriveChoice(DriveChoiceHost &host, std::shared_ptr<const DriveContext> drives,
+                         std::shared_ptr<const VolumeServices> volumes)
+    : m_host(host), m_drives(drives),
+      m_volumes(volumes ? std::move(volumes)
+                        : std::make_shared<const SystemVolumeServices>(std::move(drives)))
 {
     const QByteArray folder = currentFolder();
-    m_listDrive = DriveMap::current().driveOf(folder);
+    m_listDrive = m_drives->map()->driveOf(folder);
     if (!m_listDrive.isNull())
         m_lastFolder.insert(m_listDrive, folder);
 }
@@ -76,7 +79,8 @@ void DriveChoice::setDirectoryListDrive(QChar letter)
     if (AsciiCase::upper(letter) == AsciiCase::upper(m_listDrive) || letter.isNull())
         return;
     const QChar drive = AsciiCase::lower(letter);
-    const DriveMap &map = DriveMap::current();
+    const std::shared_ptr<const DriveMap> snapshot = m_drives->map();
+    const DriveMap &map = *snapshot;
     const std::optional<QByteArray> root = map.folder(drive);
     if (!root)
         return;

@@ -38,9 +38,11 @@ public:
 class DriveChoice
 {
 public:
-    // The hidden list starts on the process's current folder. Without volume
-    // services, the machine's own are used.
-    explicit DriveChoice(DriveChoiceHost &host, std::shared_ptr<const VolumeServices> volumes = {});
+    // The hidden list starts on the process's current folder. The drives are
+    // those of `drives`; without volume services, the machine's own over
+    // those drives are used.
+    DriveChoice(DriveChoiceHost &host, std::shared_ptr<const DriveContext> drives,
+                std::shared_ptr<const VolumeServices> volumes = {});
 
     // The selector's change handler. Checks that the selector's drive holds a
     // disk; when it does not, says so ("There is no disk in drive " and the
@@ -69,6 +71,7 @@ private:
     QChar usableDriveAfterFailure(QChar failed) const;
 
     DriveChoiceHost &m_host;
+    std::shared_ptr<const DriveContext> m_drives;
     std::shared_ptr<const VolumeServices> m_volumes;
     QChar m_listDrive;
     QHash<QChar, QByteArray> m_lastFolder; // per drive

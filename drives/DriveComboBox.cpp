@@ -85,9 +85,10 @@ public:
 
 } // namespace
 
-TDriveComboBox::TDriveComboBox(QWidget *parent, std::shared_ptr<const VolumeServices> volumes)
+TDriveComboBox::TDriveComboBox(QWidget *parent, std::shared_ptr<const DriveContext> drives,
+                               std::shared_ptr<const VolumeServices> volumes)
     : QComboBox(parent),
-      m_volumes(volumes ? std::move(volumes) : std::make_shared<const SystemVolumeServices>())
+      m_volumes(volumes ? std::move(volumes) : std::make_shared<const SystemVolumeServices>(drives))
 {
     setEditable(false);
     auto *dropDownList = new DropDownListStyle;
@@ -100,7 +101,7 @@ TDriveComboBox::TDriveComboBox(QWidget *parent, std::shared_ptr<const VolumeServ
         m_pictures[i] = loadPicture(pictureName(Picture(i)));
 
     // The drive of the process's current folder; none when no drive holds it.
-    m_drive = DriveMap::current().driveOf(QFile::encodeName(QDir::currentPath()));
+    m_drive = drives->map()->driveOf(QFile::encodeName(QDir::currentPath()));
 
     m_timer.start();
     m_clock = [this] { return m_timer.elapsed(); };

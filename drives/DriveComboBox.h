@@ -44,8 +44,10 @@ public:
 
     // The drive starts as the drive of the process's current folder; the
     // entries are built only when the window is created (createWindow()).
-    // Without volume services, the machine's own are used.
-    explicit TDriveComboBox(QWidget *parent = nullptr, std::shared_ptr<const VolumeServices> volumes = {});
+    // The drives are those of `drives`; without volume services, the
+    // machine's own over those drives are used.
+    TDriveComboBox(QWidget *parent, std::shared_ptr<const DriveContext> drives,
+                   std::shared_ptr<const VolumeServices> volumes = {});
     ~TDriveComboBox() override;
 
     // The selector's drive: a lower-case letter, or a null QChar for none.

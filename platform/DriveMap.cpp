@@ -10,9 +10,6 @@
 #include <QMap>
 #include <QSet>
 
-#include <atomic>
-#include <mutex>
-
 #include <cstring>
 #include <sys/stat.h>
 
@@ -74,10 +71,6 @@ bool holdsWindows(const QByteArray &mountPoint)
         posix::findEntryNoCase(windowsPath, QStringLiteral("system32"));
     return system32 && posix::isFolder(posix::join(windowsPath, *system32));
 }
-
-std::mutex g_currentMutex;
-std::optional<DriveMap> g_current;
-std::atomic<quint64> g_generation{1};
 
 } // namespace
 
@@ -158,7 +151,7 @@ DriveMap DriveMap::fromMounts(const MountTable &mounts)
     return map;
 }
 
-DriveMap DriveMap::load()
+DriveMap DriveMap::load(const MountSource &mounts)
 {
     QByteArray prefix = qgetenv("WINEPREFIX");
     if (prefix.isEmpty())
@@ -167,32 +160,7 @@ DriveMap DriveMap::load()
         if (std::optional<DriveMap> map = fromPrefix(prefix))
             return *map;
     }
-    return fromMounts(*MountTable::systemShared());
-}
-
-const DriveMap &DriveMap::current()
-{
-    const std::lock_guard lock(g_currentMutex);
-    if (!g_current)
-        g_current = load();
-    return *g_current;
-}
-
-void DriveMap::setCurrent(DriveMap map)
-{
-    const std::lock_guard lock(g_currentMutex);
-    // Assigning keeps the object in place, so references from current()
-    // stay valid and see the new map.
-    if (g_current)
-        *g_current = std::move(map);
-    else
-        g_current = std::move(map);
-    ++g_generation;
-}
-
-quint64 DriveMap::currentGeneration()
-{
-    return g_generation.load();
+    return fromMounts(*mounts.table());
 }
 
 void DriveMap::insert(QChar letter, const QByteArray &folder)

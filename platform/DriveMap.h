@@ -8,6 +8,7 @@
 #include <array>
 #include <optional>
 
+class MountSource;
 class MountTable;
 
 // Which folder of this machine each drive letter names. Read once at
@@ -27,17 +28,8 @@ public:
     // The built-in rules applied to a mount table.
     static DriveMap fromMounts(const MountTable &mounts);
     // The map for this process: the prefix from the environment, else the
-    // built-in rules on /proc/self/mountinfo.
-    static DriveMap load();
-
-    // The process-wide map, loaded on first use; tests replace it with
-    // setCurrent() after building a temporary prefix.
-    static const DriveMap &current();
-    static void setCurrent(DriveMap map);
-    static void reloadCurrent() { setCurrent(load()); }
-    // Counts replacements of the process-wide map, so that what is derived
-    // from it can be cached and rebuilt when it changes.
-    static quint64 currentGeneration();
+    // built-in rules on the mount table (asked for only then).
+    static DriveMap load(const MountSource &mounts);
 
     // Maps a letter (any case) to a folder; the folder is stored canonical.
     void insert(QChar letter, const QByteArray &folder);

@@ -101,11 +101,11 @@ std::optional<FolderOpenedAside> openFolderAside(std::shared_ptr<posix::UniqueFd
                                                  const std::function<bool()> &keepWaiting);
 
 // Listings of folders that another part of the program holds: the link
-// service's index of a drive, during a scan. A folder search on the thread
-// that installed the source asks it first, and reads the folder only when the
-// source holds no listing that still holds; what it reads itself it hands to
-// the source. A walk over a drive the index has read then costs next to no
-// system calls, and a search for a target after the walk reads nothing again.
+// service's index of a drive, during a scan. A folder search given the source
+// asks it first, and reads the folder only when the source holds no listing
+// that still holds; what it reads itself it hands to the source. A walk over
+// a drive the index has read then costs next to no system calls, and a search
+// for a target after the walk reads nothing again.
 //
 // Folders are named by handles (never 0) the source gives out: the folder a
 // walk starts at by its path, sub-folders in the listings' items.

@@ -2,7 +2,7 @@
 
 #include "platform/AsciiCase.h"
 #include "platform/BoundedCall.h"
-#include "platform/DriveMap.h"
+#include "platform/DriveContext.h"
 #include "platform/FileAttributes.h"
 #include "platform/FileClock.h"
 #include "platform/MountTable.h"
@@ -115,27 +115,6 @@ quint32 errorFromErrno(int error)
     }
 }
 
-// The listing source of this thread, and the mounts as they were when it
-// was installed.
-struct ListingSourceSlot
-{
-    FolderListingSource *source = nullptr;
-    std::shared_ptr<const MountTable> mounts;
-};
-thread_local ListingSourceSlot listingSource;
-
-FolderListingSource *sourceFor(const SystemFolders &view)
-{
-    return listingSource.source && listingSource.mounts == view.mounts() ? listingSource.source : nullptr;
-}
-
-// Whether a source a search took is still the one installed (and so still
-// there to be told about the search's listing).
-bool stillInstalled(const FolderListingSource *source)
-{
-    return source && listingSource.source == source;
-}
-
 // Folders up to this many entries are read whole when the search opens them,
 // so that a listing source gets them at once; larger ones are read in pieces
 // as their entries are taken.
@@ -192,6 +171,7 @@ struct FolderSearch::State
     bool asciiTailOnly = false;
     bool withReadOnly = true;
     WaitHook whileWaiting;
+    const DriveContext *drives = nullptr;
     std::shared_ptr<const SystemFolders> view;
     FolderListingSource *source = nullptr;
 
@@ -282,11 +262,11 @@ struct FolderSearch::State
     }
 
     // The folder by its path: the start of a walk (which shares listings
-    // with the installed source), or a single search.
-    void openPath(const QByteArray &posixFolder, bool shared)
+    // with the source it was given), or a single search.
+    void openPath(const QByteArray &posixFolder, FolderListingSource *shared)
     {
         folder = posixFolder;
-        view = SystemFolders::current();
+        view = drives->systemFolders();
         if (folder.isEmpty()) {
             failed(ENOENT);
             return;
@@ -303,7 +283,7 @@ struct FolderSearch::State
             return;
         }
         found = true;
-        source = shared ? sourceFor(*view) : nullptr;
+        source = shared;
         if (source)
             handle = source->startFolder(folder, FileIdentity{opened.st_dev, opened.st_ino});
         if (!served())
@@ -314,6 +294,7 @@ struct FolderSearch::State
     void openChild(State &parent)
     {
         view = parent.view;
+        drives = parent.drives;
         whileWaiting = parent.whileWaiting;
         if (!parent.isOpen() || parent.lastItem < 0) {
             error = win::ERROR_PATH_NOT_FOUND;
@@ -343,8 +324,7 @@ struct FolderSearch::State
         // above; the folder is opened only when it must be read.
         anchor = parent.hasFd() ? parent.fd : parent.anchor;
         relative = parent.hasFd() ? name : parent.relative + '/' + name;
-        if (handle != 0 && stillInstalled(source) && source->holds(handle) &&
-            relative.size() < kLongestRelativePath &&
+        if (handle != 0 && source && source->holds(handle) && relative.size() < kLongestRelativePath &&
             ::fstatat(anchor->get(), relative.constData(), &opened, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) ==
                 0 &&
             S_ISDIR(opened.st_mode)) {
@@ -394,8 +374,7 @@ struct FolderSearch::State
     // Takes the source's listing of the folder when it still holds.
     bool served()
     {
-        if (stillInstalled(source) && handle != 0 && source->listing(handle, listing) &&
-            listing.stamp.vouchesFor(opened)) {
+        if (source && handle != 0 && source->listing(handle, listing) && listing.stamp.vouchesFor(opened)) {
             complete = true;
             return true;
         }
@@ -408,7 +387,7 @@ struct FolderSearch::State
         listing.stamp = FolderStamp::of(now, wallClockNs());
         complete = false;
         reader = std::make_unique<FolderReader>();
-        recording = stillInstalled(source) && handle != 0;
+        recording = source && handle != 0;
         if (recording)
             source->beginListing(handle, listing.stamp);
         while (!complete && listing.items.size() < kEagerItems)
@@ -418,7 +397,7 @@ struct FolderSearch::State
     // A listing handed over only in part is of no use to the source.
     void dropRecording()
     {
-        if (recording && stillInstalled(source))
+        if (recording && source)
             source->dropListing(handle);
         recording = false;
     }
@@ -427,13 +406,13 @@ struct FolderSearch::State
     {
         const size_t from = listing.items.size();
         if (reader->readPiece(dirFd(), listing)) {
-            if (recording && stillInstalled(source))
+            if (recording && source)
                 source->addEntries(handle, listing, from);
             return;
         }
         complete = true;
         reader.reset();
-        if (recording && (!stillInstalled(source) || !source->endListing(handle, listing)))
+        if (recording && (!source || !source->endListing(handle, listing)))
             for (FolderListing::Item &item : listing.items)
                 item.handle = 0;
         recording = false;
@@ -606,9 +585,10 @@ struct FolderSearch::State
     }
 };
 
-FolderSearch::FolderSearch(const QString &winPathAndPattern, Attributes which)
+FolderSearch::FolderSearch(const DriveContext &drives, const QString &winPathAndPattern, Attributes which)
     : m_state(std::make_unique<State>())
 {
+    m_state->drives = &drives;
     const qsizetype cut = std::max(winPathAndPattern.lastIndexOf(QLatin1Char('\\')),
                                    winPathAndPattern.lastIndexOf(QLatin1Char('/')));
     QString folderPart;
@@ -624,22 +604,23 @@ FolderSearch::FolderSearch(const QString &winPathAndPattern, Attributes which)
         return;
     }
     quint32 error = win::ERROR_SUCCESS;
-    const std::optional<QByteArray> folder = WinPath::toPosix(folderPart, DriveMap::current(), &error);
+    const std::optional<QByteArray> folder = WinPath::toPosix(folderPart, drives, &error);
     if (!folder) {
         m_state->error = error;
         return;
     }
     m_state->setPattern(pattern, which);
-    m_state->openPath(*folder, false);
+    m_state->openPath(*folder, nullptr);
 }
 
-FolderSearch::FolderSearch(const QByteArray &posixFolder, const QString &pattern, Attributes which,
-                           WaitHook whileWaiting)
+FolderSearch::FolderSearch(const DriveContext &drives, const QByteArray &posixFolder, const QString &pattern,
+                           Attributes which, WaitHook whileWaiting, FolderListingSource *listings)
     : m_state(std::make_unique<State>())
 {
+    m_state->drives = &drives;
     m_state->setPattern(pattern, which);
     m_state->whileWaiting = std::move(whileWaiting);
-    m_state->openPath(posixFolder, true);
+    m_state->openPath(posixFolder, listings);
 }
 
 FolderSearch::FolderSearch(FolderSearch &parent, const QString &pattern, Attributes which)
@@ -690,7 +671,7 @@ bool FolderSearch::restart(const QString &pattern)
     state.at = 0;
     state.lastItem = -1;
     state.usePattern(pattern);
-    state.view = SystemFolders::current();
+    state.view = state.drives->systemFolders();
     state.error = win::ERROR_SUCCESS;
     state.dotsOffered = 0;
     state.yielded = 0;
@@ -804,25 +785,20 @@ const QByteArray &FolderSearch::posixFolder() const
     return m_state->folder;
 }
 
-void setFolderListingSource(FolderListingSource *source)
-{
-    listingSource.source = source;
-    listingSource.mounts = source ? SystemFolders::current()->mounts() : nullptr;
-}
-
 bool matchesPattern(const QString &name, const QString &pattern)
 {
     return matchesString(name, foldPattern(pattern));
 }
 
-quint32 getFileAttributes(const QString &winPath, quint32 *error, FolderSearch::Attributes which)
+quint32 getFileAttributes(const DriveContext &drives, const QString &winPath, quint32 *error,
+                          FolderSearch::Attributes which)
 {
     // Most paths exist as written: one look, with no separate look for the
     // translation.
-    const std::optional<QByteArray> written = WinPath::toPosixAsWritten(winPath);
+    const std::optional<QByteArray> written = WinPath::toPosixAsWritten(winPath, drives);
     quint32 writtenError = win::ERROR_SUCCESS;
     if (written) {
-        const quint32 attributes = getFileAttributesPosix(*written, &writtenError, which);
+        const quint32 attributes = getFileAttributesPosix(drives, *written, &writtenError, which);
         if (attributes != win::INVALID_FILE_ATTRIBUTES ||
             (writtenError != win::ERROR_FILE_NOT_FOUND && writtenError != win::ERROR_PATH_NOT_FOUND)) {
             if (error)
@@ -831,8 +807,7 @@ quint32 getFileAttributes(const QString &winPath, quint32 *error, FolderSearch::
         }
     }
     quint32 translationError = win::ERROR_SUCCESS;
-    const std::optional<QByteArray> posixPath =
-        WinPath::toPosix(winPath, DriveMap::current(), &translationError);
+    const std::optional<QByteArray> posixPath = WinPath::toPosix(winPath, drives, &translationError);
     if (!posixPath) {
         if (error)
             *error = translationError;
@@ -843,10 +818,11 @@ quint32 getFileAttributes(const QString &winPath, quint32 *error, FolderSearch::
             *error = writtenError; // looked at already
         return win::INVALID_FILE_ATTRIBUTES;
     }
-    return getFileAttributesPosix(*posixPath, error, which);
+    return getFileAttributesPosix(drives, *posixPath, error, which);
 }
 
-quint32 getFileAttributesPosix(const QByteArray &posixPath, quint32 *error, FolderSearch::Attributes which)
+quint32 getFileAttributesPosix(const DriveContext &drives, const QByteArray &posixPath, quint32 *error,
+                               FolderSearch::Attributes which)
 {
     const auto failed = [&](int cause) {
         quint32 code = errorFromErrno(cause);
@@ -880,7 +856,7 @@ quint32 getFileAttributesPosix(const QByteArray &posixPath, quint32 *error, Fold
     }
     const QByteArray name = posix::baseName(posixPath);
     attributes |= FileAttributes::of(st.st_mode, std::string_view(name.constData(), size_t(name.size())));
-    if (S_ISDIR(st.st_mode) && SystemFolders::current()->isSystem(st, false))
+    if (S_ISDIR(st.st_mode) && drives.systemFolders()->isSystem(st, false))
         attributes |= win::FILE_ATTRIBUTE_SYSTEM;
     if (which == FolderSearch::Attributes::WithoutReadOnly)
         attributes &= ~win::FILE_ATTRIBUTE_READONLY;

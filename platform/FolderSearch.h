@@ -11,6 +11,8 @@
 #include <memory>
 #include <optional>
 
+class DriveContext;
+
 // One folder entry as the search yields it: the long name and the Windows
 // attribute bits (no short 8.3 names exist here).
 struct FindData
@@ -28,12 +30,6 @@ struct FindData
     // it leads to), when the search learnt them on the way; zero otherwise.
     FileIdentity identity;
 };
-
-// Installs the source of folder listings that searches on the calling thread
-// share (not owned; nullptr for none). A change of the mounts after it was
-// installed stops the searches from asking it, since what it knows of the
-// folders' devices may be out of date.
-void setFolderListingSource(FolderListingSource *source);
 
 // A search over one folder (FindFirstFileW / FindNextFileW / FindClose as
 // one RAII object). The pattern holds '*' and '?' and is matched against
@@ -67,13 +63,21 @@ public:
     using WaitHook = std::function<bool()>;
     static constexpr int kSlowFolderWaitMs = 3000;
 
+    // The drives' map and mounts tell which places are system folders and
+    // which may not answer; the context must outlive the search and the
+    // searches of its sub-folders.
+    //
     // Windows form: "c:\dir\*.lnk" (the folder, a backslash, the pattern).
     // The folder part is translated with WinPath::toPosix, so a full file
     // path searches for that one name.
-    explicit FolderSearch(const QString &winPathAndPattern, Attributes which = Attributes::All);
-    // The folder as a POSIX path, with the pattern apart.
-    FolderSearch(const QByteArray &posixFolder, const QString &pattern, Attributes which = Attributes::All,
-                 WaitHook whileWaiting = {});
+    FolderSearch(const DriveContext &drives, const QString &winPathAndPattern,
+                 Attributes which = Attributes::All);
+    // The folder as a POSIX path, with the pattern apart. With `listings`,
+    // the search and the searches of its sub-folders share their listings
+    // with that source (see FolderListingSource), which must outlive them.
+    FolderSearch(const DriveContext &drives, const QByteArray &posixFolder, const QString &pattern,
+                 Attributes which = Attributes::All, WaitHook whileWaiting = {},
+                 FolderListingSource *listings = nullptr);
     // The folder that `parent` yielded last (a sub-folder, or a symbolic link
     // to a folder), opened relative to the parent's folder; the parent's wait
     // hook is used. Not open when the parent's last entry was "." or "..".
@@ -125,7 +129,8 @@ bool matchesPattern(const QString &name, const QString &pattern);
 // links are followed: a dangling one is ERROR_FILE_NOT_FOUND. SYSTEM is set
 // here for folders of pseudo file systems only. READONLY follows the same
 // rule as a search's; WithoutReadOnly leaves it out, as it does there.
-quint32 getFileAttributes(const QString &winPath, quint32 *error = nullptr,
+quint32 getFileAttributes(const DriveContext &drives, const QString &winPath, quint32 *error = nullptr,
                           FolderSearch::Attributes which = FolderSearch::Attributes::All);
-quint32 getFileAttributesPosix(const QByteArray &posixPath, quint32 *error = nullptr,
+quint32 getFileAttributesPosix(const DriveContext &drives, const QByteArray &posixPath,
+                               quint32 *error = nullptr,
                                FolderSearch::Attributes which = FolderSearch::Attributes::All);

@@ -107,35 +107,37 @@ MountTable MountTable::fromSystem()
     return parse(readAll(fd.get()));
 }
 
-std::shared_ptr<const MountTable> MountTable::systemShared()
+MountSource::MountSource() = default;
+
+MountSource::MountSource(MountTable fixed)
+    : m_table(std::make_shared<const MountTable>(std::move(fixed))), m_fixed(true)
+{}
+
+std::shared_ptr<const MountTable> MountSource::table() const
 {
     // proc(5): a mount or unmount marks an open mountinfo file with POLLPRI,
     // so the table is read again only when it has changed. Asking that
     // takes a system call; callers that ask for every file they look at
     // (thousands a second in a scan) get the table they got a few
     // milliseconds ago without one.
-    static std::mutex mutex;
-    static posix::UniqueFd watched;
-    static std::shared_ptr<const MountTable> table;
-    static QElapsedTimer sinceAsked;
     constexpr qint64 kAskIntervalMs = 5;
 
-    const std::lock_guard lock(mutex);
-    if (table && sinceAsked.isValid() && sinceAsked.elapsed() < kAskIntervalMs)
-        return table;
-    sinceAsked.start();
-    bool stale = !table;
-    if (watched.isValid()) {
-        pollfd request{watched.get(), POLLPRI, 0};
+    const std::lock_guard lock(m_mutex);
+    if (m_fixed || (m_table && m_sinceAsked.isValid() && m_sinceAsked.elapsed() < kAskIntervalMs))
+        return m_table;
+    m_sinceAsked.start();
+    bool stale = !m_table;
+    if (m_watched.isValid()) {
+        pollfd request{m_watched.get(), POLLPRI, 0};
         if (::poll(&request, 1, 0) > 0 && (request.revents & (POLLPRI | POLLERR)))
             stale = true;
     }
     if (stale) {
-        watched.reset(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
-        table = std::make_shared<const MountTable>(watched.isValid() ? parse(readAll(watched.get()))
-                                                                     : MountTable());
+        m_watched.reset(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+        m_table = std::make_shared<const MountTable>(
+            m_watched.isValid() ? MountTable::parse(readAll(m_watched.get())) : MountTable());
     }
-    return table;
+    return m_table;
 }
 
 const MountEntry *MountTable::mountOf(const QByteArray &canonicalPath) const

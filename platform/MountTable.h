@@ -3,7 +3,12 @@
 #include <QByteArray>
 #include <QList>
 
+#include "platform/PosixPath.h"
+
+#include <QElapsedTimer>
+
 #include <memory>
+#include <mutex>
 
 #include <sys/types.h>
 
@@ -24,9 +29,6 @@ public:
     MountTable() = default;
     static MountTable parse(const QByteArray &mountinfoText);
     static MountTable fromSystem(); // /proc/self/mountinfo
-    // The system's table, shared and read again only after the kernel reports
-    // a mount or unmount; cheap enough to ask for on every folder search.
-    static std::shared_ptr<const MountTable> systemShared();
 
     const QList<MountEntry> &entries() const { return m_entries; }
     // The mount whose mount point is the longest prefix of a canonical path
@@ -38,4 +40,27 @@ public:
 
 private:
     QList<MountEntry> m_entries;
+};
+
+// Where the program's parts get the mount table from: this machine's, read
+// again only after the kernel reports a mount or unmount, or a fixed one
+// (tests). Cheap enough to ask on every folder search; safe on any thread.
+class MountSource
+{
+public:
+    // This machine's table (/proc/self/mountinfo).
+    MountSource();
+    // Always this table.
+    explicit MountSource(MountTable fixed);
+    MountSource(const MountSource &) = delete;
+    MountSource &operator=(const MountSource &) = delete;
+
+    std::shared_ptr<const MountTable> table() const;
+
+private:
+    mutable std::mutex m_mutex;
+    mutable std::shared_ptr<const MountTable> m_table;
+    mutable QElapsedTimer m_sinceAsked;
+    mutable posix::UniqueFd m_watched; // the open mountinfo file
+    bool m_fixed = false;
 };

@@ -5,7 +5,6 @@
 #include "platform/PosixPath.h"
 
 #include <algorithm>
-#include <mutex>
 
 namespace {
 
@@ -22,31 +21,11 @@ bool SystemFolders::mayHang(const QByteArray &fsType)
            fsType == "fuseblk" || fsType == "autofs";
 }
 
-std::shared_ptr<const SystemFolders> SystemFolders::current()
-{
-    static std::mutex mutex;
-    static std::shared_ptr<const SystemFolders> cached;
-
-    // The mount table is cheap to ask for (it is looked at again only every
-    // few milliseconds); a replaced drive map is seen at once.
-    const quint64 generation = DriveMap::currentGeneration();
-    std::shared_ptr<const MountTable> mounts = MountTable::systemShared();
-    {
-        const std::lock_guard lock(mutex);
-        if (cached && cached->m_generation == generation && cached->m_mounts == mounts)
-            return cached;
-    }
-    std::shared_ptr<const SystemFolders> built = build(generation, std::move(mounts));
-    const std::lock_guard lock(mutex);
-    cached = std::move(built);
-    return cached;
-}
-
-std::shared_ptr<const SystemFolders> SystemFolders::build(quint64 generation,
+std::shared_ptr<const SystemFolders> SystemFolders::build(std::shared_ptr<const DriveMap> map,
                                                           std::shared_ptr<const MountTable> mounts)
 {
     auto view = std::make_shared<SystemFolders>();
-    view->m_generation = generation;
+    view->m_map = map;
     view->m_mounts = mounts;
     for (const MountEntry &mount : mounts->entries()) {
         if (MountTable::isPseudoFileSystem(mount.fsType))
@@ -83,9 +62,8 @@ std::shared_ptr<const SystemFolders> SystemFolders::build(quint64 generation,
             place->mayHang = mayHang(mount.fsType);
         }
     }
-    const DriveMap &map = DriveMap::current();
-    for (QChar letter : map.letters()) {
-        const QByteArray folder = *map.folder(letter);
+    for (QChar letter : map->letters()) {
+        const QByteArray folder = *map->folder(letter);
         if (Place *place = placeFor(folder))
             place->system = true;
         if (!view->mayHangAt(folder))

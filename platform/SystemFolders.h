@@ -24,6 +24,7 @@
 
 #include <sys/stat.h>
 
+class DriveMap;
 class MountTable;
 
 class SystemFolders
@@ -35,12 +36,13 @@ public:
         bool mayHang = false; // a file system that may not answer is mounted here
     };
 
-    // The view of this process's mounts and drive map; rebuilt when the drive
-    // map is replaced or the kernel reports a mount or unmount (asked at most
-    // every few milliseconds). Cheap enough to ask for on every folder.
-    static std::shared_ptr<const SystemFolders> current();
+    // The view of a mount table and a drive map (DriveContext keeps the
+    // current one). Looks at the folders where the places lie.
+    static std::shared_ptr<const SystemFolders> build(std::shared_ptr<const DriveMap> map,
+                                                      std::shared_ptr<const MountTable> mounts);
 
     const std::shared_ptr<const MountTable> &mounts() const { return m_mounts; }
+    const std::shared_ptr<const DriveMap> &map() const { return m_map; }
 
     // What is mounted at, or which drive starts at, the entry `name` of the
     // folder `parent`; null for an ordinary sub-folder.
@@ -67,14 +69,11 @@ private:
         QByteArray name;
     };
 
-    quint64 m_generation = 0;
+    std::shared_ptr<const DriveMap> m_map;
     std::shared_ptr<const MountTable> m_mounts;
     std::vector<dev_t> m_pseudoDevices; // sorted
     std::vector<FileIdentity> m_driveRoots;
     std::vector<FileIdentity> m_placeParents; // sorted, for a quick "no"
     std::vector<std::pair<Key, Place>> m_places;
     std::vector<QByteArray> m_hangPoints;
-
-    static std::shared_ptr<const SystemFolders> build(quint64 generation,
-                                                      std::shared_ptr<const MountTable> mounts);
 };

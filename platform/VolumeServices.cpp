@@ -98,7 +98,20 @@ struct SystemVolumeServices::Drive
     std::optional<MountEntry> mount;
 };
 
-SystemVolumeServices::SystemVolumeServices() : SystemVolumeServices(Config{}) {}
+namespace {
+
+SystemVolumeServices::Config configOver(std::shared_ptr<const DriveContext> drives)
+{
+    SystemVolumeServices::Config config;
+    config.drives = std::move(drives);
+    return config;
+}
+
+} // namespace
+
+SystemVolumeServices::SystemVolumeServices(std::shared_ptr<const DriveContext> drives)
+    : SystemVolumeServices(configOver(std::move(drives)))
+{}
 
 SystemVolumeServices::SystemVolumeServices(Config config) : m_config(std::move(config))
 {
@@ -111,16 +124,13 @@ std::optional<SystemVolumeServices::Drive> SystemVolumeServices::drive(const QSt
     const std::optional<QChar> letter = letterOfRoot(rootPath);
     if (!letter)
         return std::nullopt;
-    const DriveMap &map = m_config.driveMap ? *m_config.driveMap : DriveMap::current();
-    const std::optional<QByteArray> folder = map.folder(*letter);
+    const std::optional<QByteArray> folder = m_config.drives->map()->folder(*letter);
     if (!folder)
         return std::nullopt;
 
     Drive result;
     result.folder = *folder;
-    const std::shared_ptr<const MountTable> system = m_config.mounts ? nullptr : MountTable::systemShared();
-    const MountTable &mounts = m_config.mounts ? *m_config.mounts : *system;
-    if (const MountEntry *mount = mounts.mountOf(*folder))
+    if (const MountEntry *mount = m_config.drives->mounts()->mountOf(*folder))
         result.mount = *mount;
     return result;
 }
@@ -133,9 +143,8 @@ std::optional<bool> SystemVolumeServices::folderExists(const Drive &drive) const
 
 quint32 SystemVolumeServices::logicalDrives() const
 {
-    const DriveMap &map = m_config.driveMap ? *m_config.driveMap : DriveMap::current();
     quint32 mask = 0;
-    for (QChar letter : map.letters()) {
+    for (QChar letter : m_config.drives->map()->letters()) {
         const int bit = letter.unicode() - u'a';
         if (bit >= 0 && bit < 26)
             mask |= quint32(1) << bit;

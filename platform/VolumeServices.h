@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/DriveContext.h"
 #include "platform/DriveMap.h"
 #include "platform/MountTable.h"
 
@@ -9,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace win {
@@ -74,11 +76,10 @@ class SystemVolumeServices : public VolumeServices
 public:
     struct Config
     {
-        // Nothing: DriveMap::current() at each call.
-        std::optional<DriveMap> driveMap;
-        // Nothing: the system's table, read again after every mount or
-        // unmount, so media that come and go are seen as they are.
-        std::optional<MountTable> mounts;
+        // The drive letters and the mount table (read again after every
+        // mount or unmount, so media that come and go are seen as they
+        // are), asked at each call. Required.
+        std::shared_ptr<const DriveContext> drives;
         QByteArray sysRoot = "/sys";
         QByteArray devRoot = "/dev";
         std::chrono::milliseconds timeout{1500};
@@ -86,7 +87,7 @@ public:
         std::function<std::optional<DiskSpace>(const QByteArray &folder)> statFs;
     };
 
-    SystemVolumeServices();
+    explicit SystemVolumeServices(std::shared_ptr<const DriveContext> drives);
     explicit SystemVolumeServices(Config config);
 
     quint32 logicalDrives() const override;

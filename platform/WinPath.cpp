@@ -133,15 +133,19 @@ bool sameFolded(const QString &a, const QString &b)
 
 // A UNC path: the mounted network share whose source ("//server/share",
 // possibly with folders) is the longest match of its leading components.
+// The table is taken from `source` only when none is given: only UNC paths
+// need one.
 std::optional<QByteArray> resolveUnc(const QStringList &parts, const DriveMap &map, const MountTable *mounts,
-                                     quint32 *error, bool lookUp)
+                                     const MountSource *source, quint32 *error, bool lookUp)
 {
     if (parts.size() < 2 || parts.at(0) == QLatin1String(".") || parts.at(0) == QLatin1String("?"))
         return fail(error, win::ERROR_INVALID_NAME);
-    std::shared_ptr<const MountTable> system;
+    std::shared_ptr<const MountTable> asked;
     if (!mounts) {
-        system = MountTable::systemShared();
-        mounts = system.get();
+        if (!source)
+            return fail(error, win::ERROR_PATH_NOT_FOUND);
+        asked = source->table();
+        mounts = asked.get();
     }
     const QList<QChar> letters = map.letters();
     const MountEntry *best = nullptr;
@@ -174,7 +178,7 @@ std::optional<QByteArray> resolveUnc(const QStringList &parts, const DriveMap &m
 }
 
 std::optional<QByteArray> translate(const QString &winPath, const DriveMap &map, const MountTable *mounts,
-                                    quint32 *error, bool lookUp = true)
+                                    const MountSource *source, quint32 *error, bool lookUp = true)
 {
     QStringView path(winPath);
     const auto startsWithTwoSeparators = [](QStringView p) {
@@ -186,9 +190,9 @@ std::optional<QByteArray> translate(const QString &winPath, const DriveMap &map,
         path = path.mid(4);
         if (path.size() >= 4 && path.left(3).compare(QLatin1String("UNC"), Qt::CaseInsensitive) == 0 &&
             isSeparator(path.at(3)))
-            return resolveUnc(components(path.mid(4)), map, mounts, error, lookUp);
+            return resolveUnc(components(path.mid(4)), map, mounts, source, error, lookUp);
     } else if (startsWithTwoSeparators(path)) {
-        return resolveUnc(components(path.mid(2)), map, mounts, error, lookUp);
+        return resolveUnc(components(path.mid(2)), map, mounts, source, error, lookUp);
     }
 
     if (path.size() >= 2 && path.at(1) == QLatin1Char(':') && isAsciiLetter(path.at(0))) {
@@ -204,25 +208,33 @@ std::optional<QByteArray> translate(const QString &winPath, const DriveMap &map,
 
 } // namespace
 
-std::optional<QByteArray> toPosix(const QString &winPath, const DriveMap &map)
-{
-    return toPosix(winPath, map, nullptr);
-}
-
-std::optional<QByteArray> toPosix(const QString &winPath, const DriveMap &map, quint32 *error)
-{
-    return translate(winPath, map, nullptr, error);
-}
-
 std::optional<QByteArray> toPosix(const QString &winPath, const DriveMap &map, const MountTable &mounts,
                                   quint32 *error)
 {
-    return translate(winPath, map, &mounts, error);
+    return translate(winPath, map, &mounts, nullptr, error);
 }
 
-std::optional<QByteArray> toPosixAsWritten(const QString &winPath, const DriveMap &map)
+std::optional<QByteArray> toPosix(const QString &winPath, const DriveContext &drives, quint32 *error)
 {
-    return translate(winPath, map, nullptr, nullptr, false);
+    const std::shared_ptr<const DriveMap> map = drives.map();
+    return translate(winPath, *map, nullptr, drives.mountSource().get(), error);
+}
+
+std::optional<QByteArray> toPosixAsWritten(const QString &winPath, const DriveMap &map,
+                                           const MountTable &mounts)
+{
+    return translate(winPath, map, &mounts, nullptr, nullptr, false);
+}
+
+std::optional<QByteArray> toPosixAsWritten(const QString &winPath, const DriveContext &drives)
+{
+    const std::shared_ptr<const DriveMap> map = drives.map();
+    return translate(winPath, *map, nullptr, drives.mountSource().get(), nullptr, false);
+}
+
+std::optional<QString> toWindows(const QByteArray &posixPath, const DriveContext &drives)
+{
+    return toWindows(posixPath, *drives.map());
 }
 
 std::optional<QString> toWindows(const QByteArray &posixPath, const DriveMap &map)

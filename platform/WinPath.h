@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/DriveContext.h"
 #include "platform/DriveMap.h"
 
 #include <QByteArray>
@@ -25,27 +26,31 @@ namespace WinPath {
 // UNC path (\\server\share\...) names the same place in a mounted network
 // share whose source is //server/share (any case) and whose mount point lies
 // in a drive of the map; nothing otherwise. "\\?\" prefixes are accepted.
-std::optional<QByteArray> toPosix(const QString &winPath, const DriveMap &map = DriveMap::current());
-// The same, telling why nothing was found: ERROR_PATH_NOT_FOUND for a letter
-// the map lacks, an unknown share or a relative path; ERROR_INVALID_NAME for
-// a malformed path or component. ERROR_SUCCESS with a result.
-std::optional<QByteArray> toPosix(const QString &winPath, const DriveMap &map, quint32 *error);
-// The same with the mount table that UNC paths are looked up in given
-// (the others use the system's).
+// With `error`, tells why nothing was found: ERROR_PATH_NOT_FOUND for a
+// letter the map lacks, an unknown share or a relative path;
+// ERROR_INVALID_NAME for a malformed path or component. ERROR_SUCCESS with a
+// result.
 std::optional<QByteArray> toPosix(const QString &winPath, const DriveMap &map, const MountTable &mounts,
-                                  quint32 *error);
+                                  quint32 *error = nullptr);
+// The same with the context's current map and mount table (the table is
+// asked for only for a UNC path).
+std::optional<QByteArray> toPosix(const QString &winPath, const DriveContext &drives,
+                                  quint32 *error = nullptr);
 
 // What toPosix gives for a path whose every component exists as written,
 // worked out without looking at anything. A caller that looks at the path
 // anyway tries this one first and translates with toPosix (which looks for
 // each missing component without regard to case) only when nothing is
 // there: one look instead of two for a path that exists.
-std::optional<QByteArray> toPosixAsWritten(const QString &winPath, const DriveMap &map = DriveMap::current());
+std::optional<QByteArray> toPosixAsWritten(const QString &winPath, const DriveMap &map,
+                                           const MountTable &mounts);
+std::optional<QByteArray> toPosixAsWritten(const QString &winPath, const DriveContext &drives);
 
 // The Windows form of a POSIX path: the drive whose folder is the longest
 // prefix, its lower-case letter, a colon and backslashes. Nothing when no
 // drive holds it or a component cannot be shown in Windows form.
-std::optional<QString> toWindows(const QByteArray &posixPath, const DriveMap &map = DriveMap::current());
+std::optional<QString> toWindows(const QByteArray &posixPath, const DriveMap &map);
+std::optional<QString> toWindows(const QByteArray &posixPath, const DriveContext &drives);
 
 // Whether a file name can be shown in Windows form: valid UTF-8 and free of
 // backslashes, colons and control characters. Names that cannot are passed

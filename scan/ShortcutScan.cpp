@@ -1,10 +1,10 @@
 #include "scan/ShortcutScan.h"
 
+#include "platform/DriveContext.h"
 #include "platform/WinPath.h"
 #include "platform/WinTypes.h"
 #include "scan/TargetRules.h"
 #include "shell/ShellLink.h"
-#include "shell/ShellLinkService.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -52,41 +52,34 @@ template <std::size_t N> QString textOf(const std::array<char16_t, N> &buffer)
     return QString::fromUtf16(buffer.data(), length);
 }
 
-// For the length of a scan, lets our own link service dispatch the window's
-// events while a Resolve searches for a moved target, so the window repaints
-// during a long search, and lets the walk take the folder listings the
-// service has read (and keeps current) for its searches instead of reading
-// those folders again. The service's listings are dropped afterwards.
-class ProgressHookScope
+// Brackets a scan's walk for the link service (see ShellLinkFactory): its
+// progress hook dispatches the window's events while a Resolve searches for a
+// moved target, so the window repaints during a long search, and the walk may
+// take the folder listings the service has read (and keeps current) for its
+// searches instead of reading those folders again. However the walk ends,
+// the service is told it is over.
+class ScanSession
 {
 public:
-    ProgressHookScope(ShellLinkFactory &links, std::function<void()> hook)
-        : m_service(dynamic_cast<ShellLinkService *>(&links))
+    ScanSession(ShellLinkFactory &links, std::function<void()> hook) : m_links(links)
     {
-        if (m_service) {
-            m_service->setProgressHook(std::move(hook));
-            m_service->shareListings(true);
-        }
+        m_links.beginScan(std::move(hook));
     }
-    ~ProgressHookScope()
-    {
-        if (m_service) {
-            m_service->shareListings(false);
-            m_service->setProgressHook({});
-            m_service->clearCaches();
-        }
-    }
-    ProgressHookScope(const ProgressHookScope &) = delete;
-    ProgressHookScope &operator=(const ProgressHookScope &) = delete;
+    ~ScanSession() { m_links.endScan(); }
+    ScanSession(const ScanSession &) = delete;
+    ScanSession &operator=(const ScanSession &) = delete;
+
+    FolderListingSource *listings() { return m_links.scanListings(); }
 
 private:
-    ShellLinkService *m_service;
+    ShellLinkFactory &m_links;
 };
 
 } // namespace
 
-ShortcutScan::ShortcutScan(ScanHost &host, ScanResults &results, ShellLinkFactory &links)
-    : m_host(host), m_results(results), m_links(links)
+ShortcutScan::ShortcutScan(ScanHost &host, ScanResults &results, ShellLinkFactory &links,
+                           std::shared_ptr<const DriveContext> drives)
+    : m_host(host), m_results(results), m_links(links), m_drives(std::move(drives))
 {}
 
 void ShortcutScan::ScanShortcuts()
@@ -129,7 +122,8 @@ void ShortcutScan::runScan(const QString &root)
         m_results.ShortcutPaths = std::make_unique<QStringList>();
 
     {
-        const ProgressHookScope hook(m_links, [this] { progress(); });
+        ScanSession session(m_links, [this] { progress(); });
+        const QScopedValueRollback<FolderListingSource *> listings(m_listings, session.listings());
         ScanFolder(root, ShortcutPattern, true);
     }
     if (stopping())
@@ -167,7 +161,7 @@ void ShortcutScan::ScanFolder(const QString &folder, const QString &pattern, boo
 {
     // The POSIX folder is worked out once here; every folder below is opened
     // relative to the one above it.
-    const std::optional<QByteArray> posixFolder = WinPath::toPosix(folder);
+    const std::optional<QByteArray> posixFolder = WinPath::toPosix(folder, *m_drives);
     if (!posixFolder)
         return;
     // Each folder and each shortcut file is taken once per walk, wherever
@@ -175,8 +169,9 @@ void ShortcutScan::ScanFolder(const QString &folder, const QString &pattern, boo
     m_walked.clear();
     m_checked.clear();
     {
-        FolderSearch search(*posixFolder, pattern, FolderSearch::Attributes::WithoutReadOnly,
-                            [this] { return waitForFolder(); });
+        FolderSearch search(
+            *m_drives, *posixFolder, pattern, FolderSearch::Attributes::WithoutReadOnly,
+            [this] { return waitForFolder(); }, m_listings);
         walk(folder, search, pattern, recurse);
     }
     m_walked.clear();
@@ -315,7 +310,7 @@ void ShortcutScan::CheckShortcut(const QString &shortcutPath, QString &targetPat
         const QString target = textOf(buffer);
         if (target.isEmpty()) {
             verdict = ScanHost::Verdict::NoTarget;
-        } else if (TargetRules::targetExists(target)) {
+        } else if (TargetRules::targetExists(*m_drives, target)) {
             verdict = ScanHost::Verdict::TargetExists;
         } else if (!m_host.ignoreRemoteShortcuts() ||
                    TargetRules::drivePart(shortcutPath) ==

@@ -10,6 +10,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
+
+class DriveContext;
+
 // The scan run of the Scan button, the recursive folder walk and the check of
 // one shortcut. TForm2's ScanShortcuts, ScanFolder and CheckShortcut forward
 // here. The scan talks to the window only through ScanHost and keeps the
@@ -40,7 +44,9 @@ public:
     // (5); the high word 0 leaves the service's default time limit.
     static constexpr quint32 ResolveFlags = win::SLR_NO_UI | win::SLR_UPDATE;
 
-    ShortcutScan(ScanHost &host, ScanResults &results, ShellLinkFactory &links);
+    // The scan walks the drives of `drives` and judges targets by them.
+    ShortcutScan(ScanHost &host, ScanResults &results, ShellLinkFactory &links,
+                 std::shared_ptr<const DriveContext> drives);
     ShortcutScan(const ShortcutScan &) = delete;
     ShortcutScan &operator=(const ShortcutScan &) = delete;
 
@@ -97,6 +103,9 @@ private:
     ScanHost &m_host;
     ScanResults &m_results;
     ShellLinkFactory &m_links;
+    std::shared_ptr<const DriveContext> m_drives;
+    // The link service's listings, shared by the walk of a scan.
+    FolderListingSource *m_listings = nullptr;
     WalkGuard m_walked;  // folders
     WalkGuard m_checked; // shortcut files
     quint32 m_resolveFlags = ResolveFlags;

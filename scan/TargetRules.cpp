@@ -28,12 +28,13 @@ QString asciiLower(const QString &text)
     return AsciiCase::lower(text);
 }
 
-bool targetExists(const QString &winPath)
+bool targetExists(const DriveContext &drives, const QString &winPath)
 {
     // One attribute query answers both "a file exists" and "a folder exists"
     // (whether it may be written does not matter here).
     quint32 error = win::ERROR_SUCCESS;
-    const quint32 attributes = getFileAttributes(winPath, &error, FolderSearch::Attributes::WithoutReadOnly);
+    const quint32 attributes =
+        getFileAttributes(drives, winPath, &error, FolderSearch::Attributes::WithoutReadOnly);
     if (attributes != win::INVALID_FILE_ATTRIBUTES)
         return true;
     if (error == win::ERROR_FILE_NOT_FOUND || error == win::ERROR_PATH_NOT_FOUND ||
@@ -41,7 +42,7 @@ bool targetExists(const QString &winPath)
         return false;
     // The attributes of an existing entry may be unreadable; a search of its
     // folder can still show it. Only a file counts here, not a folder.
-    FolderSearch search(winPath, FolderSearch::Attributes::WithoutReadOnly);
+    FolderSearch search(drives, winPath, FolderSearch::Attributes::WithoutReadOnly);
     FindData entry;
     return search.next(entry) && !(entry.attributes & win::FILE_ATTRIBUTE_DIRECTORY);
 }

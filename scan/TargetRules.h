@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class DriveContext;
+
 // The rules by which the check judges a shortcut's target path.
 namespace TargetRules {
 
@@ -17,6 +19,6 @@ QString asciiLower(const QString &text);
 // can be read, or, when reading them fails for another reason than a missing
 // file, a missing path or an invalid name, a search for the path as a file
 // name finds an entry that is not a folder.
-bool targetExists(const QString &winPath);
+bool targetExists(const DriveContext &drives, const QString &winPath);
 
 } // namespace TargetRules

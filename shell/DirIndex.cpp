@@ -1,6 +1,7 @@
 #include "shell/DirIndex.h"
 
 #include "platform/AsciiCase.h"
+#include "platform/DriveContext.h"
 #include "platform/FileClock.h"
 #include "platform/PosixPath.h"
 #include "platform/SystemFolders.h"
@@ -64,7 +65,7 @@ int openBelow(int dirFd, const char *relative)
 
 } // namespace
 
-DirIndex::DirIndex() = default;
+DirIndex::DirIndex(std::shared_ptr<const DriveContext> drives) : m_drives(std::move(drives)) {}
 
 DirIndex::~DirIndex() = default;
 
@@ -173,7 +174,7 @@ quint32 DirIndex::rootFor(const QByteArray &folder)
     for (const Root &root : m_roots)
         if (root.path == folder)
             return root.node;
-    const quint32 id = newNode(kNone, 0, 0, SystemFolders::current()->mayHangAt(folder));
+    const quint32 id = newNode(kNone, 0, 0, m_drives->systemFolders()->mayHangAt(folder));
     m_roots.push_back(Root{folder, id});
     return id;
 }
@@ -229,7 +230,7 @@ void DirIndex::beginRecording(quint32 id, const FolderStamp &stamp)
     m_recording.node = id;
     m_recording.first = m_entries.size();
     m_recording.stamp = stamp;
-    m_recording.view = SystemFolders::current();
+    m_recording.view = m_drives->systemFolders();
     m_ranges.push_back(Range{m_recording.first, id});
 }
 
@@ -448,7 +449,7 @@ bool DirIndex::readSlowNode(quint32 id, int parentFd, SearchBudget &budget, int 
     const QByteArray path = pathOf(id);
     auto base = std::make_shared<posix::UniqueFd>(parentFd >= 0 ? ::fcntl(parentFd, F_DUPFD_CLOEXEC, 0) : -1);
     const QByteArray name = base->isValid() ? posix::baseName(path) : path;
-    const SystemFolders &view = *SystemFolders::current();
+    const SystemFolders &view = *m_drives->systemFolders();
     const QByteArray *point = view.hangPointOf(path);
     const QByteArray place = point ? *point : path;
     const bool wanted = node(id).state == State::Unread;

@@ -38,6 +38,7 @@
 #include <string_view>
 #include <vector>
 
+class DriveContext;
 class SearchBudget;
 class SystemFolders;
 
@@ -57,7 +58,8 @@ public:
     // (less when the search's time runs out first).
     static constexpr int kSlowFolderWaitMs = 1000;
 
-    DirIndex();
+    // The drives tell which folders may not answer.
+    explicit DirIndex(std::shared_ptr<const DriveContext> drives);
     ~DirIndex();
     DirIndex(const DirIndex &) = delete;
     DirIndex &operator=(const DirIndex &) = delete;
@@ -207,6 +209,7 @@ private:
     std::vector<quint32> m_freeNodes;
     ChunkedArray<Range, 16> m_ranges;
     NameTable m_table;
+    std::shared_ptr<const DriveContext> m_drives;
     std::vector<Root> m_roots;
     Recording m_recording;
     FolderListing m_scratch;

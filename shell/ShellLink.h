@@ -10,7 +10,10 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
+
+class FolderListingSource;
 
 namespace win {
 constexpr quint32 STGM_READ = 0;
@@ -63,4 +66,16 @@ class ShellLinkFactory
 public:
     virtual ~ShellLinkFactory() = default;
     virtual win::HRESULT CoCreateInstance(std::unique_ptr<ShellLink> &out) = 0;
+
+    // A scan brackets its walk with these, so a factory that keeps state from
+    // one link to the next can serve the whole walk. From beginScan on,
+    // `progress` runs every few milliseconds while a Resolve searches (the
+    // scan keeps its window alive with it), and scanListings() may give the
+    // folder listings the factory keeps, for the walk to share; they stay
+    // the factory's and are valid until endScan. endScan drops the hook,
+    // stops the sharing and may free what was kept for the scan. The scan
+    // calls endScan however its walk ends. The defaults do nothing.
+    virtual void beginScan(std::function<void()> progress) { (void)progress; }
+    virtual FolderListingSource *scanListings() { return nullptr; }
+    virtual void endScan() {}
 };

@@ -2,6 +2,7 @@
 
 #include "lnk/LnkFile.h"
 #include "lnk/WinPathText.h"
+#include "platform/DriveContext.h"
 #include "platform/FolderSearch.h"
 #include "platform/PosixPath.h"
 #include "platform/WinPath.h"
@@ -102,6 +103,11 @@ struct ShellLinkService::Context
         Context &context;
     };
 
+    explicit Context(std::shared_ptr<const DriveContext> d)
+        : drives(std::move(d)), index(drives), look(drives)
+    {}
+
+    std::shared_ptr<const DriveContext> drives;
     DirIndex index;
     LinkWriter writer;
     TargetLook look;
@@ -183,12 +189,13 @@ public:
         // refused before anything could block on it or be set off by it. A
         // path that exists as written (as every path the walk hands over
         // does) is looked at once.
-        std::optional<QByteArray> posix = WinPath::toPosixAsWritten(path);
+        const DriveContext &drives = *s.context->drives;
+        std::optional<QByteArray> posix = WinPath::toPosixAsWritten(path, drives);
         struct stat st;
         if (!posix || ::stat(posix->constData(), &st) != 0) {
             const int writtenError = posix ? errno : ENOENT;
             const std::optional<QByteArray> written = posix;
-            posix = WinPath::toPosix(path);
+            posix = WinPath::toPosix(path, drives);
             if (!posix)
                 return win::hresultFromWin32(win::ERROR_PATH_NOT_FOUND);
             if (written && *posix == *written)
@@ -415,7 +422,7 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
                     return win::E_UNEXPECTED;
                 status = context.look.look(reading, facts, *budget);
             } else {
-                status = TargetLook::lookDirectly(reading, facts);
+                status = TargetLook::lookDirectly(*context.drives, reading, facts);
             }
             if (!status || *status == FactsStatus::TooLong) {
                 unjudged = true;
@@ -451,7 +458,8 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
     if (readFacts(s.posixPath, shortcut) == FactsStatus::Found)
         request.shortcut = shortcut;
 
-    const std::optional<FoundTarget> found = TargetSearch(context.index, *budget).find(request);
+    const std::optional<FoundTarget> found =
+        TargetSearch(context.index, *budget, *context.drives).find(request);
     // The listings are kept from one search to the next only while a scan
     // shares them (and keeps them current as it walks); a search outside a
     // scan cannot know what changed since the last one.
@@ -476,9 +484,10 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
     }
     // The relative path is taken from where the shortcut file really lies
     // (a symbolic link to it may stand elsewhere).
+    const std::shared_ptr<const DriveMap> map = context.drives->map();
     QString shortcutWinPath = s.winPath;
     if (const std::optional<QByteArray> real = posix::realPath(s.posixPath))
-        shortcutWinPath = WinPath::toWindows(*real).value_or(s.winPath);
+        shortcutWinPath = WinPath::toWindows(*real, *map).value_or(s.winPath);
     s.linkChanged();
     if (!s.link->setTarget(info, shortcutWinPath))
         return win::S_FALSE; // the found place cannot be written into a link
@@ -495,7 +504,7 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
         const QByteArray bytes = s.link->serialize();
         if (bytes != s.bytes) {
             // Only a file of the drive the shortcut was found on is changed.
-            const QByteArray drive = DriveMap::current().folder(s.winPath.at(0)).value_or(QByteArray());
+            const QByteArray drive = map->folder(s.winPath.at(0)).value_or(QByteArray());
             const LinkWriter::Result written = context.writer.replace(s.posixPath, bytes, s.stamp, drive);
             repair.outcome = repairOutcome(written.outcome);
             repair.error = written.error;
@@ -512,12 +521,11 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
 
 } // namespace
 
-ShellLinkService::ShellLinkService() : m_context(std::make_shared<Context>()) {}
+ShellLinkService::ShellLinkService(std::shared_ptr<const DriveContext> drives)
+    : m_context(std::make_shared<Context>(std::move(drives)))
+{}
 
-ShellLinkService::~ShellLinkService()
-{
-    shareListings(false);
-}
+ShellLinkService::~ShellLinkService() = default;
 
 win::HRESULT ShellLinkService::CoCreateInstance(std::unique_ptr<ShellLink> &out)
 {
@@ -544,7 +552,24 @@ void ShellLinkService::shareListings(bool on)
     if (on == m_context->sharing)
         return;
     m_context->sharing = on;
-    setFolderListingSource(on ? &m_context->listings : nullptr);
+}
+
+FolderListingSource *ShellLinkService::listingSource()
+{
+    return m_context->sharing ? &m_context->listings : nullptr;
+}
+
+void ShellLinkService::beginScan(std::function<void()> progress)
+{
+    setProgressHook(std::move(progress));
+    shareListings(true);
+}
+
+void ShellLinkService::endScan()
+{
+    shareListings(false);
+    setProgressHook({});
+    clearCaches();
 }
 
 void ShellLinkService::clearCaches()

@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 
+class DriveContext;
 class LinkWriter;
 class TargetLook;
 
@@ -35,7 +36,8 @@ public:
     static constexpr qint64 kMaxLinkFileSize = 1 << 20;
     static constexpr quint32 kDefaultTimeLimitMs = 3000;
 
-    ShellLinkService();
+    // Paths are translated and targets looked at through `drives`.
+    explicit ShellLinkService(std::shared_ptr<const DriveContext> drives);
     ~ShellLinkService() override;
     ShellLinkService(const ShellLinkService &) = delete;
     ShellLinkService &operator=(const ShellLinkService &) = delete;
@@ -75,13 +77,21 @@ public:
     // "could not be repaired" listens here.
     void setRepairHook(std::function<void(const Repair &)> hook);
 
-    // While on, folder searches on the calling thread share their listings
-    // with the service's index: they take the listings the index has read
-    // (when the folder has not changed since) instead of reading those
-    // folders again, and hand over what they read themselves, so a scan's
-    // walk and the search for its broken shortcuts read each folder of the
-    // drive once. Off by default; the same thread turns it off again.
+    // While on, listingSource() gives the service's index as a source of
+    // folder listings: folder searches made with it take the listings the
+    // index has read (when the folder has not changed since) instead of
+    // reading those folders again, and hand over what they read themselves,
+    // so a scan's walk and the search for its broken shortcuts read each
+    // folder of the drive once. Off by default.
     void shareListings(bool on);
+    // The index as a listing source while sharing is on; nullptr otherwise.
+    FolderListingSource *listingSource();
+
+    // A scan's bracket: the progress hook and sharing on; at the end both
+    // off and the cached listings dropped.
+    void beginScan(std::function<void()> progress) override;
+    FolderListingSource *scanListings() override { return listingSource(); }
+    void endScan() override;
 
     // Forgets the cached folder listings (they are rebuilt on demand). The
     // scan may call it when it ends, to give the memory back. Ignored while

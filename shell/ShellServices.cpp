@@ -88,11 +88,13 @@ QString refusal(const GError *error)
 class FreedesktopShellServices final : public ShellServices
 {
 public:
-    explicit FreedesktopShellServices(ShellUi &ui) : m_ui(ui) {}
+    FreedesktopShellServices(ShellUi &ui, std::shared_ptr<const DriveContext> drives)
+        : m_ui(ui), m_drives(std::move(drives))
+    {}
 
     void openFolder(const QString &winFolder) override
     {
-        const std::optional<QByteArray> posix = WinPath::toPosix(winFolder);
+        const std::optional<QByteArray> posix = WinPath::toPosix(winFolder, *m_drives);
         if (!posix || posix->isEmpty())
             return;
         m_ui.openUrl(QUrl::fromLocalFile(QDir::cleanPath(QFile::decodeName(*posix))));
@@ -120,7 +122,7 @@ public:
 
         QList<Failure> failures;
         for (const QString &winPath : winPaths) {
-            const std::optional<QByteArray> posix = WinPath::toPosix(winPath);
+            const std::optional<QByteArray> posix = WinPath::toPosix(winPath, *m_drives);
             if (!posix) {
                 result.failed << winPath;
                 failures.append({winPath, QStringLiteral("No such drive or folder on this computer.")});
@@ -162,13 +164,14 @@ public:
 
 private:
     ShellUi &m_ui;
+    std::shared_ptr<const DriveContext> m_drives;
 };
 
 } // namespace
 
-std::unique_ptr<ShellServices> ShellServices::create(ShellUi &ui)
+std::unique_ptr<ShellServices> ShellServices::create(ShellUi &ui, std::shared_ptr<const DriveContext> drives)
 {
-    return std::make_unique<FreedesktopShellServices>(ui);
+    return std::make_unique<FreedesktopShellServices>(ui, std::move(drives));
 }
 
 QString ShellServices::deleteQuestion(const QStringList &winPaths)

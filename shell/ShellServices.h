@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class DriveContext;
 class ShellUi;
 
 // The outcome of one request to move files to the trash. Every requested path
@@ -52,9 +53,9 @@ public:
     virtual TrashResult deleteToTrash(const QStringList &winPaths) = 0;
 
     // The services of this platform: the file manager and web browser through
-    // ui.openUrl, and the freedesktop.org Trash through GIO. `ui` must outlive
-    // the services.
-    static std::unique_ptr<ShellServices> create(ShellUi &ui);
+    // ui.openUrl, and the freedesktop.org Trash through GIO; Windows-form
+    // paths are translated through `drives`. `ui` must outlive the services.
+    static std::unique_ptr<ShellServices> create(ShellUi &ui, std::shared_ptr<const DriveContext> drives);
 
     // The question asked before moving `winPaths` to the trash.
     static QString deleteQuestion(const QStringList &winPaths);

@@ -1,7 +1,7 @@
 #include "shell/TargetLook.h"
 
 #include "platform/BoundedCall.h"
-#include "platform/DriveMap.h"
+#include "platform/DriveContext.h"
 #include "platform/MountTable.h"
 #include "platform/PosixPath.h"
 #include "platform/WinPath.h"
@@ -20,7 +20,9 @@ bool mayHang(const QByteArray &fsType)
 
 } // namespace
 
-TargetLook::TargetLook() : m_hung(std::make_shared<BoundedCall::HungPlaces>()) {}
+TargetLook::TargetLook(std::shared_ptr<const DriveContext> drives)
+    : m_drives(std::move(drives)), m_hung(std::make_shared<BoundedCall::HungPlaces>())
+{}
 
 TargetLook::~TargetLook() = default;
 
@@ -30,17 +32,17 @@ void TargetLook::setHooks(Look look, SlowPlace slowPlace)
     m_slowPlace = std::move(slowPlace);
 }
 
-FactsStatus TargetLook::lookDirectly(const QString &winPath, FileFacts &facts)
+FactsStatus TargetLook::lookDirectly(const DriveContext &drives, const QString &winPath, FileFacts &facts)
 {
     // Most targets exist as written: one look, with no separate look for
     // the translation.
-    const std::optional<QByteArray> written = WinPath::toPosixAsWritten(winPath);
+    const std::optional<QByteArray> written = WinPath::toPosixAsWritten(winPath, drives);
     if (written) {
         const FactsStatus status = readFacts(*written, facts);
         if (status != FactsStatus::Missing)
             return status;
     }
-    const std::optional<QByteArray> posix = WinPath::toPosix(winPath);
+    const std::optional<QByteArray> posix = WinPath::toPosix(winPath, drives);
     if (!posix)
         return FactsStatus::Missing;
     if (written && *posix == *written)
@@ -48,7 +50,7 @@ FactsStatus TargetLook::lookDirectly(const QString &winPath, FileFacts &facts)
     return readFacts(*posix, facts);
 }
 
-std::optional<QByteArray> TargetLook::defaultSlowPlace(const QString &winPath)
+std::optional<QByteArray> TargetLook::defaultSlowPlace(const QString &winPath) const
 {
     if (winPath.startsWith(QLatin1String("\\\\"))) {
         // A share is a network place by nature: its server and share name.
@@ -60,22 +62,25 @@ std::optional<QByteArray> TargetLook::defaultSlowPlace(const QString &winPath)
         return std::nullopt;
     // The mount points that may hang, outermost first; most machines have
     // none, and then no target is slow.
-    const std::shared_ptr<const MountTable> mounts = MountTable::systemShared();
-    thread_local std::shared_ptr<const MountTable> knownTable;
-    thread_local QList<QByteArray> slowPoints;
-    if (knownTable != mounts) {
-        slowPoints.clear();
-        for (const MountEntry &mount : mounts->entries()) {
-            if (mayHang(mount.fsType))
-                slowPoints << mount.mountPoint;
+    const std::shared_ptr<const MountTable> mounts = m_drives->mounts();
+    QList<QByteArray> slowPoints;
+    {
+        const std::lock_guard lock(m_slowMutex);
+        if (m_knownTable != mounts) {
+            m_slowPoints.clear();
+            for (const MountEntry &mount : mounts->entries()) {
+                if (mayHang(mount.fsType))
+                    m_slowPoints << mount.mountPoint;
+            }
+            std::sort(m_slowPoints.begin(), m_slowPoints.end(),
+                      [](const QByteArray &a, const QByteArray &b) { return a.size() < b.size(); });
+            m_knownTable = mounts;
         }
-        std::sort(slowPoints.begin(), slowPoints.end(),
-                  [](const QByteArray &a, const QByteArray &b) { return a.size() < b.size(); });
-        knownTable = mounts;
+        slowPoints = m_slowPoints; // shared, not copied
     }
     if (slowPoints.isEmpty())
         return std::nullopt;
-    const std::optional<QByteArray> drive = DriveMap::current().folder(winPath.at(0));
+    const std::optional<QByteArray> drive = m_drives->map()->folder(winPath.at(0));
     if (!drive)
         return std::nullopt;
     // Where the target would lie, worked out from names alone: no call may
@@ -108,10 +113,13 @@ int TargetLook::hangingLooks() const
 std::optional<FactsStatus> TargetLook::look(const QString &winPath, FileFacts &facts,
                                             SearchBudget &budget) const
 {
-    const Look look = m_look ? m_look : Look(&TargetLook::lookDirectly);
     const std::optional<QByteArray> place = m_slowPlace ? m_slowPlace(winPath) : defaultSlowPlace(winPath);
     if (!place)
-        return look(winPath, facts);
+        return m_look ? m_look(winPath, facts) : lookDirectly(*m_drives, winPath, facts);
+    // The worker thread may outlive this object: it holds what it uses.
+    const Look look = m_look ? m_look : Look([drives = m_drives](const QString &path, FileFacts &found) {
+        return lookDirectly(*drives, path, found);
+    });
 
     struct Looked
     {

@@ -18,12 +18,16 @@
 #include "shell/FileFacts.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
+class DriveContext;
+class MountTable;
 class SearchBudget;
 namespace BoundedCall {
 class HungPlaces;
@@ -40,7 +44,7 @@ public:
     // nothing for a target on a local file system.
     using SlowPlace = std::function<std::optional<QByteArray>(const QString &winPath)>;
 
-    TargetLook();
+    explicit TargetLook(std::shared_ptr<const DriveContext> drives);
     ~TargetLook();
     TargetLook(const TargetLook &) = delete;
     TargetLook &operator=(const TargetLook &) = delete;
@@ -58,13 +62,21 @@ public:
     // Looks that were given up and have not finished yet.
     int hangingLooks() const;
 
-    static FactsStatus lookDirectly(const QString &winPath, FileFacts &facts);
-    static std::optional<QByteArray> defaultSlowPlace(const QString &winPath);
+    static FactsStatus lookDirectly(const DriveContext &drives, const QString &winPath, FileFacts &facts);
+    // The place that may not answer for a target, by the drives' current
+    // map and mounts.
+    std::optional<QByteArray> defaultSlowPlace(const QString &winPath) const;
 
 private:
+    std::shared_ptr<const DriveContext> m_drives;
     Look m_look;
     SlowPlace m_slowPlace;
     // Places with a look that outlived its wait and is still blocked; shared
     // with the worker threads, which may outlive the look and its service.
     std::shared_ptr<BoundedCall::HungPlaces> m_hung;
+    // The mount points that may hang, outermost first, for the mount table
+    // they were worked out from.
+    mutable std::mutex m_slowMutex;
+    mutable std::shared_ptr<const MountTable> m_knownTable;
+    mutable QList<QByteArray> m_slowPoints;
 };

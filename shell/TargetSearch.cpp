@@ -1,5 +1,6 @@
 #include "shell/TargetSearch.h"
 
+#include "platform/DriveContext.h"
 #include "platform/DriveMap.h"
 #include "platform/PosixPath.h"
 #include "platform/WinPath.h"
@@ -33,9 +34,9 @@ quint64 distance(quint64 a, quint64 b)
     return a > b ? a - b : b - a;
 }
 
-std::optional<FoundTarget> makeFound(const QByteArray &posixPath, const FileFacts &facts)
+std::optional<FoundTarget> makeFound(const QByteArray &posixPath, const FileFacts &facts, const DriveMap &map)
 {
-    const std::optional<QString> winPath = WinPath::toWindows(posixPath);
+    const std::optional<QString> winPath = WinPath::toWindows(posixPath, map);
     if (!winPath)
         return std::nullopt;
     return FoundTarget{posixPath, *winPath, facts};
@@ -81,8 +82,9 @@ std::optional<FoundTarget> TargetSearch::find(const TargetSearchRequest &request
     const QString &target = request.oldTarget;
     if (target.size() < 3 || target.at(1) != QLatin1Char(':'))
         return std::nullopt; // no drive to search (a network path)
-    const std::optional<QByteArray> driveFolder = DriveMap::current().folder(target.at(0));
-    const std::optional<QByteArray> oldPosix = WinPath::toPosix(target);
+    m_map = m_drives.map();
+    const std::optional<QByteArray> driveFolder = m_map->folder(target.at(0));
+    const std::optional<QByteArray> oldPosix = WinPath::toPosix(target, *m_map, *m_drives.mounts());
     if (!driveFolder || !oldPosix || !posix::isWithin(*driveFolder, *oldPosix) || *oldPosix == *driveFolder)
         return std::nullopt;
     const std::optional<QByteArray> driveRoot = canonical(*driveFolder);
@@ -142,7 +144,7 @@ std::optional<FoundTarget> TargetSearch::renamedInPlace(const TargetSearchReques
             continue;
         tie = score == bestScore;
         bestScore = score;
-        match = makeFound(path, facts);
+        match = makeFound(path, facts, *m_map);
     }
     if (tie)
         return std::nullopt;
@@ -164,7 +166,7 @@ std::optional<FoundTarget> TargetSearch::byName(const TargetSearchRequest &reque
 
     // The folders to search, nearest first: the nearest existing folder
     // above the old target, then each folder above it up to the drive's.
-    const QByteArray driveFolder = *DriveMap::current().folder(target.at(0));
+    const QByteArray driveFolder = *m_map->folder(target.at(0));
     QByteArray start = parentOf(oldPosix);
     while (!posix::isFolder(start)) {
         if (start == driveFolder || start == "/")
@@ -238,5 +240,5 @@ std::optional<FoundTarget> TargetSearch::byName(const TargetSearchRequest &reque
     if (readFacts(candidates[0].path, facts) != FactsStatus::Found || !fits(facts) ||
         agreement(facts, request) == 0)
         return std::nullopt;
-    return makeFound(candidates[0].path, facts);
+    return makeFound(candidates[0].path, facts, *m_map);
 }

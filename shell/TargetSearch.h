@@ -25,9 +25,12 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 class DirIndex;
+class DriveContext;
+class DriveMap;
 class SearchBudget;
 
 struct TargetSearchRequest
@@ -50,7 +53,9 @@ struct FoundTarget
 class TargetSearch
 {
 public:
-    TargetSearch(DirIndex &index, SearchBudget &budget) : m_index(index), m_budget(budget) {}
+    TargetSearch(DirIndex &index, SearchBudget &budget, const DriveContext &drives)
+        : m_index(index), m_budget(budget), m_drives(drives)
+    {}
 
     std::optional<FoundTarget> find(const TargetSearchRequest &request);
 
@@ -71,5 +76,7 @@ private:
 
     DirIndex &m_index;
     SearchBudget &m_budget;
+    const DriveContext &m_drives;
+    std::shared_ptr<const DriveMap> m_map; // one map for the whole search
     Want m_want = Want::File;
 };

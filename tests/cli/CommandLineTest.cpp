@@ -202,7 +202,8 @@ TEST(RunDrivesPlaces, FoldersAndFilesOnNoDriveGetLettersOfTheirOwnFromY)
     EXPECT_EQ(std::get<RunDrives::Place>(file).win, QStringLiteral("w:\\a.lnk"));
     EXPECT_EQ(run.takeNotes().size(), 2);
     // The letters hold for the whole run: the link service names the same.
-    EXPECT_EQ(posixPathOf(QStringLiteral("w:\\a.lnk")), second.path() + QStringLiteral("/a.lnk"));
+    EXPECT_EQ(posixPathOf(*run.drives(), QStringLiteral("w:\\a.lnk")),
+              second.path() + QStringLiteral("/a.lnk"));
     EXPECT_TRUE(run.takeNotes().isEmpty());
 
     EXPECT_TRUE(std::holds_alternative<RunDrives::Error>(run.folder(QStringLiteral("q:"))));

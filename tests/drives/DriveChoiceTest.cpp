@@ -39,8 +39,8 @@ private:
 // The selector wired to the change handler as the main window wires it.
 struct Form
 {
-    explicit Form(const std::shared_ptr<FakeVolumes> &volumes)
-        : combo(nullptr, volumes), host(combo), choice(host, volumes)
+    Form(const TempDrives &drives, const std::shared_ptr<FakeVolumes> &volumes)
+        : combo(nullptr, drives.context(), volumes), host(combo), choice(host, drives.context(), volumes)
     {
         QObject::connect(&combo, &TDriveComboBox::changed, [this] {
             ++runs;
@@ -109,7 +109,7 @@ TEST_F(DriveChoiceTest, StartUpFromAFolderOnD)
     startIn(drives, QStringLiteral("work"), 'd');
     const QString startFolder = currentFolder();
 
-    Form form(fixedDrives("cd"));
+    Form form(drives, fixedDrives("cd"));
     EXPECT_EQ(form.runs, 1);
     EXPECT_EQ(form.combo.drive(), QLatin1Char('d'));
     EXPECT_EQ(form.combo.currentText(), QStringLiteral("d: []"));
@@ -125,7 +125,7 @@ TEST_F(DriveChoiceTest, ChoosingDrivesMovesTheCurrentFolderAndSelectedDrive)
     startIn(drives, QStringLiteral("home"), 'c');
     const QString startFolder = currentFolder();
     auto volumes = fixedDrives("cd");
-    Form form(volumes);
+    Form form(drives, volumes);
 
     form.runs = 0;
     form.choose('d');
@@ -155,7 +155,7 @@ TEST_F(DriveChoiceTest, DriveWithoutDiskGoesBackToC)
     auto volumes = fixedDrives("cde");
     (*volumes)['e'].type = win::DRIVE_CDROM;
     volumes->setNoDisk('e');
-    Form form(volumes);
+    Form form(drives, volumes);
 
     form.choose('d');
     form.choose('e');
@@ -176,7 +176,7 @@ TEST_F(DriveChoiceTest, WithoutCTheFirstUsableDriveIsTaken)
     volumes->setNoDisk('d');
     volumes->setNoDisk('e');
     (*volumes)['x'].type = win::DRIVE_UNKNOWN; // not listed, so not a place to go back to
-    Form form(volumes);
+    Form form(drives, volumes);
 
     form.choose('e');
     EXPECT_EQ(form.host.messages, QStringList{QStringLiteral("There is no disk in drive e:")});
@@ -193,7 +193,7 @@ TEST_F(DriveChoiceTest, CWithoutDiskShowsOneMessageOnly)
     auto volumes = fixedDrives("cdez");
     volumes->setNoDisk('c');
     volumes->setNoDisk('e');
-    Form form(volumes);
+    Form form(drives, volumes);
 
     form.choose('e');
     EXPECT_EQ(form.host.messages, QStringList{QStringLiteral("There is no disk in drive e:")});
@@ -216,7 +216,7 @@ TEST_F(DriveChoiceTest, NoUsableDriveLeavesTheSelectorEmpty)
     auto volumes = fixedDrives("cd");
     volumes->setNoDisk('c');
     volumes->setNoDisk('d');
-    Form form(volumes);
+    Form form(drives, volumes);
 
     EXPECT_EQ(form.host.messages, QStringList{QStringLiteral("There is no disk in drive c:")});
     EXPECT_TRUE(form.combo.drive().isNull());
@@ -231,7 +231,7 @@ TEST_F(DriveChoiceTest, StartUpOutsideEveryDriveNamesNoDrive)
     QTemporaryDir elsewhere;
     ASSERT_TRUE(QDir::setCurrent(elsewhere.path()));
 
-    Form form(fixedDrives("c"));
+    Form form(drives, fixedDrives("c"));
     EXPECT_EQ(form.host.messages, QStringList{QStringLiteral("There is no disk in drive ")});
     EXPECT_EQ(form.combo.drive(), QLatin1Char('c'));
     EXPECT_EQ(form.host.selectedDrive, QStringLiteral("c"));
@@ -245,9 +245,9 @@ TEST_F(DriveChoiceTest, DiskCheck)
     auto volumes = fixedDrives("ce");
     (*volumes)['c'].space = DiskSpace{}; // a volume of size 0 is present
     volumes->setNoDisk('e');
-    TDriveComboBox combo(nullptr, volumes);
+    TDriveComboBox combo(nullptr, drives.context(), volumes);
     FormHost host(combo);
-    DriveChoice choice(host, volumes);
+    DriveChoice choice(host, drives.context(), volumes);
 
     volumes->spaceQueries.clear();
     EXPECT_TRUE(choice.IsDiskInDrive(QLatin1Char('c')));
@@ -263,7 +263,7 @@ TEST_F(DriveChoiceTest, BackspaceRunsTheHandlerAgain)
     TempDrives drives(QStringLiteral("c"));
     startIn(drives, QStringLiteral("home"), 'c');
     auto volumes = fixedDrives("c");
-    Form form(volumes);
+    Form form(drives, volumes);
     volumes->spaceQueries.clear();
 
     QKeyEvent backspace(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);

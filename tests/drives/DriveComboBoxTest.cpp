@@ -42,7 +42,7 @@ protected:
     // A created selector on the machine above, counting its change events.
     std::unique_ptr<TDriveComboBox> created(std::shared_ptr<FakeVolumes> volumes = machine())
     {
-        auto combo = std::make_unique<TDriveComboBox>(nullptr, std::move(volumes));
+        auto combo = std::make_unique<TDriveComboBox>(nullptr, m_drives.context(), std::move(volumes));
         QObject::connect(combo.get(), &TDriveComboBox::changed, [this] { ++changes; });
         combo->setClock([this] { return now; });
         combo->createWindow();
@@ -121,7 +121,7 @@ TEST_F(DriveComboBoxTest, RemovableDrivesNeverReadTheirLabel)
 
 TEST_F(DriveComboBoxTest, WindowCreationSelectsTheStartDriveAndRaisesOnce)
 {
-    auto combo = std::make_unique<TDriveComboBox>(nullptr, machine());
+    auto combo = std::make_unique<TDriveComboBox>(nullptr, m_drives.context(), machine());
     QObject::connect(combo.get(), &TDriveComboBox::changed, [this] { ++changes; });
     EXPECT_EQ(combo->count(), 0); // entries only come with the window
     EXPECT_EQ(combo->drive(), QLatin1Char('c'));
@@ -136,7 +136,7 @@ TEST_F(DriveComboBoxTest, WindowCreationSelectsTheStartDriveAndRaisesOnce)
 
 TEST_F(DriveComboBoxTest, ShowingCreatesTheWindow)
 {
-    auto combo = std::make_unique<TDriveComboBox>(nullptr, machine());
+    auto combo = std::make_unique<TDriveComboBox>(nullptr, m_drives.context(), machine());
     QObject::connect(combo.get(), &TDriveComboBox::changed, [this] { ++changes; });
     combo->show();
     EXPECT_TRUE(combo->isWindowCreated());

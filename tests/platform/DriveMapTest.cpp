@@ -2,6 +2,7 @@
 
 #include "support/TempDrives.h"
 
+#include "platform/DriveContext.h"
 #include "platform/DriveMap.h"
 #include "platform/MountTable.h"
 #include "platform/PosixPath.h"
@@ -78,7 +79,7 @@ TEST(DriveMap, PrefixMapsOnlyLetterEntriesThatResolveToFolders)
 TEST(DriveMap, LoadReadsThePrefixFromTheEnvironment)
 {
     TempDrives drives(QStringLiteral("cd"));
-    const DriveMap &map = DriveMap::current();
+    const DriveMap map = *drives.context()->map();
     EXPECT_EQ(map.letters(), (QList<QChar>{u'c', u'd'}));
     EXPECT_EQ(map.folder(u'c'), drives.root(u'c'));
     EXPECT_EQ(map.folder(u'd'), drives.root(u'd'));
@@ -91,7 +92,7 @@ TEST(DriveMap, DriveOfPicksTheLongestFolderAtAComponentBoundary)
     drives.makeFolder(QStringLiteral("subway"));
     drives.mapLetter(u'e', drives.posix(QStringLiteral("sub")));
     drives.mapLetter(u'z', "/");
-    const DriveMap &map = DriveMap::current();
+    const DriveMap map = *drives.context()->map();
 
     EXPECT_EQ(map.driveOf(drives.posix(QStringLiteral("sub/deeper"))), QChar(u'e'));
     EXPECT_EQ(map.driveOf(drives.posix(QStringLiteral("sub/missing/more"))), QChar(u'e'));
@@ -102,7 +103,8 @@ TEST(DriveMap, DriveOfPicksTheLongestFolderAtAComponentBoundary)
 
     // Through the prefix's own links the canonical form decides...
     EXPECT_EQ(map.driveOf(drives.prefix() + "/dosdevices/c:/subway"), QChar(u'c'));
-    EXPECT_EQ(WinPath::toWindows(drives.prefix() + "/dosdevices/c:/subway"), QStringLiteral("c:\\subway"));
+    EXPECT_EQ(WinPath::toWindows(drives.prefix() + "/dosdevices/c:/subway", *drives.context()),
+              QStringLiteral("c:\\subway"));
     // ...while a linked folder inside a drive keeps its files on that drive.
     makeLink(drives.posix(QStringLiteral("subway")), drives.posix(QStringLiteral("sub/deeper/back")));
     EXPECT_EQ(map.driveOf(drives.posix(QStringLiteral("sub/deeper/back/x.lnk"))), QChar(u'e'));
@@ -238,33 +240,38 @@ TEST(WinPath, TranslatesExactlyThenWithoutRegardToCase)
     drives.writeFile(QStringLiteral("Ärger/Straße.txt"), "x");
     const QByteArray root = drives.root(u'c');
 
-    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:\\Program Files\\App\\App.exe")),
+    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:\\Program Files\\App\\App.exe"), *drives.context()),
               root + "/Program Files/App/App.exe");
-    EXPECT_EQ(WinPath::toPosix(QStringLiteral("C:\\PROGRAM FILES\\app\\APP.EXE")),
+    EXPECT_EQ(WinPath::toPosix(QStringLiteral("C:\\PROGRAM FILES\\app\\APP.EXE"), *drives.context()),
               root + "/Program Files/App/App.exe");
-    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:/program files/APP/app.exe")),
+    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:/program files/APP/app.exe"), *drives.context()),
               root + "/Program Files/App/App.exe");
-    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:\\äRGER\\STRASSE.txt")), root + "/Ärger/STRASSE.txt");
-    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:\\ärger\\straße.TXT")),
+    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:\\äRGER\\STRASSE.txt"), *drives.context()),
+              root + "/Ärger/STRASSE.txt");
+    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:\\ärger\\straße.TXT"), *drives.context()),
               QByteArray(root + "/Ärger/Straße.txt"));
     // Missing components are kept as written, also those after a missing one.
-    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:\\program files\\Gone\\APP\\x.lnk")),
+    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:\\program files\\Gone\\APP\\x.lnk"), *drives.context()),
               root + "/Program Files/Gone/APP/x.lnk");
     // Roots, "." and "..", never above the drive's folder.
-    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:\\")), root);
-    EXPECT_EQ(WinPath::toPosix(QStringLiteral("C:")), root);
-    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:\\..\\..\\program files")), root + "/Program Files");
-    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:\\a\\.\\b\\..\\c\\\\d\\")), root + "/a/c/d");
-    EXPECT_EQ(WinPath::toPosix(QStringLiteral("\\\\?\\C:\\Program Files")), root + "/Program Files");
+    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:\\"), *drives.context()), root);
+    EXPECT_EQ(WinPath::toPosix(QStringLiteral("C:"), *drives.context()), root);
+    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:\\..\\..\\program files"), *drives.context()),
+              root + "/Program Files");
+    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:\\a\\.\\b\\..\\c\\\\d\\"), *drives.context()),
+              root + "/a/c/d");
+    EXPECT_EQ(WinPath::toPosix(QStringLiteral("\\\\?\\C:\\Program Files"), *drives.context()),
+              root + "/Program Files");
 }
 
 TEST(WinPath, NamesNothingForUnmappedRelativeOrMalformedPaths)
 {
     TempDrives drives(QStringLiteral("c"));
-    const DriveMap &map = DriveMap::current();
-    const auto errorOf = [&map](const QString &path) {
+    const DriveMap map = *drives.context()->map();
+    const auto errorOf = [&](const QString &path) {
         quint32 error = 0;
-        EXPECT_FALSE(WinPath::toPosix(path, map, &error).has_value()) << path.toStdString();
+        EXPECT_FALSE(WinPath::toPosix(path, map, *drives.context()->mounts(), &error).has_value())
+            << path.toStdString();
         return error;
     };
     EXPECT_EQ(errorOf(QStringLiteral("q:\\x")), win::ERROR_PATH_NOT_FOUND);
@@ -296,7 +303,7 @@ TEST(WinPath, UncPathsNameMountedSharesInTheMap)
                           deep +
                           " rw - cifs //fileserver/docs/Reports/Old rw\n"
                           "4 1 0:52 / /elsewhere rw - cifs //other/share rw\n"); // outside every drive
-    const DriveMap &map = DriveMap::current();
+    const DriveMap map = *drives.context()->map();
     quint32 error = 1;
     EXPECT_EQ(WinPath::toPosix(QStringLiteral("\\\\fileserver\\DOCS\\reports\\q1.TXT"), map, mounts, &error),
               share + "/Reports/Q1.txt");
@@ -318,15 +325,18 @@ TEST(WinPath, ToWindowsIsTheInverse)
 {
     TempDrives drives(QStringLiteral("cd"));
     drives.writeFile(QStringLiteral("Users/Public/Desktop/Old.lnk"), "x");
-    EXPECT_EQ(WinPath::toWindows(drives.posix(QStringLiteral("Users/Public/Desktop/Old.lnk"))),
-              QStringLiteral("c:\\Users\\Public\\Desktop\\Old.lnk"));
-    EXPECT_EQ(WinPath::toWindows(drives.root(u'd')), QStringLiteral("d:\\"));
-    EXPECT_EQ(WinPath::toWindows(drives.root(u'd') + "/new/"), QStringLiteral("d:\\new"));
-    EXPECT_EQ(WinPath::toPosix(*WinPath::toWindows(drives.posix(QStringLiteral("Users/Public")))),
-              drives.posix(QStringLiteral("Users/Public")));
-    EXPECT_FALSE(WinPath::toWindows(drives.root(u'c') + "/a:b").has_value());
-    EXPECT_FALSE(WinPath::toWindows(drives.root(u'c') + "/bad\xff").has_value());
-    EXPECT_FALSE(WinPath::toWindows("/definitely/not/in/a/drive").has_value());
+    EXPECT_EQ(
+        WinPath::toWindows(drives.posix(QStringLiteral("Users/Public/Desktop/Old.lnk")), *drives.context()),
+        QStringLiteral("c:\\Users\\Public\\Desktop\\Old.lnk"));
+    EXPECT_EQ(WinPath::toWindows(drives.root(u'd'), *drives.context()), QStringLiteral("d:\\"));
+    EXPECT_EQ(WinPath::toWindows(drives.root(u'd') + "/new/", *drives.context()), QStringLiteral("d:\\new"));
+    EXPECT_EQ(
+        WinPath::toPosix(*WinPath::toWindows(drives.posix(QStringLiteral("Users/Public")), *drives.context()),
+                         *drives.context()),
+        drives.posix(QStringLiteral("Users/Public")));
+    EXPECT_FALSE(WinPath::toWindows(drives.root(u'c') + "/a:b", *drives.context()).has_value());
+    EXPECT_FALSE(WinPath::toWindows(drives.root(u'c') + "/bad\xff", *drives.context()).has_value());
+    EXPECT_FALSE(WinPath::toWindows("/definitely/not/in/a/drive", *drives.context()).has_value());
     EXPECT_EQ(WinPath::driveRoot(u'C'), QStringLiteral("c:\\"));
 }
 

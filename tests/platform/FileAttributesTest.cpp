@@ -90,7 +90,7 @@ TEST(FileAttributes, SearchAndQueryAgreeOnDisk)
     for (const auto which : {FolderSearch::Attributes::All, FolderSearch::Attributes::WithoutReadOnly}) {
         const quint32 mask = which == FolderSearch::Attributes::All ? ~0u : ~FILE_ATTRIBUTE_READONLY;
         QMap<QString, quint32> searched;
-        FolderSearch search(box, QStringLiteral("*"), which);
+        FolderSearch search(*drives.context(), box, QStringLiteral("*"), which);
         FindData entry;
         while (search.next(entry)) {
             if (entry.name != QLatin1String(".") && entry.name != QLatin1String(".."))
@@ -99,13 +99,14 @@ TEST(FileAttributes, SearchAndQueryAgreeOnDisk)
         for (auto it = expected.begin(); it != expected.end(); ++it) {
             SCOPED_TRACE(it.key().toStdString() + (mask == ~0u ? " all" : " without READONLY"));
             EXPECT_EQ(searched.value(it.key()), it.value() & mask);
-            EXPECT_EQ(getFileAttributesPosix(box + '/' + QFile::encodeName(it.key()), nullptr, which),
+            EXPECT_EQ(getFileAttributesPosix(*drives.context(), box + '/' + QFile::encodeName(it.key()),
+                                             nullptr, which),
                       it.value() & mask);
         }
     }
 
     // "." of a folder nobody may write carries the bit as well.
-    FolderSearch inside(box + "/shut", QStringLiteral("."));
+    FolderSearch inside(*drives.context(), box + "/shut", QStringLiteral("."));
     FindData dot;
     ASSERT_TRUE(inside.next(dot));
     EXPECT_EQ(dot.attributes, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY);

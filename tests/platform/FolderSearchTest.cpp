@@ -2,6 +2,7 @@
 
 #include "support/TempDrives.h"
 
+#include "platform/DriveContext.h"
 #include "platform/DriveMap.h"
 #include "platform/FileClock.h"
 #include "platform/FileIdentity.h"
@@ -76,23 +77,23 @@ TEST(FolderSearch, MatchesWithoutRegardToCaseAndYieldsDotsFirst)
         drives.writeFile(QString::fromUtf8(name), "x");
     drives.makeFolder(QStringLiteral("Folder.lnk"));
 
-    FolderSearch lnk(drives.posix(QString()), QStringLiteral("*.lnk"));
+    FolderSearch lnk(*drives.context(), drives.posix(QString()), QStringLiteral("*.lnk"));
     ASSERT_TRUE(lnk.isOpen());
     QStringList found = names(collect(lnk));
     found.sort();
     EXPECT_EQ(found, (QStringList{"Folder.lnk", "OLD.LNK", "new.lnk", "Ärger.Lnk"}));
 
-    FolderSearch all(drives.posix(QString()), QStringLiteral("*.*"));
+    FolderSearch all(*drives.context(), drives.posix(QString()), QStringLiteral("*.*"));
     const QStringList every = names(collect(all));
     ASSERT_EQ(every.size(), 9);
     EXPECT_EQ(every.at(0), QStringLiteral("."));
     EXPECT_EQ(every.at(1), QStringLiteral(".."));
     EXPECT_TRUE(every.contains(QStringLiteral("README"))); // "*.*" also matches names without a dot
 
-    FolderSearch one(drives.win(QStringLiteral("?EW.lNk")));
+    FolderSearch one(*drives.context(), drives.win(QStringLiteral("?EW.lNk")));
     EXPECT_EQ(names(collect(one)), QStringList{QStringLiteral("new.lnk")});
 
-    FolderSearch none(drives.posix(QString()), QStringLiteral("*.exe"));
+    FolderSearch none(*drives.context(), drives.posix(QString()), QStringLiteral("*.exe"));
     EXPECT_TRUE(none.isOpen());
     FindData entry;
     EXPECT_FALSE(none.next(entry));
@@ -109,7 +110,7 @@ TEST(FolderSearch, TailPatternsMatchAsFoldedNamesDo)
     for (const char *name : {"\xe6\x97\xa5\xe6\x9c\xac.LNK", "x.ln\xe2\x84\xaa", ".lnk", "lnk", "nk",
                              "\xc3\xa9.lnk\xc3\xa9", "a.lnk.bak", "b.LnK"})
         drives.writeFile(QString::fromUtf8(name), "x");
-    FolderSearch lnk(drives.posix(QString()), QStringLiteral("*.LNK"));
+    FolderSearch lnk(*drives.context(), drives.posix(QString()), QStringLiteral("*.LNK"));
     QStringList found = names(collect(lnk));
     found.sort();
     QStringList expected{QString::fromUtf8("\xe6\x97\xa5\xe6\x9c\xac.LNK"),
@@ -120,7 +121,7 @@ TEST(FolderSearch, TailPatternsMatchAsFoldedNamesDo)
 
     // A tail that is not plain ASCII is matched on the folded name.
     drives.writeFile(QString::fromUtf8("c.\xc3\x84rg"), "x");
-    FolderSearch other(drives.posix(QString()), QString::fromUtf8("*.\xc3\xa4RG"));
+    FolderSearch other(*drives.context(), drives.posix(QString()), QString::fromUtf8("*.\xc3\xa4RG"));
     EXPECT_EQ(names(collect(other)), QStringList{QString::fromUtf8("c.\xc3\x84rg")});
 }
 
@@ -159,7 +160,8 @@ TEST(FolderSearch, AttributeBits)
     ASSERT_EQ(::mkfifo((root + "/pipe.lnk").constData(), 0644), 0);
     drives.mapLetter(u'e', root + "/mnt/other"); // a drive inside c:
 
-    FolderSearch search(drives.win(QStringLiteral("*")), FolderSearch::Attributes::WithoutReadOnly);
+    FolderSearch search(*drives.context(), drives.win(QStringLiteral("*")),
+                        FolderSearch::Attributes::WithoutReadOnly);
     const QList<FindData> entries = collect(search);
     const QMap<QString, quint32> bits = byName(entries);
     EXPECT_EQ(bits.value(QStringLiteral(".")), FILE_ATTRIBUTE_DIRECTORY);
@@ -190,7 +192,7 @@ TEST(FolderSearch, AttributeBits)
     EXPECT_EQ(kinds.value(QStringLiteral("..")), EntryType::Folder);
     EXPECT_NE(kinds.value(QStringLiteral("dangling.lnk")), EntryType::File);
 
-    FolderSearch inner(drives.win(QStringLiteral("mnt\\*")));
+    FolderSearch inner(*drives.context(), drives.win(QStringLiteral("mnt\\*")));
     EXPECT_EQ(byName(collect(inner)).value(QStringLiteral("other")),
               FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
 }
@@ -201,10 +203,10 @@ TEST(FolderSearch, ReadOnlyOnlyWhenAsked)
     TempDrives drives;
     drives.writeFile(QStringLiteral("locked.lnk"), "x");
     ASSERT_EQ(::chmod(drives.posix(QStringLiteral("locked.lnk")).constData(), 0444), 0);
-    FolderSearch all(drives.posix(QString()), QStringLiteral("locked.lnk"));
+    FolderSearch all(*drives.context(), drives.posix(QString()), QStringLiteral("locked.lnk"));
     EXPECT_EQ(byName(collect(all)).value(QStringLiteral("locked.lnk")),
               FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY);
-    FolderSearch cheap(drives.posix(QString()), QStringLiteral("locked.lnk"),
+    FolderSearch cheap(*drives.context(), drives.posix(QString()), QStringLiteral("locked.lnk"),
                        FolderSearch::Attributes::WithoutReadOnly);
     EXPECT_EQ(byName(collect(cheap)).value(QStringLiteral("locked.lnk")), FILE_ATTRIBUTE_ARCHIVE);
 }
@@ -218,13 +220,14 @@ TEST(FolderSearch, PseudoFileSystemMountPointIsSystem)
     if (!procMounted)
         GTEST_SKIP() << "no proc file system at /proc";
     TempDrives drives; // the map holds no drive whose root is /proc
-    FolderSearch search(QByteArray("/"), QStringLiteral("PROC"));
+    FolderSearch search(*drives.context(), QByteArray("/"), QStringLiteral("PROC"));
     const QList<FindData> found = collect(search);
     ASSERT_EQ(found.size(), 1);
     EXPECT_EQ(found.at(0).name, QStringLiteral("proc"));
     EXPECT_EQ(found.at(0).attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM),
               FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
-    EXPECT_EQ(getFileAttributesPosix("/proc") & FILE_ATTRIBUTE_SYSTEM, FILE_ATTRIBUTE_SYSTEM);
+    EXPECT_EQ(getFileAttributesPosix(*drives.context(), "/proc") & FILE_ATTRIBUTE_SYSTEM,
+              FILE_ATTRIBUTE_SYSTEM);
 }
 
 TEST(FolderSearch, NamesThatCannotBeShownAreNeverYielded)
@@ -251,7 +254,7 @@ TEST(FolderSearch, NamesThatCannotBeShownAreNeverYielded)
     touch(root + "/good.lnk");
     touch(root + "/gr\xc3\xbc\xc3\x9f.lnk");
 
-    FolderSearch search(root, QStringLiteral("*"));
+    FolderSearch search(*drives.context(), root, QStringLiteral("*"));
     QStringList found = names(collect(search));
     found.sort();
     EXPECT_EQ(found, (QStringList{".", "..", "good.lnk", QString::fromUtf8("grüß.lnk")}));
@@ -265,37 +268,37 @@ TEST(FolderSearch, FoldersThatCannotBeOpened)
     drives.writeFile(QStringLiteral("Sub/Inner.lnk"), "x");
     FindData entry;
 
-    FolderSearch missing(drives.posix(QStringLiteral("missing")), QStringLiteral("*"));
+    FolderSearch missing(*drives.context(), drives.posix(QStringLiteral("missing")), QStringLiteral("*"));
     EXPECT_FALSE(missing.isOpen());
     EXPECT_EQ(missing.error(), ERROR_PATH_NOT_FOUND);
     EXPECT_FALSE(missing.next(entry));
     EXPECT_FALSE(missing.folderIdentity().has_value());
 
-    FolderSearch notFolder(drives.posix(QStringLiteral("file.txt")), QStringLiteral("*"));
+    FolderSearch notFolder(*drives.context(), drives.posix(QStringLiteral("file.txt")), QStringLiteral("*"));
     EXPECT_FALSE(notFolder.isOpen());
     EXPECT_EQ(notFolder.error(), ERROR_PATH_NOT_FOUND);
 
-    FolderSearch unmapped(QStringLiteral("q:\\*.lnk"));
+    FolderSearch unmapped(*drives.context(), QStringLiteral("q:\\*.lnk"));
     EXPECT_FALSE(unmapped.isOpen());
     EXPECT_EQ(unmapped.error(), ERROR_PATH_NOT_FOUND);
 
-    FolderSearch tooLong(drives.posix(QString(300, u'x')), QStringLiteral("*"));
+    FolderSearch tooLong(*drives.context(), drives.posix(QString(300, u'x')), QStringLiteral("*"));
     EXPECT_EQ(tooLong.error(), ERROR_INVALID_NAME);
 
     // The folder part of a Windows-form search is translated like any path.
-    FolderSearch windows(drives.win(QStringLiteral("SUB\\*.LNK")));
+    FolderSearch windows(*drives.context(), drives.win(QStringLiteral("SUB\\*.LNK")));
     ASSERT_TRUE(windows.isOpen());
     EXPECT_EQ(windows.posixFolder(), drives.posix(QStringLiteral("Sub")));
     EXPECT_EQ(windows.folderIdentity(), identityOf(drives.posix(QStringLiteral("Sub"))));
     EXPECT_EQ(names(collect(windows)), QStringList{QStringLiteral("Inner.lnk")});
     // A full file path is a search for that one name.
-    FolderSearch single(drives.win(QStringLiteral("sub\\INNER.lnk")));
+    FolderSearch single(*drives.context(), drives.win(QStringLiteral("sub\\INNER.lnk")));
     EXPECT_EQ(names(collect(single)), QStringList{QStringLiteral("Inner.lnk")});
 
     if (::geteuid() == 0)
         return; // root reads unreadable folders
     ASSERT_EQ(::chmod(drives.posix(QStringLiteral("Sub")).constData(), 0), 0);
-    FolderSearch denied(drives.win(QStringLiteral("Sub\\*")));
+    FolderSearch denied(*drives.context(), drives.win(QStringLiteral("Sub\\*")));
     EXPECT_FALSE(denied.isOpen());
     EXPECT_EQ(denied.error(), ERROR_ACCESS_DENIED);
     EXPECT_FALSE(denied.next(entry));
@@ -311,9 +314,9 @@ TEST(FileAttributes, QueryResultsAndErrors)
     ASSERT_EQ(::symlink(root + "/nowhere", root + "/dangling"), 0);
     ASSERT_EQ(::symlink(root + "/loop", root + "/loop"), 0);
 
-    const auto query = [](const QString &path) {
+    const auto query = [&drives](const QString &path) {
         quint32 error = 0xdead;
-        const quint32 bits = getFileAttributes(path, &error);
+        const quint32 bits = getFileAttributes(*drives.context(), path, &error);
         return std::pair{bits, error};
     };
     const auto failure = [](quint32 error) { return std::pair{INVALID_FILE_ATTRIBUTES, error}; };
@@ -338,8 +341,8 @@ TEST(FileAttributes, QueryResultsAndErrors)
     EXPECT_EQ(query(QStringLiteral("relative\\x")), failure(ERROR_PATH_NOT_FOUND));
 
     quint32 error = 0;
-    EXPECT_EQ(getFileAttributesPosix(root + "/Dir/", &error), FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(getFileAttributesPosix(root + "/missing/", &error), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(getFileAttributesPosix(*drives.context(), root + "/Dir/", &error), FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(getFileAttributesPosix(*drives.context(), root + "/missing/", &error), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(error, ERROR_FILE_NOT_FOUND);
 
     if (::geteuid() == 0)
@@ -382,7 +385,7 @@ TEST(FolderSearch, RestartReadsTheFolderAgainWithAnotherPattern)
     drives.writeFile(QStringLiteral("a.lnk"), "x");
     drives.writeFile(QStringLiteral("b.txt"), "x");
     drives.makeFolder(QStringLiteral("sub"));
-    FolderSearch search(drives.posix(QString()), QStringLiteral("*.lnk"));
+    FolderSearch search(*drives.context(), drives.posix(QString()), QStringLiteral("*.lnk"));
     EXPECT_EQ(names(collect(search)), QStringList{QStringLiteral("a.lnk")});
 
     drives.makeFolder(QStringLiteral("added"));
@@ -400,7 +403,7 @@ TEST(FolderSearch, RestartReadsTheFolderAgainWithAnotherPattern)
     EXPECT_TRUE(collect(search).isEmpty());
     EXPECT_EQ(search.error(), ERROR_FILE_NOT_FOUND);
 
-    FolderSearch missing(drives.posix(QStringLiteral("nowhere")), QStringLiteral("*.*"));
+    FolderSearch missing(*drives.context(), drives.posix(QStringLiteral("nowhere")), QStringLiteral("*.*"));
     EXPECT_FALSE(missing.restart(QStringLiteral("*.*")));
     EXPECT_TRUE(collect(missing).isEmpty());
 }
@@ -427,7 +430,7 @@ TEST(FolderSearch, RestartServesASettledFolderFromWhatItReadAndSeesLaterChanges)
     if (const qint64 wait = settledAt - wallClockNs(); wait > 0)
         std::this_thread::sleep_for(std::chrono::nanoseconds(wait));
 
-    FolderSearch search(root, QStringLiteral("*.lnk"));
+    FolderSearch search(*drives.context(), root, QStringLiteral("*.lnk"));
     EXPECT_EQ(names(collect(search)), QStringList{QStringLiteral("a.lnk")});
     const QStringList everything = {QStringLiteral("."), QStringLiteral(".."), QStringLiteral("a.lnk"),
                                     QStringLiteral("b.txt"), QStringLiteral("sub")};
@@ -537,13 +540,6 @@ public:
     int pieces = 0, dropped = 0, asked = 0, served = 0;
 };
 
-// Installs a listing source for one scope.
-struct ListingSourceScope
-{
-    explicit ListingSourceScope(FolderListingSource *source) { setFolderListingSource(source); }
-    ~ListingSourceScope() { setFolderListingSource(nullptr); }
-};
-
 struct Seen
 {
     QString name;
@@ -552,10 +548,11 @@ struct Seen
     friend bool operator==(const Seen &, const Seen &) = default;
 };
 
-QList<Seen> seen(const QByteArray &folder, const QString &pattern, FolderSearch::Attributes which)
+QList<Seen> seen(const DriveContext &drives, const QByteArray &folder, const QString &pattern,
+                 FolderSearch::Attributes which, FolderListingSource *source = nullptr)
 {
     QList<Seen> all;
-    FolderSearch search(folder, pattern, which);
+    FolderSearch search(drives, folder, pattern, which, {}, source);
     FindData entry;
     while (search.next(entry))
         all.append(Seen{entry.name, entry.attributes, entry.kind});
@@ -585,21 +582,34 @@ TEST(FolderSearch, ListingFromASourceYieldsWhatTheFolderWould)
     QMap<QString, QList<Seen>> fromDisk;
     for (const QString &pattern : patterns)
         for (auto which : {FolderSearch::Attributes::All, FolderSearch::Attributes::WithoutReadOnly})
-            fromDisk.insert(pattern + QString::number(int(which)), seen(root, pattern, which));
+            fromDisk.insert(pattern + QString::number(int(which)),
+                            seen(*drives.context(), root, pattern, which));
 
     RecordedListings source;
     source.record(root);
-    const ListingSourceScope scope(&source);
     for (const QString &pattern : patterns)
         for (auto which : {FolderSearch::Attributes::All, FolderSearch::Attributes::WithoutReadOnly})
-            EXPECT_EQ(seen(root, pattern, which), fromDisk.value(pattern + QString::number(int(which))))
+            EXPECT_EQ(seen(*drives.context(), root, pattern, which, &source),
+                      fromDisk.value(pattern + QString::number(int(which))))
                 << pattern.toStdString();
     EXPECT_EQ(source.served, 4);
     EXPECT_TRUE(source.ended.isEmpty()); // nothing was read to be handed over
 
-    FolderSearch search(root, QStringLiteral("*.lnk"));
+    FolderSearch search(*drives.context(), root, QStringLiteral("*.lnk"), FolderSearch::Attributes::All, {},
+                        &source);
     EXPECT_TRUE(search.isOpen());
     EXPECT_EQ(search.folderIdentity(), identityOf(root));
+    EXPECT_EQ(source.served, 5);
+
+    // A search given no source reads the folder itself and leaves the
+    // source alone, even on the same thread and while the source is there.
+    const int asked = source.asked;
+    drives.writeFile(QStringLiteral("new.lnk"), "x");
+    EXPECT_EQ(seen(*drives.context(), root, QStringLiteral("new.lnk"), FolderSearch::Attributes::All).size(),
+              1);
+    EXPECT_EQ(source.asked, asked);
+    EXPECT_EQ(source.served, 5);
+    EXPECT_TRUE(source.ended.isEmpty());
 }
 
 // A listing the folder no longer matches is not used: the folder is read,
@@ -613,10 +623,10 @@ TEST(FolderSearch, FoldersThatChangedAreReadAndHandedOver)
     const QByteArray root = drives.posix(QString());
     RecordedListings source;
     source.record(root);
-    const ListingSourceScope scope(&source);
 
     drives.writeFile(QStringLiteral("b.lnk"), "x"); // the recorded listing lacks it
-    FolderSearch search(root, QStringLiteral("*.lnk"));
+    FolderSearch search(*drives.context(), root, QStringLiteral("*.lnk"), FolderSearch::Attributes::All, {},
+                        &source);
     QStringList now = names(collect(search));
     now.sort();
     EXPECT_EQ(now, (QStringList{QStringLiteral("a.lnk"), QStringLiteral("b.lnk")}));
@@ -639,7 +649,8 @@ TEST(FolderSearch, FoldersThatChangedAreReadAndHandedOver)
     ASSERT_FALSE(source.ended.isEmpty());
     EXPECT_EQ(source.paths.value(qsizetype(source.ended.last()) - 1), root + "/sub");
 
-    FolderSearch unlisted(drives.posix(QStringLiteral("nowhere")), QStringLiteral("*.*"));
+    FolderSearch unlisted(*drives.context(), drives.posix(QStringLiteral("nowhere")), QStringLiteral("*.*"),
+                          FolderSearch::Attributes::All, {}, &source);
     EXPECT_FALSE(unlisted.isOpen());
 }
 
@@ -654,10 +665,10 @@ TEST(FolderSearch, LargeFoldersAreReadInPieces)
         touch(big + "/entry-with-a-longish-name-" + QByteArray::number(i) + ".txt");
     RecordedListings source;
     source.paths.append(big);
-    const ListingSourceScope scope(&source);
 
     {
-        FolderSearch search(big, QStringLiteral("*"));
+        FolderSearch search(*drives.context(), big, QStringLiteral("*"), FolderSearch::Attributes::All, {},
+                            &source);
         FindData entry;
         ASSERT_TRUE(search.next(entry));
         EXPECT_LT(source.taken.items.size(), 6000u); // not all of it yet
@@ -665,7 +676,8 @@ TEST(FolderSearch, LargeFoldersAreReadInPieces)
     EXPECT_EQ(source.dropped, 1);
     EXPECT_TRUE(source.ended.isEmpty());
 
-    FolderSearch search(big, QStringLiteral("*.txt"));
+    FolderSearch search(*drives.context(), big, QStringLiteral("*.txt"), FolderSearch::Attributes::All, {},
+                        &source);
     EXPECT_EQ(collect(search).size(), 6000);
     EXPECT_GT(source.pieces, 2);
     ASSERT_EQ(source.ended, QList<quint32>{1});

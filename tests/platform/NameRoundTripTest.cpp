@@ -37,7 +37,7 @@ TEST(NameRoundTrip, EveryNameTheSearchYieldsGivesBackItsOwnBytes)
         ::close(fd);
     }
 
-    FolderSearch search(drives.root(), QStringLiteral("*.lnk"));
+    FolderSearch search(*drives.context(), drives.root(), QStringLiteral("*.lnk"));
     QSet<QByteArray> yielded;
     for (FindData entry; search.next(entry); entry = FindData{}) {
         const QByteArray bytes = entry.name.toUtf8();
@@ -46,8 +46,8 @@ TEST(NameRoundTrip, EveryNameTheSearchYieldsGivesBackItsOwnBytes)
         yielded.insert(bytes);
         // Through the Windows form and back to the same file.
         const QString win = drives.win(entry.name);
-        EXPECT_EQ(WinPath::toPosix(win), drives.root() + '/' + bytes);
-        EXPECT_EQ(WinPath::toWindows(drives.root() + '/' + bytes), win);
+        EXPECT_EQ(WinPath::toPosix(win, *drives.context()), drives.root() + '/' + bytes);
+        EXPECT_EQ(WinPath::toWindows(drives.root() + '/' + bytes, *drives.context()), win);
     }
     EXPECT_EQ(yielded.size(), names.size() - 1); // all but the one that is not UTF-8
     EXPECT_FALSE(yielded.contains("\xFF.lnk"));

@@ -72,8 +72,8 @@ public:
     SystemVolumeServices::Config config() const
     {
         SystemVolumeServices::Config config;
-        config.driveMap = m_map;
-        config.mounts = MountTable::parse(m_mountinfo);
+        config.drives = std::make_shared<const DriveContext>(
+            m_map, std::make_shared<const MountSource>(MountTable::parse(m_mountinfo)));
         config.sysRoot = path("sys");
         config.devRoot = path("dev");
         return config;

@@ -55,7 +55,7 @@ protected:
     FakeHost m_host;
     FailingLinkFactory m_links; // the deletion opens no links
     Ui m_ui;
-    std::unique_ptr<ShellServices> m_shell = ShellServices::create(m_ui);
+    std::unique_ptr<ShellServices> m_shell = ShellServices::create(m_ui, m_drives.context());
     ResultReview m_review{m_host, m_links, *m_shell};
     QByteArray m_trash;
 };

@@ -42,9 +42,9 @@ protected:
 
     TempDrives m_drives;
     FakeHost m_host;
-    ShellLinkService m_links;
+    ShellLinkService m_links{m_drives.context()};
     FakeShellUi m_ui;
-    std::unique_ptr<ShellServices> m_shell = ShellServices::create(m_ui);
+    std::unique_ptr<ShellServices> m_shell = ShellServices::create(m_ui, m_drives.context());
     ResultReview m_review{m_host, m_links, *m_shell};
     UrlCatcher m_catcher;
 };

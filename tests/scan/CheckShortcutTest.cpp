@@ -44,7 +44,7 @@ protected:
     FakeScanHost host;
     FakeLinks links{host.log};
     ScanResults results;
-    ShortcutScan scan{host, results, links};
+    ShortcutScan scan{host, results, links, drives.context()};
 };
 
 TEST_F(CheckShortcutTest, ListsOnlyTargetsThatAreNeitherFileNorFolder)

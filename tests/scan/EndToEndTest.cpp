@@ -1,6 +1,7 @@
 #include "FakeScanHost.h"
 
 #include "lnk/LnkFile.h"
+#include "platform/DriveContext.h"
 #include "platform/WinTypes.h"
 #include "scan/ShortcutScan.h"
 #include "shell/ShellLinkService.h"
@@ -84,9 +85,9 @@ protected:
 
     TempDrives drives{QStringLiteral("cd")};
     FakeScanHost host;
-    ShellLinkService service;
+    ShellLinkService service{drives.context()};
     ScanResults results;
-    ShortcutScan scan{host, results, service};
+    ShortcutScan scan{host, results, service, drives.context()};
 };
 
 TEST_F(EndToEndTest, ListsExactlyTheShortcutsWhoseTargetIsStillMissing)
@@ -218,6 +219,7 @@ TEST_F(EndToEndTest, AShortcutToADriveRootIsNeverRewritten)
     // rewritten; those whose relative path reaches z:\ (a root, like C:\)
     // are taken to point at it.
     TempDrives onlyZ(QStringLiteral("z"));
+    drives.context()->setMap(*onlyZ.context()->map());
     QFile sampleFile(QStringLiteral(LINKMEND_TEST_DATA "/lnk-samples/local_disk.lnk"));
     ASSERT_TRUE(sampleFile.open(QIODevice::ReadOnly));
     const QByteArray bytes = sampleFile.readAll();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FolderListing.h"
 #include "shell/ShellLink.h"
 
 #include <QHash>
@@ -27,6 +28,23 @@ inline FakeLink linkTo(const QString &target, win::HRESULT load = win::S_OK, win
     return FakeLink{load, resolve, getPath, target, std::move(duringResolve)};
 }
 
+// A listing source that keeps nothing and counts the walks that asked it.
+struct CountingListings : FolderListingSource
+{
+    quint32 startFolder(const QByteArray &, const FileIdentity &) override
+    {
+        ++starts;
+        return 0;
+    }
+    bool holds(quint32) override { return false; }
+    bool listing(quint32, FolderListing &) override { return false; }
+    void beginListing(quint32, const FolderStamp &) override {}
+    void addEntries(quint32, const FolderListing &, size_t) override {}
+    bool endListing(quint32, FolderListing &) override { return false; }
+    void dropListing(quint32) override {}
+    int starts = 0;
+};
+
 // A link service whose steps fail on demand. Every step and release goes to
 // a log; Load looks the path up in `links` (a path it does not know fails to
 // load, like a file that is not a link).
@@ -44,9 +62,31 @@ public:
     // Whether every GetPath call found the buffer zeroed.
     bool buffersZeroed = true;
 
+    // The scan's bracket: "begin", "create" for every link object, "end".
+    QStringList scanSteps;
+    // The progress hook while a scan runs; empty otherwise.
+    std::function<void()> progress;
+    // What scanListings() offers while a scan runs.
+    CountingListings listings;
+
+    void beginScan(std::function<void()> hook) override
+    {
+        scanSteps << QStringLiteral("begin");
+        progress = std::move(hook);
+        m_scanning = true;
+    }
+    FolderListingSource *scanListings() override { return m_scanning ? &listings : nullptr; }
+    void endScan() override
+    {
+        scanSteps << QStringLiteral("end");
+        progress = {};
+        m_scanning = false;
+    }
+
     win::HRESULT CoCreateInstance(std::unique_ptr<ShellLink> &out) override
     {
         m_log << QStringLiteral("create");
+        scanSteps << QStringLiteral("create");
         if (win::FAILED(createResult))
             return createResult;
         out = std::make_unique<Link>(*this);
@@ -130,4 +170,5 @@ private:
     };
 
     QStringList &m_log;
+    bool m_scanning = false;
 };

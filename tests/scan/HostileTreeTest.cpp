@@ -165,7 +165,7 @@ protected:
     {
         QStringList files;
         for (const QString &winPath : winPaths) {
-            const std::optional<QByteArray> posix = WinPath::toPosix(winPath);
+            const std::optional<QByteArray> posix = WinPath::toPosix(winPath, *drives.context());
             files.append(posix ? QFileInfo(QFile::decodeName(*posix)).canonicalFilePath() : winPath);
         }
         files.sort();
@@ -174,9 +174,9 @@ protected:
 
     TempDrives drives{QStringLiteral("cd")};
     FakeScanHost host;
-    ShellLinkService service;
+    ShellLinkService service{drives.context()};
     ScanResults results;
-    ShortcutScan scan{host, results, service};
+    ShortcutScan scan{host, results, service, drives.context()};
     const QByteArray m_broken = linkTo(kGone);
 };
 
@@ -609,12 +609,13 @@ public:
     HangingPlace &operator=(const HangingPlace &) = delete;
 
     // Installs the place on a service: targets below `winFolder` hang.
-    void install(ShellLinkService &service, const QString &winFolder)
+    void install(ShellLinkService &service, const QString &winFolder,
+                 std::shared_ptr<const DriveContext> drives)
     {
         const QString prefix = winFolder.toLower() + QLatin1Char('\\');
         auto state = m_state;
         service.targetLook().setHooks(
-            [state, prefix](const QString &winPath, FileFacts &facts) {
+            [state, prefix, drives](const QString &winPath, FileFacts &facts) {
                 if (winPath.toLower().startsWith(prefix)) {
                     std::unique_lock lock(state->mutex);
                     if (!state->released) {
@@ -624,7 +625,7 @@ public:
                         state->changed.notify_all();
                     }
                 }
-                return TargetLook::lookDirectly(winPath, facts);
+                return TargetLook::lookDirectly(*drives, winPath, facts);
             },
             [prefix](const QString &winPath) -> std::optional<QByteArray> {
                 if (winPath.toLower().startsWith(prefix))
@@ -659,7 +660,7 @@ private:
 TEST_F(HostileTreeTest, TargetsOnAPlaceThatNeverAnswers)
 {
     HangingPlace share;
-    share.install(service, QStringLiteral("c:\\net"));
+    share.install(service, QStringLiteral("c:\\net"), drives.context());
     drives.makeFolder(QStringLiteral("net"));
     // Two shortcuts into the hanging place, one broken shortcut elsewhere.
     drives.writeFile(QStringLiteral("links/a-hung.lnk"), linkTo(QStringLiteral("C:\\net\\share\\tool.exe")));

@@ -51,10 +51,10 @@ TEST(MarkedNamesTest, EveryNameIsItsOwnEntryAndDeleteTakesExactlyIt)
     write("dir/\xFF.lnk"); // cannot be named in Windows form: passed over
 
     FakeScanHost host;
-    ShellLinkService service;
+    ShellLinkService service{drives.context()};
     ScanResults results;
     results.SelectedDrive = QStringLiteral("c");
-    ShortcutScan scan(host, results, service);
+    ShortcutScan scan(host, results, service, drives.context());
     scan.ScanShortcuts();
 
     QStringList expected;
@@ -70,7 +70,7 @@ TEST(MarkedNamesTest, EveryNameIsItsOwnEntryAndDeleteTakesExactlyIt)
 
     // Delete the marked "a.lnk": exactly that file goes, "A.lnk" stays.
     FakeShellUi ui;
-    const std::unique_ptr<ShellServices> shell = ShellServices::create(ui);
+    const std::unique_ptr<ShellServices> shell = ShellServices::create(ui, drives.context());
     const QString marked = QStringLiteral("c:\\dir\\") + QChar(0xFEFF) + QStringLiteral("a.lnk");
     ASSERT_TRUE(host.checkList.contains(marked));
     const TrashResult result = shell->deleteToTrash({marked});

@@ -41,5 +41,5 @@ protected:
     FakeScanHost host;
     FakeLinks links{host.log};
     ScanResults results;
-    ShortcutScan scan{host, results, links};
+    ShortcutScan scan{host, results, links, drives.context()};
 };

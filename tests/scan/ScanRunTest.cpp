@@ -192,4 +192,55 @@ TEST_F(ScanRunTest, ScanOfNoDriveFindsNothing)
     EXPECT_EQ(host.label1, QStringLiteral("0") + Plural);
 }
 
+// The link service hears of the scan before its first link and of its end
+// after the last; in between its progress hook keeps the window alive and
+// the walk shares the listings it offers.
+TEST_F(ScanRunTest, LinkServiceIsToldWhenTheWalkStartsAndEnds)
+{
+    int dispatchesInHook = -1;
+    shortcut(QStringLiteral("a.lnk"), Gone, linkTo(QString(), win::S_OK, win::S_OK, win::S_OK, [&] {
+                 if (!links.progress)
+                     return; // no scan: no hook
+                 const int before = host.dispatches;
+                 links.progress();
+                 dispatchesInHook = host.dispatches - before;
+             }));
+    shortcut(QStringLiteral("sub/b.lnk"), Gone);
+    scan.ScanShortcuts();
+
+    EXPECT_EQ(links.scanSteps, (QStringList{QStringLiteral("begin"), QStringLiteral("create"),
+                                            QStringLiteral("create"), QStringLiteral("end")}));
+    EXPECT_EQ(dispatchesInHook, 1);
+    EXPECT_FALSE(links.progress);
+    EXPECT_EQ(links.listings.starts, 1); // the walk of the root took the offered listings
+    EXPECT_EQ(results.BrokenCount, 2);
+
+    // A walk outside a scan run shares nothing.
+    links.scanSteps.clear();
+    scan.ScanFolder(QStringLiteral("c:\\"), ShortcutScan::ShortcutPattern, true);
+    EXPECT_EQ(links.listings.starts, 1);
+    EXPECT_EQ(links.scanSteps, (QStringList{QStringLiteral("create"), QStringLiteral("create")}));
+}
+
+TEST_F(ScanRunTest, LinkServiceHearsTheEndOfAFailedOrStoppedScan)
+{
+    shortcut(QStringLiteral("a.lnk"), Gone, linkTo(QString(), win::S_OK, win::S_OK, win::S_OK, [] {
+                 throw std::runtime_error("disk gone");
+             }));
+    EXPECT_THROW(scan.ScanShortcuts(), std::runtime_error);
+    EXPECT_EQ(links.scanSteps,
+              (QStringList{QStringLiteral("begin"), QStringLiteral("create"), QStringLiteral("end")}));
+    EXPECT_FALSE(links.progress);
+
+    links.links.clear();
+    links.scanSteps.clear();
+    shortcut(QStringLiteral("b.lnk"), Gone);
+    shortcut(QStringLiteral("c.lnk"), Gone);
+    host.onDispatch = [this] { host.isClosing = true; };
+    scan.ScanShortcuts();
+    EXPECT_EQ(links.scanSteps,
+              (QStringList{QStringLiteral("begin"), QStringLiteral("create"), QStringLiteral("end")}));
+    EXPECT_FALSE(links.progress);
+}
+
 } // namespace

@@ -36,9 +36,9 @@ protected:
 
     TempDrives drives;
     FakeScanHost host;
-    ShellLinkService service;
+    ShellLinkService service{drives.context()};
     ScanResults results;
-    ShortcutScan scan{host, results, service};
+    ShortcutScan scan{host, results, service, drives.context()};
 };
 
 TEST_F(SharedListingTest, ChangesDuringTheScanAreSeen)

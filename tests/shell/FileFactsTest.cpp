@@ -32,7 +32,7 @@ TEST(FileFacts, AttributesAgreeWithTheSearch)
         ASSERT_EQ(::chmod(drives.posix(name), mode), 0);
         FileFacts facts;
         ASSERT_EQ(readFacts(drives.posix(name), facts), FactsStatus::Found);
-        EXPECT_EQ(facts.attributes, getFileAttributesPosix(drives.posix(name)));
+        EXPECT_EQ(facts.attributes, getFileAttributesPosix(*drives.context(), drives.posix(name)));
         EXPECT_EQ(bool(facts.attributes & win::FILE_ATTRIBUTE_READONLY), (mode & 0222) == 0);
     }
     ASSERT_EQ(::chmod(drives.posix(QStringLiteral("shut")), 0755), 0);

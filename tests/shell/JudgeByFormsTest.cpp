@@ -53,7 +53,7 @@ protected:
     }
 
     TempDrives m_drives{QStringLiteral("cd")};
-    ShellLinkService m_service;
+    ShellLinkService m_service{m_drives.context()};
 };
 
 TEST_F(JudgeByFormsTest, TheFormThatExistsIsTheTarget)

@@ -52,13 +52,13 @@ protected:
         const FileState before = fileState(posix(relative));
         Outcome o;
         resolvedTarget(m_service, win(relative), &o.resolved);
-        o.stored = storedTarget(win(relative));
+        o.stored = storedTarget(m_drives, win(relative));
         o.unchanged = fileState(posix(relative)) == before;
         return o;
     }
 
     TempDrives m_drives;
-    ShellLinkService m_service;
+    ShellLinkService m_service{m_drives.context()};
 };
 
 TEST_F(RepairEvidenceTest, ASameNamedProgramIsNotTheTargetButAMovedOneIs)

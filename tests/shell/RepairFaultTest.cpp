@@ -102,7 +102,7 @@ protected:
     }
 
     TempDrives m_drives;
-    ShellLinkService m_service;
+    ShellLinkService m_service{m_drives.context()};
     FileState m_before;
 };
 

@@ -1,4 +1,4 @@
-#include "platform/DriveMap.h"
+#include "platform/DriveContext.h"
 #include "shell/DirIndex.h"
 #include "shell/SearchBudget.h"
 #include "support/TempDrives.h"
@@ -54,7 +54,7 @@ protected:
     }
 
     TempDrives m_drives;
-    DirIndex m_index;
+    DirIndex m_index{m_drives.context()};
 };
 
 TEST_F(ResolveIndexTest, ReadsEachFolderOnceAndAgainWhereAChangedFolderIsUsed)
@@ -114,9 +114,9 @@ TEST_F(ResolveIndexTest, NeverFollowsSymbolicLinksNorEntersOtherDrives)
     ASSERT_EQ(::symlink(path(QString()).constData(), path(QStringLiteral("real/loop")).constData()), 0);
     // Another drive's folder inside this one is the other drive's business.
     m_drives.writeFile(QStringLiteral("other/inside/target.txt"), "x");
-    DriveMap map = DriveMap::current();
+    DriveMap map = *m_drives.context()->map();
     map.insert(QLatin1Char('e'), path(QStringLiteral("other")));
-    DriveMap::setCurrent(map);
+    m_drives.context()->setMap(map);
 
     m_index.addRoot(m_drives.root());
     EXPECT_EQ(find(QStringLiteral("target.txt")), QStringList{QStringLiteral("real/inner/target.txt")});

@@ -135,9 +135,9 @@ inline QString resolvedTarget(ShellLinkFactory &factory, const QString &shortcut
 }
 
 // The target a shortcut file holds now, read from disk by a fresh service.
-inline QString storedTarget(const QString &shortcutWinPath)
+inline QString storedTarget(const TempDrives &drives, const QString &shortcutWinPath)
 {
-    ShellLinkService fresh;
+    ShellLinkService fresh(drives.context());
     LinkSession session(fresh, shortcutWinPath);
     EXPECT_EQ(session.loaded, win::S_OK);
     return session.path();

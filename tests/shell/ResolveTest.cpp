@@ -23,7 +23,7 @@ protected:
     QByteArray posix(const QString &relative) const { return m_drives.posix(relative); }
 
     TempDrives m_drives;
-    ShellLinkService m_service;
+    ShellLinkService m_service{m_drives.context()};
 };
 
 TEST_F(ResolveTest, ExistingTargetsAreLeftAlone)
@@ -76,7 +76,7 @@ TEST_F(ResolveTest, FindsTargetsThatMoved)
         EXPECT_EQ(resolvedTarget(m_service, win(shortcut), &hr), target(to)) << c.from;
         EXPECT_EQ(hr, win::S_OK);
         // Written back: a fresh service reads the new target from the file.
-        EXPECT_EQ(storedTarget(win(shortcut)), target(to)) << c.from;
+        EXPECT_EQ(storedTarget(m_drives, win(shortcut)), target(to)) << c.from;
     }
     EXPECT_EQ(folderNames(posix(QStringLiteral("links"))).size(), n); // no temporary files left
 }
@@ -252,7 +252,7 @@ TEST_F(ResolveTest, FailedWritesKeepTheOldBytes)
     m_service.linkWriter().setFaultHook({});
     EXPECT_EQ(resolvedTarget(m_service, win(QStringLiteral("links\\a.lnk"))),
               target(QStringLiteral("docs\\moved\\a.txt")));
-    EXPECT_EQ(storedTarget(win(QStringLiteral("links\\a.lnk"))),
+    EXPECT_EQ(storedTarget(m_drives, win(QStringLiteral("links\\a.lnk"))),
               target(QStringLiteral("docs\\moved\\a.txt")));
 }
 
@@ -291,7 +291,7 @@ TEST_F(ResolveTest, SymbolicLinkShortcutIsWrittenThrough)
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     ASSERT_EQ(::stat(posix(QStringLiteral("store/real.lnk")).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u); // permissions kept
-    EXPECT_EQ(storedTarget(win(QStringLiteral("store\\real.lnk"))),
+    EXPECT_EQ(storedTarget(m_drives, win(QStringLiteral("store\\real.lnk"))),
               target(QStringLiteral("docs\\moved\\a.txt")));
     EXPECT_EQ(folderNames(posix(QStringLiteral("store"))), QStringList{QStringLiteral("real.lnk")});
 }

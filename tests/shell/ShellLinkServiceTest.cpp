@@ -17,7 +17,7 @@ protected:
     QByteArray posix(const QString &relative) const { return m_drives.posix(relative); }
 
     TempDrives m_drives;
-    ShellLinkService m_service;
+    ShellLinkService m_service{m_drives.context()};
 };
 
 TEST_F(ShellLinkServiceTest, InterfacesOfOneObjectShareItsState)
@@ -45,7 +45,7 @@ TEST_F(ShellLinkServiceTest, InterfacesOfOneObjectShareItsState)
     file.reset();
 
     // The service may go before its link objects.
-    auto service = std::make_unique<ShellLinkService>();
+    auto service = std::make_unique<ShellLinkService>(m_drives.context());
     ASSERT_EQ(service->CoCreateInstance(link), win::S_OK);
     ASSERT_EQ(link->QueryPersistFile(file), win::S_OK);
     service.reset();
@@ -112,6 +112,29 @@ TEST_F(ShellLinkServiceTest, LoadRefusesWhatIsNotAShortcut)
     char16_t buffer[win::MAX_PATH + 1] = {u'x'};
     EXPECT_EQ(link->GetPath(buffer, win::MAX_PATH, nullptr, win::SLGP_UNCPRIORITY), win::S_FALSE);
     EXPECT_EQ(buffer[0], u'\0');
+}
+
+// A scan's bracket: listings are offered and kept from one link to the next
+// only between its two ends; the end forgets them and drops the hook.
+TEST_F(ShellLinkServiceTest, ScanBracketKeepsListingsOnlyForTheScan)
+{
+    m_drives.writeFile(QStringLiteral("docs/a.txt"), "a");
+    makeShortcut(m_drives, QStringLiteral("links/a.lnk"), QStringLiteral("docs/a.txt"));
+    ASSERT_TRUE(moveFile(m_drives, QStringLiteral("docs/a.txt"), QStringLiteral("docs/moved/a.txt")));
+    EXPECT_EQ(m_service.scanListings(), nullptr);
+
+    m_service.beginScan([] {});
+    EXPECT_NE(m_service.scanListings(), nullptr);
+    {
+        LinkSession session(m_service, win(QStringLiteral("links/a.lnk")));
+        EXPECT_EQ(session.resolve(win::SLR_NO_UI), win::S_OK);
+        EXPECT_EQ(session.path(), linkForm(win(QStringLiteral("docs\\moved\\a.txt"))));
+    }
+    EXPECT_GT(m_service.cachedEntries(), 0); // kept for the next link of the scan
+
+    m_service.endScan();
+    EXPECT_EQ(m_service.scanListings(), nullptr);
+    EXPECT_EQ(m_service.cachedEntries(), 0);
 }
 
 } // namespace

@@ -26,7 +26,7 @@ protected:
 
     TempDrives m_drives;
     FakeShellUi m_ui;
-    std::unique_ptr<ShellServices> m_shell = ShellServices::create(m_ui);
+    std::unique_ptr<ShellServices> m_shell = ShellServices::create(m_ui, m_drives.context());
     QByteArray m_trash;
 };
 

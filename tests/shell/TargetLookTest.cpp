@@ -1,8 +1,10 @@
 // Looking at targets on a place that may not answer.
 
-#include "shell/TargetLook.h"
+#include "support/TempDrives.h"
+
 #include "shell/FileFacts.h"
 #include "shell/SearchBudget.h"
+#include "shell/TargetLook.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +14,8 @@ namespace {
 
 TEST(TargetLook, LookOnASlowPlaceThatFailsOrAnswers)
 {
-    TargetLook look;
+    TempDrives drives;
+    TargetLook look(drives.context());
     bool fail = true;
     look.setHooks(
         [&fail](const QString &, FileFacts &facts) {

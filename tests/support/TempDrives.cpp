@@ -1,6 +1,6 @@
 #include "support/TempDrives.h"
 
-#include "platform/DriveMap.h"
+#include "platform/DriveContext.h"
 
 #include <QDir>
 #include <QFile>
@@ -50,7 +50,7 @@ TempDrives::TempDrives(const QString &letters) : m_dir(std::make_unique<QTempora
     qputenv("WINEPREFIX", QFile::encodeName(base + QStringLiteral("/prefix")));
     qputenv("XDG_DATA_HOME", QFile::encodeName(base + QStringLiteral("/data")));
     qputenv("XDG_CACHE_HOME", QFile::encodeName(base + QStringLiteral("/cache")));
-    DriveMap::reloadCurrent();
+    m_context = DriveContext::load();
 }
 
 TempDrives::~TempDrives()
@@ -64,7 +64,6 @@ TempDrives::~TempDrives()
     restoreEnv("WINEPREFIX", m_oldPrefix, m_hadPrefix);
     restoreEnv("XDG_DATA_HOME", m_oldData, m_hadData);
     restoreEnv("XDG_CACHE_HOME", m_oldCache, m_hadCache);
-    DriveMap::reloadCurrent();
 }
 
 QByteArray TempDrives::prefix() const
@@ -110,7 +109,7 @@ void TempDrives::mapLetter(QChar letter, const QByteArray &folder)
     const QByteArray link = prefix() + "/dosdevices/" + QString(letter.toLower()).toLatin1() + ':';
     ::unlink(link.constData());
     EXPECT_EQ(::symlink(folder.constData(), link.constData()), 0);
-    DriveMap::reloadCurrent();
+    m_context->reload();
 }
 
 QByteArray TempDrives::dataHome() const

@@ -6,11 +6,14 @@
 
 #include <memory>
 
+class DriveContext;
+
 // A throw-away machine for one test: a Wine prefix whose dosdevices/ maps the
-// given letters to fresh temporary folders, WINEPREFIX pointing at it, the
-// process-wide drive map reloaded from it, and XDG_DATA_HOME and
-// XDG_CACHE_HOME in temporary folders too, so no test touches the real
-// drives, home or trash. Everything is restored on destruction.
+// given letters to fresh temporary folders, WINEPREFIX pointing at it, a
+// drive context loaded from it for the parts under test (context()), and
+// XDG_DATA_HOME and XDG_CACHE_HOME in temporary folders too, so no test
+// touches the real drives, home or trash. Everything is restored on
+// destruction.
 class TempDrives
 {
 public:
@@ -32,14 +35,20 @@ public:
     void makeFolder(const QString &relative, QChar letter = QLatin1Char('c')) const;
     // Writes a file below a drive, creating its folders.
     void writeFile(const QString &relative, const QByteArray &bytes, QChar letter = QLatin1Char('c')) const;
-    // Maps one more letter to an arbitrary folder and reloads the map.
+    // Maps one more letter to an arbitrary folder and reloads the context's
+    // map.
     void mapLetter(QChar letter, const QByteArray &folder);
+
+    // The drives of the prefix over this machine's mounts, to hand to the
+    // parts under test.
+    const std::shared_ptr<DriveContext> &context() const { return m_context; }
 
     QByteArray dataHome() const;
     QByteArray cacheHome() const;
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
+    std::shared_ptr<DriveContext> m_context;
     QByteArray m_oldPrefix, m_oldData, m_oldCache;
     bool m_hadPrefix = false, m_hadData = false, m_hadCache = false;
 };
