@@ -62,6 +62,7 @@ void FolderListing::clear()
     stamp = FolderStamp{};
     names.clear();
     items.clear();
+    current = false;
 }
 
 bool FolderReader::readPiece(int fd, FolderListing &listing)

@@ -57,6 +57,12 @@ struct FolderListing
     FolderStamp stamp;
     std::string names;
     std::vector<Item> items; // in the folder's own order, "." and ".." left out
+    // Read during the walk now running (by the walk or by the source that
+    // gave it): it stands for the folder as the walk meets it, as a read made
+    // then would, so it is taken without a look at the folder. A walk is not
+    // a snapshot of the drive in any case: what changes in a folder after it
+    // was read is not seen, whether the walk read it early or late.
+    bool current = false;
 
     const char *name(const Item &item) const { return names.data() + item.nameAt; }
     void clear();
@@ -115,12 +121,14 @@ public:
     virtual ~FolderListingSource() = default;
 
     // The handle of a folder a walk starts at (its path as the walk has it,
-    // and its identity); 0 when the source keeps nothing for it.
+    // and its identity); 0 when the source keeps nothing for it. A new walk
+    // begins here: only what is read from now on is current for it.
     virtual quint32 startFolder(const QByteArray &posixFolder, const FileIdentity &identity) = 0;
     // Whether a listing of the folder is kept (cheap: nothing is copied).
     virtual bool holds(quint32 folder) = 0;
     // The listing kept for a folder, with the handles of its sub-folders;
-    // false when none is kept. The caller checks the stamp against the folder.
+    // false when none is kept. The caller checks the stamp against the
+    // folder, unless the listing is current (read since the walk started).
     virtual bool listing(quint32 folder, FolderListing &out) = 0;
 
     // A listing the caller reads itself, handed over piece by piece: begun

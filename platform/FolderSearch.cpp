@@ -169,6 +169,7 @@ struct FolderSearch::State
     // The pattern is "*" and a plain ASCII tail without wildcards
     // ("*.lnk"): a name matches when it ends in the tail.
     bool asciiTailOnly = false;
+    bool foldersOnly = false; // Limit::ToFolders
     bool withReadOnly = true;
     WaitHook whileWaiting;
     const DriveContext *drives = nullptr;
@@ -319,18 +320,32 @@ struct FolderSearch::State
         if (source && item.type == EntryType::Folder)
             handle = item.handle;
 
-        // A listing the source holds is checked with one look at the folder
+        // A listing the source holds is taken as it is when it was read
+        // during this walk. Any other is checked with one look at the folder
         // (a folder, not a link to one), relative to the nearest open folder
-        // above; the folder is opened only when it must be read.
+        // above. The folder is opened only when it must be read.
         anchor = parent.hasFd() ? parent.fd : parent.anchor;
         relative = parent.hasFd() ? name : parent.relative + '/' + name;
-        if (handle != 0 && source && source->holds(handle) && relative.size() < kLongestRelativePath &&
-            ::fstatat(anchor->get(), relative.constData(), &opened, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) ==
-                0 &&
-            S_ISDIR(opened.st_mode)) {
-            found = true;
-            if (served())
+        if (handle != 0 && source && source->holds(handle) && source->listing(handle, listing)) {
+            if (listing.current) {
+                opened = {};
+                opened.st_mode = S_IFDIR;
+                opened.st_dev = listing.stamp.identity.device;
+                opened.st_ino = listing.stamp.identity.inode;
+                found = true;
+                complete = true;
                 return;
+            }
+            if (relative.size() < kLongestRelativePath &&
+                ::fstatat(anchor->get(), relative.constData(), &opened,
+                          AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0 &&
+                S_ISDIR(opened.st_mode)) {
+                found = true;
+                if (listing.stamp.vouchesFor(opened)) {
+                    complete = true;
+                    return;
+                }
+            }
         }
         QByteArray scratch;
         fd = std::make_shared<posix::UniqueFd>(::openat(parent.baseFd(),
@@ -371,10 +386,12 @@ struct FolderSearch::State
         found = true;
     }
 
-    // Takes the source's listing of the folder when it still holds.
+    // Takes the source's listing of the folder when it was read during this
+    // walk or still holds.
     bool served()
     {
-        if (source && handle != 0 && source->listing(handle, listing) && listing.stamp.vouchesFor(opened)) {
+        if (source && handle != 0 && source->listing(handle, listing) &&
+            (listing.current || listing.stamp.vouchesFor(opened))) {
             complete = true;
             return true;
         }
@@ -385,6 +402,8 @@ struct FolderSearch::State
     {
         listing.clear();
         listing.stamp = FolderStamp::of(now, wallClockNs());
+        // What a walk reads is current for the rest of it (see restart).
+        listing.current = source != nullptr;
         complete = false;
         reader = std::make_unique<FolderReader>();
         recording = source && handle != 0;
@@ -635,16 +654,19 @@ FolderSearch::~FolderSearch()
     m_state->dropRecording();
 }
 
-bool FolderSearch::restart(const QString &pattern)
+bool FolderSearch::restart(const QString &pattern, Limit limit)
 {
     State &state = *m_state;
     if (!state.isOpen())
         return false;
     // The folder as it is now, unless nothing can have happened since it
     // was looked at (no entry was yielded, so the caller did nothing in
-    // between). A folder that may not answer was read whole and is not
-    // asked again.
-    if (!state.mayHang && (state.yielded > 0 || !state.complete)) {
+    // between), or the whole listing was read during the walk this search
+    // is part of: a walk takes each folder's listing once, for both of its
+    // passes. A folder that may not answer was read whole and is not asked
+    // again.
+    if (!state.mayHang && (state.yielded > 0 || !state.complete) &&
+        !(state.complete && state.listing.current)) {
         struct stat now;
         const bool looked = state.hasFd() ? ::fstat(state.dirFd(), &now) == 0
                                           : ::fstatat(state.anchor->get(), state.relative.constData(), &now,
@@ -671,6 +693,7 @@ bool FolderSearch::restart(const QString &pattern)
     state.at = 0;
     state.lastItem = -1;
     state.usePattern(pattern);
+    state.foldersOnly = limit == Limit::ToFolders;
     state.view = state.drives->systemFolders();
     state.error = win::ERROR_SUCCESS;
     state.dotsOffered = 0;
@@ -712,7 +735,13 @@ bool FolderSearch::next(FindData &entry)
         return true;
     }
 
-    for (;;) {
+    for (int passedOver = 0;; ++passedOver) {
+        if (passedOver > 0 && passedOver % kPassedOverPerWait == 0 && state.whileWaiting &&
+            !state.whileWaiting()) {
+            state.finished = true;
+            state.error = win::ERROR_OPERATION_ABORTED;
+            return false;
+        }
         const FolderListing::Item *item = state.nextItem();
         if (!item) {
             state.finished = true;
@@ -724,6 +753,8 @@ bool FolderSearch::next(FindData &entry)
         // Windows form. Plain ASCII names, and names that a pattern such as
         // "*.lnk" does not match by their last bytes, are matched without
         // decoding.
+        if (state.foldersOnly && item->type != EntryType::Folder && item->type != EntryType::SymLink)
+            continue;
         const char *name = state.listing.name(*item);
         const qsizetype length = item->nameSize;
         const std::optional<bool> decided =

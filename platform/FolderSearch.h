@@ -58,10 +58,17 @@ class FolderSearch
 {
 public:
     enum class Attributes { All, WithoutReadOnly };
-    // Runs while a search waits for a folder that may not answer; false
-    // gives up at once.
+    // Which entries a search yields besides the pattern's say (as
+    // FindFirstFileExW's search operations): every kind, or only what may be
+    // a folder (folders, and symbolic links, whose DIRECTORY bit tells).
+    enum class Limit { None, ToFolders };
+    // Runs while a search waits for a folder that may not answer, and after
+    // every kPassedOverPerWait entries that next() passes over in one call
+    // (a huge folder of other files); false gives up at once (next() then
+    // ends with ERROR_OPERATION_ABORTED).
     using WaitHook = std::function<bool()>;
     static constexpr int kSlowFolderWaitMs = 3000;
+    static constexpr int kPassedOverPerWait = 1024;
 
     // The drives' map and mounts tell which places are system folders and
     // which may not answer; the context must outlive the search and the
@@ -97,11 +104,12 @@ public:
     // Searches the same folder again, from its first entry, for another
     // pattern, on the handle this search opened: the entries are those the
     // folder holds now (read again when the folder changed since they were
-    // read) without the folder being opened a second time. A walk that looks
-    // at a folder's files and then at its sub-folders saves the second open
-    // that way. False, with nothing to yield, when the folder was never
-    // opened.
-    bool restart(const QString &pattern);
+    // read) without the folder being opened a second time; in a walk that
+    // shares listings with a source, those read during the walk (see
+    // FolderListing::current). A walk that looks at a folder's files and
+    // then at its sub-folders saves the second open and read that way.
+    // False, with nothing to yield, when the folder was never opened.
+    bool restart(const QString &pattern, Limit limit = Limit::None);
     // The identity of the folder being searched (from the open handle).
     std::optional<FileIdentity> folderIdentity() const;
     // The identity of the entry yielded last (`entry`), following a symbolic

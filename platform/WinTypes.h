@@ -22,6 +22,7 @@ constexpr quint32 ERROR_PATH_NOT_FOUND = 3;
 constexpr quint32 ERROR_ACCESS_DENIED = 5;
 constexpr quint32 ERROR_NOT_READY = 21;
 constexpr quint32 ERROR_INVALID_NAME = 123;
+constexpr quint32 ERROR_OPERATION_ABORTED = 995;
 
 constexpr int MAX_PATH = 260;
 

@@ -208,8 +208,9 @@ void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QStri
     // Folder pass: every entry that is neither hidden nor system; only
     // folders other than "." and ".." are walked, each completely before the
     // next entry is taken. The folder is searched again on the handle the
-    // file pass opened, which saves opening every folder twice.
-    if (!search.restart(EveryName))
+    // file pass opened, which saves opening every folder twice, and only
+    // for what may be a folder: plain files are passed over unseen.
+    if (!search.restart(EveryName, FolderSearch::Limit::ToFolders))
         return;
     FindData entry;
     while (search.next(entry)) {

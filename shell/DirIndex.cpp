@@ -345,6 +345,7 @@ void DirIndex::finishRecording(FolderListing &listing)
     done.mtimeNs = stamp.mtimeNs;
     done.ctimeNs = stamp.ctimeNs;
     done.readAtNs = stamp.readAtNs;
+    done.walk = m_walk;
     setState(id, State::Fresh);
 }
 
@@ -707,6 +708,7 @@ bool DirIndex::list(const QByteArray &folder, std::vector<std::pair<QByteArray, 
 
 quint32 DirIndex::startFolder(const QByteArray &posixFolder, const FileIdentity &identity)
 {
+    ++m_walk;
     for (const Root &root : m_roots) {
         const Node &known = node(root.node);
         if (root.path == posixFolder ||
@@ -738,6 +740,7 @@ bool DirIndex::listing(quint32 handle, FolderListing &out)
     out.stamp.mtimeNs = known.mtimeNs;
     out.stamp.ctimeNs = known.ctimeNs;
     out.stamp.readAtNs = known.readAtNs;
+    out.current = m_walk != 0 && known.walk == m_walk;
     out.items.resize(known.count);
     size_t bytes = 0;
     for (quint32 i = 0; i < known.count; ++i)

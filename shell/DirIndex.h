@@ -11,8 +11,9 @@
 // to the folder above (openat), never by a full path.
 //
 // Listings are not re-checked for each search: a folder's listing is checked
-// (one stat of the folder) when it is used for itself, by the walk or by
-// list(), and read again when the folder changed. What changes elsewhere in
+// (one stat of the folder) when it is used for itself, by list() or by a walk
+// that did not begin before it was read, and read again when the folder
+// changed. A walk takes what was read since it began as it is. What changes elsewhere in
 // the tree during a scan is seen once the walk or a search uses that folder;
 // candidates are always looked at for real before they are taken.
 //
@@ -92,7 +93,9 @@ public:
               SearchBudget &budget);
 
     // The listings shared with the walk of a scan (see FolderListingSource);
-    // a handle is a folder's node plus one.
+    // a handle is a folder's node plus one. startFolder begins a walk: the
+    // listings read from then on, by the index or by the walk, are current
+    // for it (FolderListing::current).
     quint32 startFolder(const QByteArray &posixFolder, const FileIdentity &identity);
     bool holds(quint32 handle) const;
     bool listing(quint32 handle, FolderListing &out);
@@ -140,6 +143,7 @@ private:
         quint32 nameAt = 0; // its name in its parent's listing (a root: unused)
         quint32 first = 0, count = 0;
         quint32 unread = 0; // Unread nodes in this tree, itself included
+        quint32 walk = 0;   // the walk during which the listing was read (see startFolder)
         quint8 nameSize = 0;
         State state = State::Dead;
         bool mayHang = false; // on a file system that may not answer
@@ -217,4 +221,5 @@ private:
     qsizetype m_liveEntries = 0;
     qsizetype m_deadEntries = 0;
     qsizetype m_readCount = 0;
+    quint32 m_walk = 0; // the walk now running, counted from 1
 };

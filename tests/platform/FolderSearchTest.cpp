@@ -514,8 +514,9 @@ public:
     }
 
     // A listing of the folder as it is now, that vouches for it as long as
-    // the folder does not change.
-    void record(const QByteArray &posixFolder)
+    // the folder does not change; a current one stands for it whatever
+    // happens to it (as if read during the walk).
+    void record(const QByteArray &posixFolder, bool current = false)
     {
         FolderListing listing;
         const int fd = ::open(posixFolder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -528,6 +529,7 @@ public:
         // As if read long after the folder's last change.
         listing.stamp.readAtNs =
             std::max(listing.stamp.mtimeNs, listing.stamp.ctimeNs) + 2 * FolderStamp::kSettledNs;
+        listing.current = current;
         paths.append(posixFolder);
         listings.insert(quint32(paths.size()), listing);
     }
@@ -644,14 +646,53 @@ TEST(FolderSearch, FoldersThatChangedAreReadAndHandedOver)
     EXPECT_EQ(below.folderIdentity(), identityOf(root + "/sub"));
     EXPECT_EQ(names(collect(below)),
               (QStringList{QStringLiteral("."), QStringLiteral(".."), QStringLiteral("c.lnk")}));
-    // (The root, changed within the last second, was read again for the
-    // second pass and handed over again.)
+    // (The root's second pass took what this walk read of it.)
     ASSERT_FALSE(source.ended.isEmpty());
     EXPECT_EQ(source.paths.value(qsizetype(source.ended.last()) - 1), root + "/sub");
 
     FolderSearch unlisted(*drives.context(), drives.posix(QStringLiteral("nowhere")), QStringLiteral("*.*"),
                           FolderSearch::Attributes::All, {}, &source);
     EXPECT_FALSE(unlisted.isOpen());
+}
+
+// A walk takes each folder's listing once: one read during the walk stands
+// for its folder, in both passes and for its sub-folders, without a look at
+// the folder, even when the folder changed since.
+TEST(FolderSearch, ListingsReadDuringTheWalkAreTakenAsTheyAre)
+{
+    TempDrives drives;
+    drives.writeFile(QStringLiteral("a.lnk"), "x");
+    drives.writeFile(QStringLiteral("sub/in.lnk"), "x");
+    const QByteArray root = drives.posix(QString());
+    RecordedListings source;
+    source.record(root, true);
+    source.record(root + "/sub", true);
+    const quint32 top = 1, sub = 2;
+    for (FolderListing::Item &item : source.listings[top].items)
+        if (item.type == EntryType::Folder)
+            item.handle = sub;
+    const std::optional<FileIdentity> subIdentity = identityOf(root + "/sub");
+
+    drives.writeFile(QStringLiteral("b.lnk"), "x");
+    drives.writeFile(QStringLiteral("sub/later.lnk"), "x");
+    FolderSearch search(*drives.context(), root, QStringLiteral("*.lnk"), FolderSearch::Attributes::All, {},
+                        &source);
+    EXPECT_EQ(names(collect(search)), QStringList{QStringLiteral("a.lnk")});
+    drives.makeFolder(QStringLiteral("added"));
+    ASSERT_TRUE(search.restart(QStringLiteral("*.*"), FolderSearch::Limit::ToFolders));
+    EXPECT_EQ(names(collect(search)),
+              (QStringList{QStringLiteral("."), QStringLiteral(".."), QStringLiteral("sub")}));
+
+    // The sub-folder, renamed away and replaced: still the one read.
+    ASSERT_TRUE(search.restart(QStringLiteral("sub")));
+    FindData entry;
+    ASSERT_TRUE(search.next(entry));
+    ASSERT_EQ(::rename((root + "/sub").constData(), (root + "/moved").constData()), 0);
+    drives.makeFolder(QStringLiteral("sub"));
+    FolderSearch below(search, QStringLiteral("*.lnk"), FolderSearch::Attributes::All);
+    EXPECT_EQ(below.folderIdentity(), subIdentity);
+    EXPECT_EQ(names(collect(below)), QStringList{QStringLiteral("in.lnk")});
+    EXPECT_TRUE(source.ended.isEmpty()); // nothing was read
 }
 
 // A large folder is read, and handed over, a piece at a time, as its

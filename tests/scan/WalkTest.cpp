@@ -1,8 +1,10 @@
 #include "ScanFixture.h"
+#include "platform/FolderSearch.h"
 #include "support/UnprivilegedFiles.h"
 
 #include <QFile>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -120,7 +122,7 @@ TEST_F(WalkTest, SymbolicLinkLoopsEndAndLinkedFoldersAreWalkedOnce)
     EXPECT_TRUE(loaded == throughLink || loaded == direct) << loaded.join(QLatin1Char(' ')).toStdString();
 }
 
-TEST_F(WalkTest, EveryYieldedEntryIsFollowedByADispatch)
+TEST_F(WalkTest, EveryEntryTheWalkTakesIsFollowedByADispatch)
 {
     drives.makeFolder(QStringLiteral("t"));
     const auto dispatchesOfWalk = [this] {
@@ -131,14 +133,16 @@ TEST_F(WalkTest, EveryYieldedEntryIsFollowedByADispatch)
     const int base = dispatchesOfWalk();
     for (const char *name : {"t/1.txt", "t/2.txt", "t/3"})
         drives.writeFile(QString::fromLatin1(name), "x");
-    EXPECT_EQ(dispatchesOfWalk(), base + 3) << "the folder pass dispatches after files it passes over";
+    EXPECT_EQ(dispatchesOfWalk(), base) << "the folder pass asks only for what may be a folder";
     for (const char *name : {"t/.1.txt", "t/.2"})
         drives.writeFile(QString::fromLatin1(name), "x");
-    EXPECT_EQ(dispatchesOfWalk(), base + 3) << "hidden entries are skipped without a dispatch";
+    EXPECT_EQ(dispatchesOfWalk(), base) << "hidden entries are skipped without a dispatch";
     shortcut(QStringLiteral("t/.hidden.lnk"));
-    EXPECT_EQ(dispatchesOfWalk(), base + 4) << "only the file pass yields a hidden shortcut";
+    EXPECT_EQ(dispatchesOfWalk(), base + 1) << "the file pass yields a hidden shortcut";
     shortcut(QStringLiteral("t/plain.lnk"));
-    EXPECT_EQ(dispatchesOfWalk(), base + 6) << "both passes yield a visible shortcut";
+    EXPECT_EQ(dispatchesOfWalk(), base + 2) << "and a visible one, which the folder pass leaves out";
+    drives.makeFolder(QStringLiteral("t/sub"));
+    EXPECT_EQ(dispatchesOfWalk(), base + 2 + 1 + base) << "a sub-folder, then its own walk";
 
     // A dispatch stands between any two checks.
     QStringList steps;
@@ -147,6 +151,25 @@ TEST_F(WalkTest, EveryYieldedEntryIsFollowedByADispatch)
             steps << line;
     for (qsizetype i = 1; i < steps.size(); ++i)
         EXPECT_FALSE(steps[i] == QLatin1String("create") && steps[i - 1] == QLatin1String("create"));
+}
+
+// Passing over a folder's many plain files (no shortcut among them, nothing
+// for the folder pass) still leaves room for the window, in both passes.
+TEST_F(WalkTest, TheWindowIsServedWhileManyFilesArePassedOver)
+{
+    constexpr int kFiles = 3 * FolderSearch::kPassedOverPerWait;
+    const QByteArray folder = drives.posix(QStringLiteral("many"));
+    ASSERT_EQ(::mkdir(folder.constData(), 0755), 0);
+    for (int i = 0; i < kFiles; ++i) {
+        const QByteArray name = folder + "/file" + QByteArray::number(i) + ".txt";
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    host.dispatches = 0;
+    scan.ScanFolder(QStringLiteral("c:\\many"), QStringLiteral("*.lnk"), true);
+    EXPECT_GE(host.dispatches, 2 * (kFiles / FolderSearch::kPassedOverPerWait));
+    EXPECT_TRUE(links.loaded.isEmpty());
 }
 
 TEST_F(WalkTest, WithoutRecursionOnlyTheFolderItselfIsChecked)

@@ -253,6 +253,13 @@ TEST_F(ResolveIndexTest, SharesListingsWithTheWalk)
     EXPECT_STREQ(served.name(served.items[1]), "sub");
     EXPECT_NE(served.items[1].handle, 0u);
     EXPECT_EQ(served.stamp.identity, identityOf(path(QStringLiteral("top"))));
+    EXPECT_TRUE(served.current); // read during the walk startFolder began
+
+    // The next walk takes it only after a look at the folder.
+    ASSERT_EQ(m_index.startFolder(root, FileIdentity{rootStat.st_dev, rootStat.st_ino}), start);
+    FolderListing older;
+    ASSERT_TRUE(m_index.listing(top, older));
+    EXPECT_FALSE(older.current);
 
     // A listing the index had to read itself meanwhile is not taken from
     // the walk.
