@@ -238,6 +238,11 @@ void DirIndex::appendEntries(const FolderListing &listing, size_t from, size_t t
 {
     const SystemFolders &view = *m_recording.view;
     std::string block;
+    // The entries are stored first, with their keys' slots in the name table
+    // fetched ahead, then pushed into the table: the table is far larger
+    // than the caches, and its misses overlap that way.
+    const quint32 firstNew = m_entries.size();
+    m_keys.clear();
     for (size_t i = from; i < to; ++i) {
         const FolderListing::Item &item = listing.items[i];
         const char *name = listing.name(item);
@@ -261,9 +266,12 @@ void DirIndex::appendEntries(const FolderListing &listing, size_t from, size_t t
             if (place && place->system)
                 entry.bits |= kSystemBit;
         }
-        const quint32 at = m_entries.push_back(entry);
-        m_entries[at].nextSame = m_table.push(keyOf(name, item.nameSize, folded), at);
+        m_entries.push_back(entry);
+        m_keys.push_back(keyOf(name, item.nameSize, folded));
+        m_table.prefetch(m_keys.back());
     }
+    for (size_t i = 0; i < m_keys.size(); ++i)
+        m_entries[firstNew + quint32(i)].nextSame = m_table.push(m_keys[i], firstNew + quint32(i));
 }
 
 void DirIndex::finishRecording(FolderListing &listing)

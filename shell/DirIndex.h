@@ -217,6 +217,7 @@ private:
     std::vector<Root> m_roots;
     Recording m_recording;
     FolderListing m_scratch;
+    std::vector<quint32> m_keys; // of the entries being appended
     FolderReader m_reader;
     qsizetype m_liveEntries = 0;
     qsizetype m_deadEntries = 0;
