@@ -716,7 +716,13 @@ bool DirIndex::list(const QByteArray &folder, std::vector<std::pair<QByteArray, 
 
 quint32 DirIndex::startFolder(const QByteArray &posixFolder, const FileIdentity &identity)
 {
-    ++m_walk;
+    // A new walk. Once the count comes round, no listing kept from before
+    // may pass for one of the new walk's.
+    if (++m_walk == 0) {
+        for (quint32 id = 0; id < m_nodes.size(); ++id)
+            node(id).walk = 0;
+        m_walk = 1;
+    }
     for (const Root &root : m_roots) {
         const Node &known = node(root.node);
         if (root.path == posixFolder ||

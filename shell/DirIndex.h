@@ -143,14 +143,16 @@ private:
         quint32 nameAt = 0; // its name in its parent's listing (a root: unused)
         quint32 first = 0, count = 0;
         quint32 unread = 0; // Unread nodes in this tree, itself included
-        quint32 walk = 0;   // the walk during which the listing was read (see startFolder)
         quint8 nameSize = 0;
         State state = State::Dead;
         bool mayHang = false; // on a file system that may not answer
+        quint8 walk = 0;      // the walk during which the listing was read (see startFolder)
         dev_t device = 0;
         ino_t inode = 0;
         qint64 mtimeNs = 0, ctimeNs = 0, readAtNs = 0;
     };
+
+    static_assert(sizeof(Node) <= 64);
 
     // Every listing stored, in the order of its entries: tells which folder
     // an entry belongs to (and whether it is still that folder's listing).
@@ -222,5 +224,5 @@ private:
     qsizetype m_liveEntries = 0;
     qsizetype m_deadEntries = 0;
     qsizetype m_readCount = 0;
-    quint32 m_walk = 0; // the walk now running, counted from 1
+    quint8 m_walk = 0; // the walk now running, counted from 1 round to 255
 };
