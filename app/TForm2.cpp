@@ -449,7 +449,7 @@ bool TForm2::ignoreRemoteShortcuts() const
 }
 void TForm2::dispatchPendingEvents()
 {
-    // The walk asks after every folder entry, some hundred thousand times on
+    // The walk asks after every entry it takes, some hundred thousand times on
     // a large drive, and one dispatch costs several microseconds even when
     // nothing waits: the event loop polls its sources with a system call
     // each time, which made it the largest single cost of a scan. Nothing

@@ -65,8 +65,9 @@ public:
     // CheckShortcut, then, with recurse, every subfolder that is neither
     // hidden nor system is walked the same way, depth first. A folder, or a
     // shortcut file, met again (by device and inode) is passed over. Pending
-    // events are dispatched after every entry; the walk stops once the
-    // window is closing.
+    // events are dispatched after every entry the walk takes, and while a
+    // search passes over many it does not; the walk stops once the window is
+    // closing.
     void ScanFolder(const QString &folder, const QString &pattern, bool recurse);
 
     // Loads, resolves (so the service may repair it) and judges one shortcut;
