@@ -665,8 +665,7 @@ bool FolderSearch::restart(const QString &pattern, Limit limit)
     // is part of: a walk takes each folder's listing once, for both of its
     // passes. A folder that may not answer was read whole and is not asked
     // again.
-    if (!state.mayHang && (state.yielded > 0 || !state.complete) &&
-        !(state.complete && state.listing.current)) {
+    if (!state.mayHang && !(state.complete && (state.yielded == 0 || state.listing.current))) {
         struct stat now;
         const bool looked = state.hasFd() ? ::fstat(state.dirFd(), &now) == 0
                                           : ::fstatat(state.anchor->get(), state.relative.constData(), &now,
