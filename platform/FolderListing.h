@@ -124,8 +124,6 @@ public:
     // and its identity); 0 when the source keeps nothing for it. A new walk
     // begins here: only what is read from now on is current for it.
     virtual quint32 startFolder(const QByteArray &posixFolder, const FileIdentity &identity) = 0;
-    // Whether a listing of the folder is kept (cheap: nothing is copied).
-    virtual bool holds(quint32 folder) = 0;
     // The listing kept for a folder, with the handles of its sub-folders;
     // false when none is kept. The caller checks the stamp against the
     // folder, unless the listing is current (read since the walk started).

@@ -326,7 +326,7 @@ struct FolderSearch::State
         // above. The folder is opened only when it must be read.
         anchor = parent.hasFd() ? parent.fd : parent.anchor;
         relative = parent.hasFd() ? name : parent.relative + '/' + name;
-        if (handle != 0 && source && source->holds(handle) && source->listing(handle, listing)) {
+        if (handle != 0 && source && source->listing(handle, listing)) {
             if (listing.current) {
                 opened = {};
                 opened.st_mode = S_IFDIR;

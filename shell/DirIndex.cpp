@@ -737,11 +737,6 @@ quint32 DirIndex::startFolder(const QByteArray &posixFolder, const FileIdentity 
     return rootFor(canonical) + 1;
 }
 
-bool DirIndex::holds(quint32 handle) const
-{
-    return handle != 0 && handle <= m_nodes.size() && node(handle - 1).state == State::Fresh;
-}
-
 bool DirIndex::listing(quint32 handle, FolderListing &out)
 {
     if (handle == 0 || handle > m_nodes.size())

@@ -97,7 +97,6 @@ public:
     // listings read from then on, by the index or by the walk, are current
     // for it (FolderListing::current).
     quint32 startFolder(const QByteArray &posixFolder, const FileIdentity &identity);
-    bool holds(quint32 handle) const;
     bool listing(quint32 handle, FolderListing &out);
     void beginListing(quint32 handle, const FolderStamp &stamp);
     void addEntries(quint32 handle, const FolderListing &listing, size_t from);

@@ -76,7 +76,6 @@ struct ShellLinkService::Context
         {
             return context.searching ? 0 : context.index.startFolder(posixFolder, identity);
         }
-        bool holds(quint32 folder) override { return !context.searching && context.index.holds(folder); }
         bool listing(quint32 folder, FolderListing &out) override
         {
             return !context.searching && context.index.listing(folder, out);

@@ -465,7 +465,6 @@ public:
         const qsizetype at = paths.indexOf(posixFolder);
         return at < 0 ? 0 : quint32(at + 1);
     }
-    bool holds(quint32 folder) override { return listings.contains(folder); }
     bool listing(quint32 folder, FolderListing &out) override
     {
         ++asked;

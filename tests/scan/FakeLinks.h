@@ -36,7 +36,6 @@ struct CountingListings : FolderListingSource
         ++starts;
         return 0;
     }
-    bool holds(quint32) override { return false; }
     bool listing(quint32, FolderListing &) override { return false; }
     void beginListing(quint32, const FolderStamp &) override {}
     void addEntries(quint32, const FolderListing &, size_t) override {}
