@@ -3,6 +3,7 @@
 #include "app/Dialogs.h"
 #include "app/StartupFiles.h"
 #include "app/TListBox.h"
+#include "app/WindowScan.h"
 #include "controls/BusyAnimation.h"
 #include "controls/ImageButton.h"
 #include "controls/URLLabel.h"
@@ -144,7 +145,8 @@ TForm2::TForm2(QWidget *parent, std::shared_ptr<const DriveContext> drives)
 
     m_links = std::make_unique<ShellLinkService>(m_drives);
     m_shell = ShellServices::create(*this, m_drives);
-    m_scan = std::make_unique<ShortcutScan>(*this, Form2State, *m_links, m_drives);
+    m_scan = std::make_unique<ShortcutScan>(*m_links, m_drives);
+    m_windowScan = std::make_unique<WindowScan>(*this, Form2State, *m_scan);
     m_review = std::make_unique<ResultReview>(*this, *m_links, *m_shell);
     m_driveChoice = std::make_unique<DriveChoice>(*this, m_drives, DriveComboBox1->volumeServices());
     // The link labels' addresses go through the shell services, which
@@ -177,6 +179,13 @@ void TForm2::createFormControls()
     Image2 = makeLabel(this, "Image2", QRect(200, 421, 57, 56), QString(), false);
     Image2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Image2->setPixmap(picture("SPHERE"));
+    // Right-aligned on the count's line, hidden until a scan has something
+    // to say there.
+    ReportLine = makeLabel(this, "ReportLine", QRect(380, 112, 400, 14), QString(), false);
+    ReportLine->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    ReportLine->setTextFormat(Qt::RichText);
+    ReportLine->hide();
+    connect(ReportLine, &QLabel::linkActivated, this, [this] { showReportDetails(); });
 
     // Windowed controls.
     ListBox1 = new TListBox(this, 14);
@@ -264,7 +273,7 @@ void TForm2::FormCreate()
 
     // Labels draw only their text over the background picture.
     for (QLabel *label : {Label1, Label2, Label3, Label4, Label5, static_cast<QLabel *>(URLLabel1),
-                          static_cast<QLabel *>(URLLabel2)}) {
+                          static_cast<QLabel *>(URLLabel2), ReportLine}) {
         label->setAutoFillBackground(false);
         label->setAttribute(Qt::WA_TranslucentBackground);
     }
@@ -312,15 +321,15 @@ bool TForm2::isScanning() const
 
 void TForm2::ScanShortcuts(QObject *)
 {
-    m_scan->ScanShortcuts();
+    m_windowScan->ScanShortcuts();
 }
 void TForm2::ScanFolder(const QString &folder, const QString &pattern, bool recurse)
 {
-    m_scan->ScanFolder(folder, pattern, recurse);
+    m_windowScan->ScanFolder(folder, pattern, recurse);
 }
 void TForm2::CheckShortcut(const QString &shortcutPath, QString &targetPath)
 {
-    m_scan->CheckShortcut(shortcutPath, targetPath);
+    m_windowScan->CheckShortcut(shortcutPath, targetPath);
 }
 void TForm2::CheckListBox1onClick(QObject *)
 {
@@ -351,7 +360,7 @@ bool TForm2::IsDiskInDrive(QChar letter)
     return m_driveChoice->IsDiskInDrive(letter);
 }
 
-// ScanHost.
+// ScanWindow.
 void TForm2::setWaitCursor(bool on)
 {
     if (on)
@@ -368,9 +377,32 @@ void TForm2::setLabel1Text(const QString &text)
     Label1->setText(text);
     Label1->resize(Label1->sizeHint().width(), Label1->height());
 }
-void TForm2::SetButtonEnabled(ScanHost::Button button, bool enabled)
+void TForm2::setReportLine(const QString &text, const QStringList &details)
 {
-    TImageButton *target = button == ScanHost::Button::Btscan ? Btscan : Btdelete;
+    m_reportDetails = details;
+    if (text.isEmpty()) {
+        ReportLine->clear();
+        ReportLine->setToolTip(QString());
+        ReportLine->hide();
+        return;
+    }
+    ReportLine->setText(QStringLiteral("<a href=\"details\">%1</a>").arg(text.toHtmlEscaped()));
+    // The hint names the first of them; the click names every one.
+    constexpr qsizetype HintLines = 20;
+    QStringList hint = details.mid(0, HintLines);
+    if (details.size() > HintLines)
+        hint << QStringLiteral("and %1 more (click to see them all)").arg(details.size() - HintLines);
+    ReportLine->setToolTip(hint.join(QLatin1Char('\n')));
+    ReportLine->show();
+}
+void TForm2::showReportDetails()
+{
+    if (!m_reportDetails.isEmpty())
+        Dialogs::current().showMessage(m_reportDetails.join(QLatin1Char('\n')));
+}
+void TForm2::SetButtonEnabled(ScanWindow::Button button, bool enabled)
+{
+    TImageButton *target = button == ScanWindow::Button::Btscan ? Btscan : Btdelete;
     if (target)
         target->SetButtonEnabled(enabled);
 }

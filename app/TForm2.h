@@ -1,9 +1,9 @@
 #pragma once
 
+#include "app/ScanResults.h"
+#include "app/ScanWindow.h"
 #include "drives/DriveChoice.h"
 #include "review/ReviewHost.h"
-#include "scan/ScanHost.h"
-#include "scan/ScanResults.h"
 #include "shell/ShellUi.h"
 
 #include <QHash>
@@ -24,6 +24,7 @@ class TDriveComboBox;
 class TImageButton;
 class TListBox;
 class TURLLabel;
+class WindowScan;
 
 // The main window's module state: BrokenCount, BrokenCountText,
 // SelectedDrive and ShortcutPaths, shared by the scan, the review and the
@@ -33,7 +34,7 @@ extern ScanResults Form2State;
 // The main window: every control of the fixed 800 x 600 layout, the
 // creation and close handlers, and the program's named operations, which
 // forward to the subsystem folders. It is the host those folders talk to.
-class TForm2 : public QWidget, public ScanHost, public ReviewHost, public DriveChoiceHost, public ShellUi
+class TForm2 : public QWidget, public ScanWindow, public ReviewHost, public DriveChoiceHost, public ShellUi
 {
     Q_OBJECT
 public:
@@ -85,12 +86,16 @@ public:
     // Picture buttons made by FormCreate.
     TImageButton *Btscan = nullptr;
     TImageButton *Btdelete = nullptr;
+    // The line beside the count: what the last scan repaired and could not
+    // read; a click on it names every one.
+    QLabel *ReportLine = nullptr;
 
-    // ScanHost.
+    // ScanWindow.
     void setWaitCursor(bool on) override;
     void setBusyIndicatorLeft(int left) override;
     void setLabel1Text(const QString &text) override;
-    void SetButtonEnabled(ScanHost::Button button, bool enabled) override;
+    void setReportLine(const QString &text, const QStringList &details) override;
+    void SetButtonEnabled(ScanWindow::Button button, bool enabled) override;
     void clearListBox() override;
     void appendToListBox(const QString &text) override;
     int listBoxWidth() const override;
@@ -137,12 +142,15 @@ private:
     void fitFooterSentence();
     void startBusyAnimation();
     void createPictureButtons();
+    void showReportDetails();
     TListBox *list(ResultList which) const;
 
     std::shared_ptr<const DriveContext> m_drives;
     std::unique_ptr<ShellLinkService> m_links;
     std::unique_ptr<ShellServices> m_shell;
     std::unique_ptr<ShortcutScan> m_scan;
+    std::unique_ptr<WindowScan> m_windowScan;
+    QStringList m_reportDetails;
     std::unique_ptr<ResultReview> m_review;
     std::unique_ptr<DriveChoice> m_driveChoice;
     bool m_closing = false;

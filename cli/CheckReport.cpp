@@ -1,6 +1,7 @@
 #include "cli/CheckReport.h"
 
 #include "cli/Console.h"
+#include "scan/ScanEvents.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -22,7 +23,33 @@ qint64 CheckReport::repairsFailed() const
 
 int CheckReport::exitStatus() const
 {
-    return broken.isEmpty() && repairsFailed() == 0 ? 0 : 1;
+    if (stopped)
+        return ExitStopped;
+    if (!broken.isEmpty() || repairsFailed() > 0)
+        return ExitBroken;
+    if (!skipped.isEmpty() || !unjudged.isEmpty())
+        return ExitIncomplete;
+    return ExitClean;
+}
+
+QString CheckReport::summary() const
+{
+    ScanCounts counts;
+    counts.repaired = repaired();
+    counts.repairsFailed = repairsFailed();
+    counts.unjudged = unjudged.size();
+    counts.passedOver = skipped.size();
+    return summaryLine(counts, !dryRun);
+}
+
+QString CheckReport::skippedMessage(const Skipped &skipped)
+{
+    return QStringLiteral("skipped %1: %2").arg(skipped.path, skipped.reason);
+}
+
+QString CheckReport::unjudgedMessage(const Unjudged &unjudged)
+{
+    return QStringLiteral("not judged %1: %2").arg(unjudged.shortcut.path, unjudged.reason);
 }
 
 QByteArray CheckReport::brokenLine(const Broken &broken)
@@ -70,6 +97,18 @@ QByteArray CheckReport::toJson() const
     QJsonArray unjudgedList;
     for (const Unjudged &found : unjudged)
         unjudgedList.append(entry(found.shortcut, {{QStringLiteral("reason"), found.reason}}));
+    // A path that is not UTF-8 cannot be a JSON string as it is: "path"
+    // shows it with those bytes escaped, and "pathBytes" holds it exactly,
+    // in base64.
+    QJsonArray skippedList;
+    for (const Skipped &found : skipped) {
+        QJsonObject object{{QStringLiteral("path"), found.path}, {QStringLiteral("reason"), found.reason}};
+        if (!found.winPath.isEmpty())
+            object.insert(QStringLiteral("windowsPath"), found.winPath);
+        if (!QByteArrayView(found.bytes).isValidUtf8())
+            object.insert(QStringLiteral("pathBytes"), QString::fromLatin1(found.bytes.toBase64()));
+        skippedList.append(object);
+    }
 
     const QJsonObject counts{
         {QStringLiteral("folders"), folders},
@@ -79,12 +118,15 @@ QByteArray CheckReport::toJson() const
         {QStringLiteral("broken"), qint64(broken.size())},
         {QStringLiteral("remote"), remote},
         {QStringLiteral("unjudged"), qint64(unjudged.size())},
+        {QStringLiteral("skipped"), qint64(skipped.size())},
+        {QStringLiteral("skippedByRule"), skippedByRule},
     };
     const QJsonObject document{
-        {QStringLiteral("dryRun"), dryRun},      {QStringLiteral("ignoreRemote"), ignoreRemote},
-        {QStringLiteral("roots"), rootList},     {QStringLiteral("broken"), brokenList},
-        {QStringLiteral("repairs"), repairList}, {QStringLiteral("unjudged"), unjudgedList},
-        {QStringLiteral("counts"), counts},
+        {QStringLiteral("dryRun"), dryRun},       {QStringLiteral("ignoreRemote"), ignoreRemote},
+        {QStringLiteral("roots"), rootList},      {QStringLiteral("broken"), brokenList},
+        {QStringLiteral("repairs"), repairList},  {QStringLiteral("unjudged"), unjudgedList},
+        {QStringLiteral("skipped"), skippedList}, {QStringLiteral("counts"), counts},
+        {QStringLiteral("complete"), !stopped},
     };
     return QJsonDocument(document).toJson(QJsonDocument::Indented);
 }

@@ -34,6 +34,16 @@ struct CheckReport
         Shortcut shortcut;
         QString reason;
     };
+    // A file or folder the check could not look at (or, for a shortcut,
+    // could not read as one). `path` is shown with bytes that are not UTF-8
+    // escaped (\xFF); `bytes` holds the path exactly.
+    struct Skipped
+    {
+        QString path;
+        QByteArray bytes;
+        QString winPath; // empty when the entry has no Windows form
+        QString reason;
+    };
     struct Root
     {
         QString path;
@@ -46,21 +56,37 @@ struct CheckReport
     QList<Broken> broken;
     QList<Repair> repairs;
     QList<Unjudged> unjudged;
-    qint64 folders = 0;   // folders walked, the roots included
-    qint64 shortcuts = 0; // shortcut files examined
-    qint64 remote = 0;    // broken, but left out as remote
+    QList<Skipped> skipped;
+    qint64 folders = 0;       // folders walked, the roots included
+    qint64 shortcuts = 0;     // shortcut files examined
+    qint64 remote = 0;        // broken, but left out as remote
+    qint64 skippedByRule = 0; // hidden and system folders, other drives' folders: no failure
+    bool stopped = false;     // the run was stopped before it was over
 
     // Repairs made (in a dry run: that would be made), and those that could
     // not be written.
     qint64 repaired() const;
     qint64 repairsFailed() const;
 
-    // 0 when nothing is broken, 1 when a shortcut is broken or a repair
-    // could not be written (the file still points at a missing target).
+    // Exit statuses of a check.
+    static constexpr int ExitClean = 0;      // everything looked at, nothing broken
+    static constexpr int ExitBroken = 1;     // a broken shortcut, or a repair that could not be written
+    static constexpr int ExitIncomplete = 3; // nothing broken, but something could not be looked at
+    static constexpr int ExitStopped = 130;  // stopped on request (Ctrl-C) before it was over
+
+    // ExitClean, ExitBroken, or ExitIncomplete when something was skipped
+    // or unjudged and nothing is broken; ExitStopped wins over all.
     int exitStatus() const;
+    // What the run did besides the broken shortcuts, in one line (see
+    // summaryLine); empty when there is nothing to say.
+    QString summary() const;
 
     // "path<TAB>target\n".
     static QByteArray brokenLine(const Broken &broken);
+    // "skipped path: reason", "not judged path: reason" (messages, without
+    // the program's name or a line end).
+    static QString skippedMessage(const Skipped &skipped);
+    static QString unjudgedMessage(const Unjudged &unjudged);
     // "repaired path: old -> new\n", "would repair path: old -> new\n" in a
     // dry run; nothing for a repair that failed (that is a message).
     QByteArray repairLine(const Repair &repair) const;

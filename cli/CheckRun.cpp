@@ -1,44 +1,17 @@
 #include "cli/CheckRun.h"
 
 #include "scan/ShortcutScan.h"
-#include "shell/ShellLink.h"
+#include "shell/LinkJudge.h"
 
 #include <QFile>
 
-#include <cstring>
-
-namespace {
-
-QString failureText(const ShellLinkService::Repair &repair)
-{
-    using Outcome = ShellLinkService::Repair::Outcome;
-    switch (repair.outcome) {
-    case Outcome::NotAsked:
-    case Outcome::Written:
-        break;
-    case Outcome::ReadOnly:
-        return QStringLiteral("the file may not be written");
-    case Outcome::Changed:
-        return QStringLiteral("the file changed while it was being checked");
-    case Outcome::Shared:
-        return QStringLiteral("other names lead to the same file (or it lies off the drive), so it is left "
-                              "as it is");
-    case Outcome::Failed:
-        return QString::fromLocal8Bit(std::strerror(repair.error));
-    }
-    return QString();
-}
-
-} // namespace
-
-CheckRun::CheckRun(const Options &options, ShellLinkService &service, Console &console,
-                   std::shared_ptr<const DriveContext> drives)
-    : m_options(options), m_service(service), m_drives(std::move(drives)), m_console(console),
-      m_progress(console)
+CheckRun::CheckRun(const Options &options, LinkJudge &links, Console &console,
+                   std::shared_ptr<const DriveContext> drives, std::function<bool()> stop)
+    : m_options(options), m_links(links), m_drives(std::move(drives)), m_console(console),
+      m_stop(std::move(stop)), m_progress(console)
 {
     m_report.dryRun = options.dryRun;
     m_report.ignoreRemote = options.ignoreRemote;
-    m_service.setRepairHook([this](const ShellLinkService::Repair &repair) { repairFound(repair); });
 }
 
 CheckReport::Shortcut CheckRun::shortcutNamed(const QString &winPath) const
@@ -46,31 +19,40 @@ CheckReport::Shortcut CheckRun::shortcutNamed(const QString &winPath) const
     return CheckReport::Shortcut{posixPathOf(*m_drives, winPath), winPath};
 }
 
-CheckRun::~CheckRun()
-{
-    m_service.setRepairHook({});
-}
-
 const CheckReport &CheckRun::run(const QList<RunDrives::Place> &roots)
 {
-    ScanResults results;
-    ShortcutScan scan(*this, results, m_service, m_drives);
-    // Without the update flag the service finds moved targets all the same,
-    // and writes nothing.
-    scan.setResolveFlags(m_options.dryRun ? win::SLR_NO_UI : ShortcutScan::ResolveFlags);
+    ShortcutScan scan(m_links, m_drives);
+    // Without writing, the judge finds moved targets all the same.
+    scan.setWriteRepairs(!m_options.dryRun);
     for (const RunDrives::Place &root : roots) {
+        if (stopRequested())
+            break;
         m_report.roots.append({QFile::decodeName(root.posix), root.win});
-        scan.ScanShortcuts(root.win);
+        scan.run(root.win, *this);
     }
+    m_report.stopped = stopRequested();
     m_progress.clear();
-    if (m_options.json)
+    if (m_options.json) {
         m_console.out(m_report.toJson());
+    } else {
+        if (m_options.quiet) {
+            if (const QString summary = m_report.summary(); !summary.isEmpty())
+                m_console.message(summary);
+        }
+        if (m_report.stopped)
+            m_console.message(QStringLiteral("stopped before the check was over"));
+    }
     return m_report;
 }
 
-void CheckRun::dispatchPendingEvents()
+void CheckRun::tick()
 {
     m_progress.update(m_report.folders, m_report.shortcuts);
+}
+
+bool CheckRun::stopRequested() const
+{
+    return m_stop && m_stop();
 }
 
 void CheckRun::folderEntered(const QString &)
@@ -78,63 +60,77 @@ void CheckRun::folderEntered(const QString &)
     ++m_report.folders;
 }
 
-void CheckRun::shortcutChecked(const QString &shortcutPath, Verdict verdict, const QString &targetPath)
+void CheckRun::passedOver(const PassedOver &entry)
 {
+    if (entry.byRule()) {
+        ++m_report.skippedByRule;
+        return;
+    }
+    const QByteArray bytes =
+        entry.posixPath.isEmpty() ? posixPathOf(*m_drives, entry.path).toUtf8() : entry.posixPath;
+    const CheckReport::Skipped skipped{
+        escapedPath(bytes), bytes,
+        entry.reason == PassedOver::Reason::NotRepresentable ? QString() : entry.path, entry.reasonText()};
+    m_report.skipped.append(skipped);
+    tell(CheckReport::skippedMessage(skipped));
+}
+
+void CheckRun::shortcutJudged(const LinkVerdict &verdict)
+{
+    using Status = LinkVerdict::Status;
     ++m_report.shortcuts;
-    switch (verdict) {
-    case Verdict::NoTarget:
-    case Verdict::TargetExists:
+    switch (verdict.status) {
+    case Status::Healthy:
         break;
-    case Verdict::Broken: {
-        const CheckReport::Broken broken{shortcutNamed(shortcutPath), targetPath};
-        m_report.broken.append(broken);
-        print(CheckReport::brokenLine(broken));
+    case Status::Broken:
+        if (verdict.listed(m_options.ignoreRemote)) {
+            const CheckReport::Broken broken{shortcutNamed(verdict.shortcut), verdict.target};
+            m_report.broken.append(broken);
+            print(CheckReport::brokenLine(broken));
+        } else {
+            ++m_report.remote;
+        }
+        break;
+    case Status::Repaired:
+    case Status::RepairNotWritten: {
+        const LinkRepair &found = *verdict.repair;
+        const CheckReport::Repair repair{shortcutNamed(verdict.shortcut), found.oldTarget, found.newTarget,
+                                         found.written(), found.failureText()};
+        m_report.repairs.append(repair);
+        if (!repair.failure.isEmpty()) {
+            m_progress.clear();
+            m_console.message(
+                QStringLiteral("could not repair %1 (%2 -> %3): %4")
+                    .arg(repair.shortcut.path, repair.oldTarget, repair.newTarget, repair.failure));
+        } else {
+            print(m_report.repairLine(repair));
+        }
         break;
     }
-    case Verdict::BrokenRemote:
-        ++m_report.remote;
+    case Status::Unjudged: {
+        const CheckReport::Unjudged unjudged{shortcutNamed(verdict.shortcut), verdict.reason};
+        m_report.unjudged.append(unjudged);
+        tell(CheckReport::unjudgedMessage(unjudged));
         break;
-    case Verdict::NotLoaded:
-    case Verdict::NotResolved:
-    case Verdict::NoPath:
-        m_report.unjudged.append({shortcutNamed(shortcutPath), unjudgedReason(verdict)});
+    }
+    case Status::NotShortcut:
+    case Status::Skipped: {
+        const CheckReport::Shortcut named = shortcutNamed(verdict.shortcut);
+        const CheckReport::Skipped skipped{named.path, QFile::encodeName(named.path), named.winPath,
+                                           verdict.reason};
+        m_report.skipped.append(skipped);
+        tell(CheckReport::skippedMessage(skipped));
         break;
+    }
     }
 }
 
-QString CheckRun::unjudgedReason(Verdict verdict)
+void CheckRun::tell(const QString &message)
 {
-    switch (verdict) {
-    case Verdict::NotLoaded:
-        return QStringLiteral("it cannot be read as a shortcut");
-    case Verdict::NotResolved:
-        return QStringLiteral(
-            "its target cannot be looked at (a place that does not answer, a path too long, "
-            "or a variable that cannot be expanded)");
-    case Verdict::NoPath:
-        return QStringLiteral("its target path is longer than 260 characters");
-    case Verdict::NoTarget:
-    case Verdict::TargetExists:
-    case Verdict::Broken:
-    case Verdict::BrokenRemote:
-        break;
-    }
-    return QString();
-}
-
-void CheckRun::repairFound(const ShellLinkService::Repair &found)
-{
-    CheckReport::Repair repair{shortcutNamed(found.shortcutPath), found.oldTarget, found.newTarget,
-                               found.outcome == ShellLinkService::Repair::Outcome::Written,
-                               failureText(found)};
-    m_report.repairs.append(repair);
-    if (!repair.failure.isEmpty()) {
-        m_progress.clear();
-        m_console.message(QStringLiteral("could not repair %1 (%2 -> %3): %4")
-                              .arg(repair.shortcut.path, repair.oldTarget, repair.newTarget, repair.failure));
-    } else {
-        print(m_report.repairLine(repair));
-    }
+    if (m_options.json || m_options.quiet)
+        return;
+    m_progress.clear();
+    m_console.message(message);
 }
 
 void CheckRun::print(const QByteArray &line)

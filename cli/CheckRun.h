@@ -2,18 +2,23 @@
 
 #include "cli/CheckReport.h"
 #include "cli/Console.h"
-#include "cli/QuietScanHost.h"
 #include "cli/RunDrives.h"
-#include "shell/ShellLinkService.h"
+#include "scan/ScanEvents.h"
 
 #include <QList>
 
-// The `check` command: the window's scan run over each folder named, with
-// this object standing in for the window. It collects what the scan finds
-// instead of filling lists, and shows progress where the window dispatches
-// its events. Broken shortcuts and repairs are printed as they are found,
-// unless the report is to be one JSON document at the end.
-class CheckRun : public QuietScanHost
+#include <functional>
+#include <memory>
+
+class LinkJudge;
+
+// The `check` command: the scan run over each folder named, observed. It
+// collects what the scan tells instead of filling lists, and shows progress
+// while the scan ticks. Broken shortcuts and repairs are printed as they are
+// found, and what could not be looked at is named on standard error (or
+// summed up in one line with `quiet`), unless the report is to be one JSON
+// document at the end.
+class CheckRun : public ScanObserver
 {
 public:
     struct Options
@@ -21,37 +26,36 @@ public:
         bool dryRun = false;
         bool ignoreRemote = false;
         bool json = false;
+        bool quiet = false;
     };
 
-    // The service must outlive the run; its repair hook is taken for the
-    // length of the run.
-    CheckRun(const Options &options, ShellLinkService &service, Console &console,
-             std::shared_ptr<const DriveContext> drives);
-    ~CheckRun() override;
+    // The judge must outlive the run. `stop` is asked between entries: true
+    // ends the run early (Ctrl-C), with the report of what was done.
+    CheckRun(const Options &options, LinkJudge &links, Console &console,
+             std::shared_ptr<const DriveContext> drives, std::function<bool()> stop = {});
     CheckRun(const CheckRun &) = delete;
     CheckRun &operator=(const CheckRun &) = delete;
 
     // Scans every root, one after the other, and prints the report.
     const CheckReport &run(const QList<RunDrives::Place> &roots);
 
-    // ScanHost.
-    bool ignoreRemoteShortcuts() const override { return m_options.ignoreRemote; }
-    void dispatchPendingEvents() override;
-    void shortcutChecked(const QString &shortcutPath, Verdict verdict, const QString &targetPath) override;
+    // ScanObserver.
     void folderEntered(const QString &folder) override;
-
-    // Why the check could not judge a shortcut, as the report says it.
-    static QString unjudgedReason(Verdict verdict);
+    void passedOver(const PassedOver &entry) override;
+    void shortcutJudged(const LinkVerdict &verdict) override;
+    void tick() override;
+    bool stopRequested() const override;
 
 private:
-    void repairFound(const ShellLinkService::Repair &repair);
     void print(const QByteArray &line);
+    void tell(const QString &message);
     CheckReport::Shortcut shortcutNamed(const QString &winPath) const;
 
     Options m_options;
-    ShellLinkService &m_service;
+    LinkJudge &m_links;
     std::shared_ptr<const DriveContext> m_drives;
     Console &m_console;
+    std::function<bool()> m_stop;
     Progress m_progress;
     CheckReport m_report;
 };

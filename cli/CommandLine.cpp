@@ -121,6 +121,9 @@ std::variant<CommandLine, CommandLine::Error> CommandLine::parse(const QStringLi
             line.dryRun = true;
         } else if (line.command == Command::Check && argument == QLatin1String("--ignore-remote")) {
             line.ignoreRemote = true;
+        } else if (line.command == Command::Check &&
+                   (argument == QLatin1String("--quiet") || argument == QLatin1String("-q"))) {
+            line.quiet = true;
         } else if (line.command == Command::Check && argument == QLatin1String("--json")) {
             line.json = true;
         } else if (line.command == Command::Trash &&

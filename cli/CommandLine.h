@@ -16,6 +16,7 @@ struct CommandLine
     bool dryRun = false;       // check: report the repairs, write nothing
     bool ignoreRemote = false; // check: leave out targets on another drive or a share
     bool json = false;         // check: one JSON document instead of lines
+    bool quiet = false;        // check: what could not be looked at in one summary line
     bool yes = false;          // trash: do not ask
     QString prefix;            // the Wine prefix whose drive letters to use; empty: the usual one
     QStringList operands;      // check: drives and folders; show, trash: shortcut files

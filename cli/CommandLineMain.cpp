@@ -7,7 +7,7 @@
 #include "cli/RunDrives.h"
 #include "cli/ShortcutShow.h"
 #include "cli/TerminalUi.h"
-#include "shell/ShellLink.h"
+#include "platform/StopSignal.h"
 #include "shell/ShellLinkService.h"
 #include "shell/ShellServices.h"
 
@@ -125,7 +125,9 @@ int runCheck(const CommandLine &line, Console &console)
     }
 
     ShellLinkService service(drives->drives());
-    CheckRun run({line.dryRun, line.ignoreRemote, line.json}, service, console, drives->drives());
+    const StopSignal stop;
+    CheckRun run({line.dryRun, line.ignoreRemote, line.json, line.quiet}, service, console, drives->drives(),
+                 [&stop] { return stop.requested(); });
     return finish(console, run.run(walked).exitStatus());
 }
 
@@ -145,7 +147,7 @@ int runShow(const CommandLine &line, Console &console)
             status = UsageError;
             continue;
         }
-        const ShortcutShow shown = ShortcutShow::describe(*place, service, drives->drives());
+        const ShortcutShow shown = ShortcutShow::describe(*place, service);
         if (shown.verdict == ShortcutShow::Verdict::NotShortcut) {
             console.message(QString::fromUtf8(shown.text));
             status = UsageError;
@@ -157,16 +159,6 @@ int runShow(const CommandLine &line, Console &console)
             status = 1;
     }
     return finish(console, status);
-}
-
-// Whether the link service loads the file as a shortcut.
-bool loadsAsShortcut(ShellLinkService &service, const QString &winPath)
-{
-    std::unique_ptr<ShellLink> link;
-    std::unique_ptr<PersistFile> file;
-    return win::SUCCEEDED(service.CoCreateInstance(link)) && link &&
-           link->QueryPersistFile(file) == win::S_OK && file &&
-           win::SUCCEEDED(file->Load(winPath, win::STGM_READ));
 }
 
 int runTrash(const CommandLine &line, Console &console)
@@ -188,8 +180,9 @@ int runTrash(const CommandLine &line, Console &console)
             continue;
         }
         const RunDrives::Place &file = *place;
-        if (!loadsAsShortcut(service, file.win)) {
-            console.message(QStringLiteral("%1: not a shortcut").arg(operand));
+        if (const LinkVerdict read = service.read(file.win);
+            read.status == LinkVerdict::Status::NotShortcut || read.status == LinkVerdict::Status::Skipped) {
+            console.message(QStringLiteral("%1: %2").arg(operand, read.reason));
             bad = true;
             continue;
         }

@@ -78,10 +78,37 @@ void Progress::clear()
 
 QByteArray printable(const QString &text)
 {
-    QString shown = text;
-    for (QChar &c : shown) {
-        if (c.category() == QChar::Other_Control)
-            c = QLatin1Char('?');
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.category() != QChar::Other_Control)
+            shown += c;
+        else if (c == QLatin1Char('\t'))
+            shown += QLatin1String("\\t");
+        else if (c == QLatin1Char('\n'))
+            shown += QLatin1String("\\n");
+        else
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
     }
     return shown.toUtf8();
+}
+
+QString escapedPath(const QByteArray &bytes)
+{
+    QString shown;
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        const auto lead = quint8(bytes.at(at));
+        const qsizetype length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        if (length > 0 && at + length <= bytes.size() &&
+            QByteArrayView(bytes).sliced(at, length).isValidUtf8()) {
+            shown += QString::fromUtf8(bytes.constData() + at, length);
+            at += length;
+        } else {
+            shown += QStringLiteral("\\x") +
+                     QString::number(lead, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+            ++at;
+        }
+    }
+    return shown;
 }

@@ -1,15 +1,10 @@
 #include "cli/ShortcutShow.h"
 
 #include "cli/Console.h"
-#include "cli/QuietScanHost.h"
 #include "lnk/FileTime.h"
 #include "lnk/LnkFile.h"
-#include "scan/ShortcutScan.h"
-#include "scan/TargetRules.h"
-#include "shell/SearchBudget.h"
-#include "shell/ShellLink.h"
+#include "shell/LinkJudge.h"
 #include "shell/ShellLinkService.h"
-#include "shell/TargetLook.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -18,33 +13,6 @@
 #include <optional>
 
 namespace {
-
-// The check's verdict on one shortcut, as the scan's host hears it.
-class VerdictHost : public QuietScanHost
-{
-public:
-    void shortcutChecked(const QString &, Verdict checked, const QString &targetPath) override
-    {
-        verdict = checked;
-        target = targetPath;
-    }
-
-    std::optional<Verdict> verdict;
-    QString target;
-};
-
-struct Look
-{
-    QString reading;
-    std::optional<FactsStatus> status; // nothing: the place did not answer
-    bool isFolder = false;
-};
-
-struct FormLooks
-{
-    LnkTargetForm form;
-    QList<Look> looks;
-};
 
 QString sourceName(LnkFormSource source)
 {
@@ -63,21 +31,29 @@ QString sourceName(LnkFormSource source)
     return QStringLiteral("relative path");
 }
 
-QString statusText(const Look &look)
+QString seenText(FormLook::Seen seen)
 {
-    if (!look.status)
-        return QStringLiteral("did not answer in time");
-    switch (*look.status) {
-    case FactsStatus::Found:
-        return look.isFolder ? QStringLiteral("exists (folder)") : QStringLiteral("exists (file)");
-    case FactsStatus::Missing:
+    switch (seen) {
+    case FormLook::Seen::File:
+        return QStringLiteral("exists (file)");
+    case FormLook::Seen::Folder:
+        return QStringLiteral("exists (folder)");
+    case FormLook::Seen::Missing:
         return QStringLiteral("missing");
-    case FactsStatus::Unreadable:
-        return QStringLiteral("cannot be looked at (counts as there)");
-    case FactsStatus::TooLong:
+    case FormLook::Seen::Unreadable:
+        return QStringLiteral("cannot be looked at (access denied or an I/O error)");
+    case FormLook::Seen::TooLong:
+        return QStringLiteral("too long to look at");
+    case FormLook::Seen::NoAnswer:
+        return QStringLiteral("did not answer in time");
+    case FormLook::Seen::NotFormed:
+        return QStringLiteral("cannot be expanded");
+    case FormLook::Seen::OtherEntry:
+        return QStringLiteral("names another entry, not this target");
+    case FormLook::Seen::NotLooked:
         break;
     }
-    return QStringLiteral("too long to look at");
+    return QStringLiteral("not looked at");
 }
 
 // The names of the set bits, from a table of (bit, name).
@@ -174,196 +150,115 @@ private:
     }
 };
 
-// A form as the link stores it, and the place that is, when they differ
-// (a variable expanded, a relative path taken from the shortcut's folder).
-QString storedAndMeant(const LnkFile &link, const LnkTargetForm &form, const QString &reading)
-{
-    std::optional<QString> stored;
-    if (form.source == LnkFormSource::Environment)
-        stored = link.environmentTarget();
-    else if (form.source == LnkFormSource::Relative)
-        stored = link.relativePath();
-    if (!stored || *stored == reading)
-        return reading;
-    return *stored + QStringLiteral(" -> ") + reading;
-}
-
-// Why a Resolve could not judge the target, from what the looks saw.
-QString unjudgedReason(const QList<FormLooks> &forms)
-{
-    bool anyFormed = false;
-    for (const FormLooks &entry : forms) {
-        anyFormed = anyFormed || entry.form.formed;
-        for (const Look &look : entry.looks) {
-            if (!look.status)
-                return QStringLiteral("the place of %1 does not answer").arg(look.reading);
-            if (*look.status == FactsStatus::TooLong)
-                return QStringLiteral("%1 is too long to look at").arg(look.reading);
-        }
-    }
-    if (!anyFormed)
-        return QStringLiteral("its target holds a variable that cannot be expanded");
-    return QStringLiteral("the link service could not judge its target");
-}
-
 } // namespace
 
-ShortcutShow ShortcutShow::describe(const RunDrives::Place &place, ShellLinkService &service,
-                                    std::shared_ptr<const DriveContext> drives)
+ShortcutShow ShortcutShow::describe(const RunDrives::Place &place, LinkJudge &links)
 {
     ShortcutShow shown;
     const QString path = QFile::decodeName(place.posix);
-    const QFileInfo info(path);
-    if (!info.isFile()) {
-        shown.text = printable(QStringLiteral("%1: not a shortcut (not a regular file)").arg(path));
+    // The check itself, as a scan runs it, but without writing: a moved
+    // target is found and reported, and the file stays as it is. Every form
+    // is looked at, to be shown.
+    const LinkVerdict judged = links.judge(place.win, LinkJudge::Options{true, false, 0, true});
+    if (judged.status == LinkVerdict::Status::NotShortcut || judged.status == LinkVerdict::Status::Skipped) {
+        shown.text = printable(QStringLiteral("%1: %2").arg(path, judged.reason));
         return shown;
     }
-    if (info.size() > ShellLinkService::kMaxLinkFileSize) {
-        shown.text = printable(QStringLiteral("%1: not a shortcut (%2 bytes, more than any shortcut holds)")
-                                   .arg(path)
-                                   .arg(info.size()));
-        return shown;
-    }
+    // The header as the codec reads it; the file was a shortcut a moment ago.
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        shown.text = printable(QStringLiteral("%1: cannot be read (%2)").arg(path, file.errorString()));
+    std::optional<LnkFile> link;
+    if (file.open(QIODevice::ReadOnly)) {
+        auto parsed = LnkFile::parse(file.read(ShellLinkService::kMaxLinkFileSize + 1));
+        if (LnkFile *read = std::get_if<LnkFile>(&parsed))
+            link = std::move(*read);
+    }
+    if (!link) {
+        shown.text = printable(QStringLiteral("%1: changed while it was being shown").arg(path));
         return shown;
     }
-    auto parsed = LnkFile::parse(file.read(ShellLinkService::kMaxLinkFileSize + 1));
-    file.close();
-    if (const LnkError *error = std::get_if<LnkError>(&parsed)) {
-        shown.text = printable(
-            QStringLiteral("%1: not a shortcut (%2 at byte %3)").arg(path, error->what).arg(error->offset));
-        return shown;
-    }
-    const LnkFile &link = std::get<LnkFile>(parsed);
-
-    // Every form of the target, in the order the check tries them, and what
-    // is at each of its readings.
-    QList<FormLooks> forms;
-    {
-        SearchBudget budget(ShellLinkService::kDefaultTimeLimitMs);
-        for (const LnkTargetForm &form : link.targetForms(true, place.win)) {
-            FormLooks entry{form, {}};
-            if (form.formed && form.sameTarget) {
-                for (const QString &reading : form.readings()) {
-                    FileFacts facts;
-                    Look look{reading, service.targetLook().look(reading, facts, budget), false};
-                    look.isFolder = look.status == FactsStatus::Found && facts.isDirectory;
-                    entry.looks << look;
-                }
-            }
-            forms << entry;
-        }
-    }
-
-    // The check itself, as a scan runs it, but without the update flag: a
-    // moved target is found and reported, and the file stays as it is.
-    VerdictHost host;
-    ScanResults results;
-    ShortcutScan scan(host, results, service, drives);
-    scan.setResolveFlags(win::SLR_NO_UI);
-    std::optional<ShellLinkService::Repair> repair;
-    service.setRepairHook([&repair](const ShellLinkService::Repair &found) { repair = found; });
-    QString target;
-    scan.CheckShortcut(place.win, target);
-    service.setRepairHook({});
 
     Writer out;
     out.raw(path);
     out.line(QStringLiteral("Windows path"), place.win);
-    out.line(QStringLiteral("link flags"), linkFlagNames(link.linkFlags()));
-    out.line(QStringLiteral("target attributes"), attributeNames(link.fileAttributes()));
-    out.line(QStringLiteral("target size"), QStringLiteral("%1 bytes").arg(link.fileSize()));
-    out.line(QStringLiteral("target created"), timeText(link.creationTime()));
-    out.line(QStringLiteral("target accessed"), timeText(link.accessTime()));
-    out.line(QStringLiteral("target written"), timeText(link.writeTime()));
+    out.line(QStringLiteral("link flags"), linkFlagNames(link->linkFlags()));
+    out.line(QStringLiteral("target attributes"), attributeNames(link->fileAttributes()));
+    out.line(QStringLiteral("target size"), QStringLiteral("%1 bytes").arg(link->fileSize()));
+    out.line(QStringLiteral("target created"), timeText(link->creationTime()));
+    out.line(QStringLiteral("target accessed"), timeText(link->accessTime()));
+    out.line(QStringLiteral("target written"), timeText(link->writeTime()));
     const std::pair<QString, std::optional<QString>> strings[] = {
-        {QStringLiteral("name"), link.name()},
-        {QStringLiteral("working folder"), link.workingDirectory()},
-        {QStringLiteral("arguments"), link.arguments()},
-        {QStringLiteral("icon"), link.iconLocation()},
+        {QStringLiteral("name"), link->name()},
+        {QStringLiteral("working folder"), link->workingDirectory()},
+        {QStringLiteral("arguments"), link->arguments()},
+        {QStringLiteral("icon"), link->iconLocation()},
     };
     for (const auto &[label, value] : strings) {
         if (value)
             out.line(label, *value);
     }
 
-    if (forms.isEmpty()) {
+    if (judged.looks.isEmpty()) {
         out.line(QStringLiteral("target forms"), QStringLiteral("none (no file-system target)"));
     } else {
         out.raw(QStringLiteral("  target forms, in the order the check tries them:"));
-        for (const FormLooks &entry : std::as_const(forms)) {
-            const QString name = sourceName(entry.form.source);
-            if (!entry.form.formed) {
-                out.formLine(name, entry.form.path + QStringLiteral("   cannot be expanded"));
-            } else if (!entry.form.sameTarget) {
-                out.formLine(name, storedAndMeant(link, entry.form, entry.form.path) +
-                                       QStringLiteral("   names another entry, not this target"));
-            } else {
-                for (qsizetype i = 0; i < entry.looks.size(); ++i) {
-                    const Look &look = entry.looks.at(i);
-                    out.formLine(i == 0 ? name : QStringLiteral("(other code page)"),
-                                 storedAndMeant(link, entry.form, look.reading) + QStringLiteral("   ") +
-                                     statusText(look));
-                }
-            }
+        for (const FormLook &look : judged.looks) {
+            const QString place =
+                look.stored.isEmpty() ? look.reading : look.stored + QStringLiteral(" -> ") + look.reading;
+            out.formLine(look.otherCodePage ? QStringLiteral("(other code page)") : sourceName(look.source),
+                         place + QStringLiteral("   ") + seenText(look.seen));
         }
     }
 
     // Which form the check went by.
-    if (!target.isEmpty()) {
+    if (!judged.target.isEmpty()) {
         QString used;
-        for (const FormLooks &entry : std::as_const(forms)) {
-            if (entry.form.formed && entry.form.sameTarget && entry.form.readings().contains(target)) {
-                used = sourceName(entry.form.source);
-                break;
-            }
-        }
-        if (repair && repair->newTarget.compare(target, Qt::CaseInsensitive) == 0)
+        if (judged.repair)
             used = QStringLiteral("found again");
-        else if (used.isEmpty())
+        else if (judged.decidingLook >= 0)
+            used = sourceName(judged.looks.at(judged.decidingLook).source);
+        else
             used = QStringLiteral("the path Windows would show");
-        out.line(QStringLiteral("the check uses"),
-                 QStringLiteral("%1 (%2)   %3")
-                     .arg(target, used,
-                          TargetRules::targetExists(*drives, target) ? QStringLiteral("exists")
-                                                                     : QStringLiteral("missing")));
+        const bool exists =
+            judged.repair || (judged.decidingLook >= 0 && judged.looks.at(judged.decidingLook).exists());
+        out.line(
+            QStringLiteral("the check uses"),
+            QStringLiteral("%1 (%2)   %3")
+                .arg(judged.target, used, exists ? QStringLiteral("exists") : QStringLiteral("missing")));
     }
 
     QString verdict;
-    switch (host.verdict.value_or(ScanHost::Verdict::NotLoaded)) {
-    case ScanHost::Verdict::TargetExists:
+    switch (judged.status) {
+    case LinkVerdict::Status::Healthy:
         shown.verdict = Verdict::NotBroken;
-        verdict = repair ? QStringLiteral("not broken: its target moved to %1; check repairs the shortcut to "
-                                          "point there (--dry-run only reports it)")
-                               .arg(repair->newTarget)
-                         : QStringLiteral("not broken: its target exists");
+        verdict =
+            judged.target.isEmpty()
+                ? QStringLiteral("not broken: it has no file-system target (a shell item such as a control "
+                                 "panel entry, an address or an installer's advertised link)")
+                : QStringLiteral("not broken: its target exists");
         break;
-    case ScanHost::Verdict::NoTarget:
+    case LinkVerdict::Status::Repaired:
         shown.verdict = Verdict::NotBroken;
-        verdict = QStringLiteral("not broken: it has no file-system target (a shell item such as a control "
-                                 "panel entry, an address or an installer's advertised link)");
+        verdict = QStringLiteral("not broken: its target moved to %1; check repairs the shortcut to "
+                                 "point there (--dry-run only reports it)")
+                      .arg(judged.repair->newTarget);
         break;
-    case ScanHost::Verdict::Broken:
-    case ScanHost::Verdict::BrokenRemote:
+    case LinkVerdict::Status::RepairNotWritten:
         shown.verdict = Verdict::Broken;
-        verdict = QStringLiteral("broken: no form of its target exists, and it was not found elsewhere");
-        if (TargetRules::drivePart(place.win) != TargetRules::asciiLower(TargetRules::drivePart(target)))
+        verdict = QStringLiteral("broken: its target moved to %1, but the shortcut cannot be rewritten: %2")
+                      .arg(judged.repair->newTarget, judged.reason);
+        break;
+    case LinkVerdict::Status::Broken:
+        shown.verdict = Verdict::Broken;
+        verdict = QStringLiteral("broken: ") + judged.reason;
+        if (judged.remote)
             verdict += QStringLiteral("; the target is not on the shortcut's drive, so check --ignore-remote "
                                       "leaves it out");
         break;
-    case ScanHost::Verdict::NotLoaded:
+    case LinkVerdict::Status::Unjudged:
+    case LinkVerdict::Status::NotShortcut:
+    case LinkVerdict::Status::Skipped:
         shown.verdict = Verdict::NotJudged;
-        verdict = QStringLiteral("not judged: the link service cannot load it");
-        break;
-    case ScanHost::Verdict::NotResolved:
-        shown.verdict = Verdict::NotJudged;
-        verdict = QStringLiteral("not judged: ") + unjudgedReason(forms);
-        break;
-    case ScanHost::Verdict::NoPath:
-        shown.verdict = Verdict::NotJudged;
-        verdict = QStringLiteral("not judged: its target path is longer than 260 characters");
+        verdict = QStringLiteral("not judged: ") + judged.reason;
         break;
     }
     out.line(QStringLiteral("verdict"), verdict);

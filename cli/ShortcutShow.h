@@ -4,12 +4,12 @@
 
 #include <QByteArray>
 
-class ShellLinkService;
+class LinkJudge;
 
 // The `show` command for one shortcut file: what the codec reads in it
 // (header flags and times, every form of its target and whether it exists)
-// and what the check makes of it, with the reason. The check is the scan's
-// own, run without the update flag: nothing is ever written.
+// and the check's verdict, with the reason. The verdict is the scan's own,
+// reached without writing: nothing is ever written.
 struct ShortcutShow
 {
     enum class Verdict { NotShortcut, NotBroken, Broken, NotJudged };
@@ -19,6 +19,5 @@ struct ShortcutShow
     // several lines, each ended by a line end.
     QByteArray text;
 
-    static ShortcutShow describe(const RunDrives::Place &place, ShellLinkService &service,
-                                 std::shared_ptr<const DriveContext> drives);
+    static ShortcutShow describe(const RunDrives::Place &place, LinkJudge &links);
 };

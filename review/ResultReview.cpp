@@ -1,16 +1,14 @@
 #include "review/ResultReview.h"
 
-#include "shell/ShellLink.h"
+#include "shell/LinkJudge.h"
 #include "shell/ShellServices.h"
 
 #include <QList>
 #include <QSet>
 
 #include <algorithm>
-#include <iterator>
-#include <memory>
 
-ResultReview::ResultReview(ReviewHost &host, ShellLinkFactory &links, ShellServices &shell)
+ResultReview::ResultReview(ReviewHost &host, LinkJudge &links, ShellServices &shell)
     : m_host(host), m_links(links), m_shell(shell)
 {}
 
@@ -36,28 +34,15 @@ void ResultReview::ListBox1DblClick()
 
 void ResultReview::showTarget(ResultList list)
 {
-    // Create the link object and query its file interface, declared in this
-    // order so the file interface is released first on every way out.
-    std::unique_ptr<ShellLink> link;
-    if (win::FAILED(m_links.CoCreateInstance(link)) || !link)
-        return;
-    std::unique_ptr<PersistFile> file;
-    if (link->QueryPersistFile(file) != win::S_OK || !file)
-        return;
-
     const int index = m_host.selectedIndex(list);
     if (index < 0 || index >= m_host.entryCount(list))
         return;
 
-    // Load and get the path without resolving: the hint shows what the file holds now,
-    // and a file that cannot be loaded any more shows an empty target.
-    static_cast<void>(file->Load(m_host.entry(list, index), win::STGM_READ));
-    char16_t target[win::MAX_PATH + 1] = {};
-    win::WIN32_FIND_DATAW findData;
-    static_cast<void>(link->GetPath(target, win::MAX_PATH, &findData, win::SLGP_UNCPRIORITY));
-    const auto end = std::find(std::begin(target), std::end(target), u'\0');
-    m_host.setToolTip(list, QStringLiteral("Points to ") +
-                                QString::fromUtf16(target, std::distance(std::begin(target), end)));
+    // What the file holds now, read afresh and never resolved, so the file is
+    // never rewritten; a file that cannot be read any more shows an empty
+    // target.
+    const LinkVerdict verdict = m_links.read(m_host.entry(list, index));
+    m_host.setToolTip(list, QStringLiteral("Points to ") + verdict.target);
 }
 
 QString ResultReview::folderPart(const QString &path)

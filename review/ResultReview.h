@@ -4,7 +4,7 @@
 
 #include <QString>
 
-class ShellLinkFactory;
+class LinkJudge;
 class ShellServices;
 
 // The result-list actions of the main window: where a listed shortcut points
@@ -14,12 +14,12 @@ class ResultReview
 {
 public:
     // All three must outlive this object.
-    ResultReview(ReviewHost &host, ShellLinkFactory &links, ShellServices &shell);
+    ResultReview(ReviewHost &host, LinkJudge &links, ShellServices &shell);
 
     // The selection of a list changed by mouse or keyboard: the list's tool
     // tip becomes "Points to " and the target the selected shortcut holds now
     // (read afresh, never resolved, so the file is never rewritten). Nothing
-    // when no entry is selected or no link object can be had.
+    // when no entry is selected.
     void CheckListBox1onClick();
     void ListBox1onclick();
 
@@ -45,6 +45,6 @@ private:
     void openFolderOf(ResultList list);
 
     ReviewHost &m_host;
-    ShellLinkFactory &m_links;
+    LinkJudge &m_links;
     ShellServices &m_shell;
 };

@@ -3,21 +3,15 @@
 #include "platform/DriveContext.h"
 #include "platform/WinPath.h"
 #include "platform/WinTypes.h"
-#include "scan/TargetRules.h"
-#include "shell/ShellLink.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QScopedValueRollback>
+#include <QStringList>
 
-#include <array>
 #include <functional>
-#include <memory>
 #include <optional>
 
-const QString ShortcutScan::ScanningText = QStringLiteral("Scanning....");
-const QString ShortcutScan::OneBrokenText = QStringLiteral(" Broken Shortcut   (double click to explore)");
-const QString ShortcutScan::ManyBrokenText = QStringLiteral(" Broken Shortcuts   (double click to explore)");
 const QString ShortcutScan::ShortcutPattern = QStringLiteral("*.lnk");
 
 namespace {
@@ -43,25 +37,15 @@ QByteArray childPosix(const QByteArray &posixFolder, const QString &name)
     return path + name.toUtf8();
 }
 
-// The text of a filled target buffer: up to its first zero character.
-template <std::size_t N> QString textOf(const std::array<char16_t, N> &buffer)
-{
-    qsizetype length = 0;
-    while (length < qsizetype(N) && buffer[std::size_t(length)] != 0)
-        ++length;
-    return QString::fromUtf16(buffer.data(), length);
-}
-
-// Brackets a scan's walk for the link service (see ShellLinkFactory): its
-// progress hook dispatches the window's events while a Resolve searches for a
-// moved target, so the window repaints during a long search, and the walk may
-// take the folder listings the service has read (and keeps current) for its
-// searches instead of reading those folders again. However the walk ends,
-// the service is told it is over.
+// Brackets a scan's walk for the judge (see LinkJudge): its progress hook
+// ticks the observer while a judgement searches for a moved target, and the
+// walk may take the folder listings the judge has read (and keeps current)
+// for its searches instead of reading those folders again. However the walk
+// ends, the judge is told it is over.
 class ScanSession
 {
 public:
-    ScanSession(ShellLinkFactory &links, std::function<void()> hook) : m_links(links)
+    ScanSession(LinkJudge &links, std::function<void()> hook) : m_links(links)
     {
         m_links.beginScan(std::move(hook));
     }
@@ -72,98 +56,64 @@ public:
     FolderListingSource *listings() { return m_links.scanListings(); }
 
 private:
-    ShellLinkFactory &m_links;
+    LinkJudge &m_links;
 };
 
 } // namespace
 
-ShortcutScan::ShortcutScan(ScanHost &host, ScanResults &results, ShellLinkFactory &links,
-                           std::shared_ptr<const DriveContext> drives)
-    : m_host(host), m_results(results), m_links(links), m_drives(std::move(drives))
+QString PassedOver::reasonText() const
+{
+    switch (reason) {
+    case Reason::Unreadable:
+        return isFolder ? QStringLiteral("the folder cannot be read")
+                        : QStringLiteral("the file cannot be read");
+    case Reason::NoAnswer:
+        return QStringLiteral("its place did not answer in time");
+    case Reason::NotRepresentable:
+        return QStringLiteral("its name cannot be shown in Windows form");
+    case Reason::Hidden:
+        return QStringLiteral("a hidden folder");
+    case Reason::System:
+        return QStringLiteral("a system folder or another drive's folder");
+    case Reason::OtherPrefix:
+        break;
+    }
+    return QStringLiteral("another Wine prefix, whose shortcuts mean its own drives");
+}
+
+ShortcutScan::ShortcutScan(LinkJudge &links, std::shared_ptr<const DriveContext> drives)
+    : m_links(links), m_drives(std::move(drives))
 {}
 
-void ShortcutScan::ScanShortcuts()
+std::optional<ScanCounts> ShortcutScan::run(const QString &root, ScanObserver &observer)
 {
-    ScanShortcuts(m_results.SelectedDrive + QStringLiteral(":\\"));
-}
-
-void ShortcutScan::ScanShortcuts(const QString &root)
-{
-    // Both buttons are disabled while a scan runs, so no second one can start
-    // from the events the walk dispatches; this holds even if one got through.
-    if (m_scanning || m_host.closing())
-        return;
+    if (m_scanning)
+        return std::nullopt;
     const QScopedValueRollback<bool> scanning(m_scanning, true);
-
-    m_host.setWaitCursor(true);
-    try {
-        runScan(root);
-    } catch (...) {
-        // The window goes back to idle before the error reaches the general
-        // error handler; the count line and the ticks are not set.
-        cleanUp();
-        throw;
-    }
-    cleanUp();
-}
-
-void ShortcutScan::runScan(const QString &root)
-{
-    m_host.setBusyIndicatorLeft(BusyIndicatorShownLeft);
-    m_host.setLabel1Text(ScanningText);
-    m_host.SetButtonEnabled(ScanHost::Button::Btdelete, false);
-    m_host.SetButtonEnabled(ScanHost::Button::Btscan, false);
-    m_host.clearListBox();
-    m_host.clearCheckList();
-    m_results.BrokenCount = 0;
-    if (m_results.ShortcutPaths)
-        m_results.ShortcutPaths->clear();
-    else
-        m_results.ShortcutPaths = std::make_unique<QStringList>();
-
+    const QScopedValueRollback<ScanObserver *> observed(m_observer, &observer);
+    m_counts = ScanCounts{};
+    observer.scanStarted(root);
     {
         ScanSession session(m_links, [this] { progress(); });
         const QScopedValueRollback<FolderListingSource *> listings(m_listings, session.listings());
-        ScanFolder(root, ShortcutPattern, true);
+        walkFolder(root, ShortcutPattern, true, observer);
     }
-    if (stopping())
-        return;
-
-    m_results.BrokenCountText = QString::number(m_results.BrokenCount);
-    m_host.setLabel1Text(m_results.BrokenCountText +
-                         (m_results.BrokenCount == 1 ? OneBrokenText : ManyBrokenText));
-    // Ticked in one go, without a repaint of the list for every entry.
-    const int count = m_host.checkListCount();
-    m_host.setCheckListUpdates(false);
-    for (int i = 0; i < count; ++i)
-        m_host.setCheckListTicked(i, true);
-    m_host.setCheckListUpdates(true);
+    const ScanCounts counts = m_counts;
+    observer.scanFinished(counts, stopping());
+    return counts;
 }
 
-void ShortcutScan::cleanUp()
+void ShortcutScan::walkFolder(const QString &folder, const QString &pattern, bool recurse,
+                              ScanObserver &observer)
 {
-    m_host.setListBoxExtent(m_host.listBoxWidth() + ListBoxExtentMargin);
-    m_host.setWaitCursor(false);
-    m_host.SetButtonEnabled(ScanHost::Button::Btdelete, true);
-    m_host.SetButtonEnabled(ScanHost::Button::Btscan, true);
-    m_host.setBusyIndicatorLeft(BusyIndicatorHiddenLeft);
-    int widest = 0;
-    const int count = m_host.checkListCount();
-    for (int i = 0; i < count; ++i) {
-        const int width = m_host.checkListTextWidth(m_host.checkListItem(i));
-        if (width > widest)
-            widest = width;
-    }
-    m_host.setCheckListExtent(widest + CheckListExtentMargin);
-}
-
-void ShortcutScan::ScanFolder(const QString &folder, const QString &pattern, bool recurse)
-{
+    const QScopedValueRollback<ScanObserver *> observed(m_observer, &observer);
     // The POSIX folder is worked out once here; every folder below is opened
     // relative to the one above it.
     const std::optional<QByteArray> posixFolder = WinPath::toPosix(folder, *m_drives);
-    if (!posixFolder)
+    if (!posixFolder) {
+        passOver(folder, QByteArray(), PassedOver::Reason::Unreadable);
         return;
+    }
     // Each folder and each shortcut file is taken once per walk, wherever
     // the walk meets it again (through symbolic links or hard links).
     m_walked.clear();
@@ -181,27 +131,41 @@ void ShortcutScan::ScanFolder(const QString &folder, const QString &pattern, boo
 void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QString &pattern, bool recurse)
 {
     const QString dir = folder.endsWith(QLatin1Char('\\')) ? folder : folder + QLatin1Char('\\');
-    if (!search.isOpen())
+    if (!search.isOpen()) {
+        folderNotOpened(dir, search);
         return;
+    }
     if (const std::optional<FileIdentity> identity = search.folderIdentity();
         identity && !m_walked.enter(*identity))
         return; // walked already: a symbolic link led back to it
 
     // File pass: every matching entry that is not a folder. It is over
     // before the folder pass begins.
-    if (search.isOpen())
-        m_host.folderEntered(dir);
+    ++m_counts.folders;
+    m_observer->folderEntered(dir);
     // A fresh record for every entry, so no field is left over from the last one.
     for (FindData entry; search.next(entry); entry = FindData{}) {
         if (!wanted(entry.attributes, FilePassWanted))
             continue;
-        if (isRegularFile(entry, search) && firstSeen(entry, search)) {
-            QString targetPath;
-            CheckShortcut(dir + entry.name, targetPath);
+        if (firstSeen(entry, search)) {
+            if (isRegularFile(entry, search)) {
+                check(dir + entry.name, *m_observer);
+            } else {
+                // A FIFO, socket or device named x.lnk is never opened.
+                LinkVerdict verdict;
+                verdict.shortcut = dir + entry.name;
+                verdict.status = LinkVerdict::Status::NotShortcut;
+                verdict.reason = QStringLiteral("not a shortcut (not a regular file)");
+                ++m_counts.shortcuts;
+                ++m_counts.passedOver;
+                m_observer->shortcutJudged(verdict);
+            }
         }
-        if (!dispatch())
+        if (!tick())
             return;
     }
+    if (search.error() == win::ERROR_OPERATION_ABORTED)
+        return;
     if (!recurse)
         return;
 
@@ -214,18 +178,48 @@ void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QStri
         return;
     FindData entry;
     while (search.next(entry)) {
-        if (!wanted(entry.attributes, FolderPassWanted))
+        const bool isFolder = entry.attributes & win::FILE_ATTRIBUTE_DIRECTORY;
+        if (!wanted(entry.attributes, FolderPassWanted)) {
+            if (isFolder && entry.name != QLatin1String(".") && entry.name != QLatin1String("..")) {
+                passOver(dir + entry.name, childPosix(search.posixFolder(), entry.name),
+                         (entry.attributes & win::FILE_ATTRIBUTE_SYSTEM) ? PassedOver::Reason::System
+                                                                         : PassedOver::Reason::Hidden);
+            }
             continue;
-        if ((entry.attributes & win::FILE_ATTRIBUTE_DIRECTORY) && entry.name != QLatin1String(".") &&
-            entry.name != QLatin1String("..")) {
+        }
+        if (isFolder && entry.name != QLatin1String(".") && entry.name != QLatin1String("..")) {
             FolderSearch below(search, pattern, FolderSearch::Attributes::WithoutReadOnly);
             walk(dir + entry.name, below, pattern, true);
             if (stopping())
                 return;
         }
-        if (!dispatch())
+        if (!tick())
             return;
     }
+}
+
+void ShortcutScan::folderNotOpened(const QString &folder, const FolderSearch &search)
+{
+    switch (search.error()) {
+    case win::ERROR_FILE_NOT_FOUND:
+    case win::ERROR_PATH_NOT_FOUND:
+        return; // gone since its folder was read: nothing to look at
+    case win::ERROR_NOT_READY:
+        passOver(folder, search.posixFolder(), PassedOver::Reason::NoAnswer);
+        return;
+    default:
+        passOver(folder, search.posixFolder(), PassedOver::Reason::Unreadable);
+        return;
+    }
+}
+
+void ShortcutScan::passOver(const QString &path, const QByteArray &posixPath, PassedOver::Reason reason,
+                            bool isFolder)
+{
+    PassedOver entry{path, posixPath, reason, isFolder};
+    ++(entry.byRule() ? m_counts.passedOverByRule : m_counts.passedOver);
+    if (m_observer)
+        m_observer->passedOver(entry);
 }
 
 bool ShortcutScan::isRegularFile(const FindData &entry, const FolderSearch &search) const
@@ -240,7 +234,6 @@ bool ShortcutScan::isRegularFile(const FindData &entry, const FolderSearch &sear
     case EntryType::Unknown:
         break;
     }
-    // A FIFO, socket or device named x.lnk is never opened.
     return QFileInfo(QFile::decodeName(childPosix(search.posixFolder(), entry.name))).isFile();
 }
 
@@ -252,26 +245,25 @@ bool ShortcutScan::firstSeen(const FindData &entry, const FolderSearch &search)
     return !identity || m_checked.enter(*identity);
 }
 
-bool ShortcutScan::dispatch()
+bool ShortcutScan::tick()
 {
     if (stopping())
         return false;
     {
-        const QScopedValueRollback<bool> dispatching(m_dispatching, true);
-        m_host.dispatchPendingEvents();
+        const QScopedValueRollback<bool> ticking(m_ticking, true);
+        m_observer->tick();
     }
     return !stopping();
 }
 
 void ShortcutScan::progress()
 {
-    // Never nested in a dispatch of the walk, and nothing more once the
-    // window is closing. The buttons are disabled, so no handler run from
-    // here can start a check or a scan of its own.
-    if (m_dispatching || stopping())
+    // Never nested in a tick of the walk, and nothing more once the walk is
+    // to stop. No handler run from here may start a scan of its own.
+    if (m_ticking || !m_observer || stopping())
         return;
-    const QScopedValueRollback<bool> dispatching(m_dispatching, true);
-    m_host.dispatchPendingEvents();
+    const QScopedValueRollback<bool> ticking(m_ticking, true);
+    m_observer->tick();
 }
 
 bool ShortcutScan::waitForFolder()
@@ -282,60 +274,57 @@ bool ShortcutScan::waitForFolder()
 
 bool ShortcutScan::stopping() const
 {
-    return m_host.closing();
+    return m_observer && m_observer->stopRequested();
 }
 
-void ShortcutScan::CheckShortcut(const QString &shortcutPath, QString &targetPath)
+LinkVerdict ShortcutScan::check(const QString &shortcutPath, ScanObserver &observer)
 {
-    // Create the link object and query its file interface. The file
-    // interface is declared after the link object, so it is released first
-    // on every way out.
-    std::unique_ptr<ShellLink> link;
-    std::unique_ptr<PersistFile> file;
-    if (win::FAILED(m_links.CoCreateInstance(link)) || !link || link->QueryPersistFile(file) != win::S_OK ||
-        !file) {
-        m_host.shortcutChecked(shortcutPath, ScanHost::Verdict::NotLoaded, QString());
-        return;
+    const QScopedValueRollback<ScanObserver *> observed(m_observer, &observer);
+    const LinkVerdict verdict = m_links.judge(shortcutPath, m_options);
+    ++m_counts.shortcuts;
+    switch (verdict.status) {
+    case LinkVerdict::Status::Healthy:
+        break;
+    case LinkVerdict::Status::Repaired:
+        ++m_counts.repaired;
+        break;
+    case LinkVerdict::Status::RepairNotWritten:
+        ++m_counts.repairsFailed;
+        break;
+    case LinkVerdict::Status::Broken:
+        ++m_counts.broken;
+        break;
+    case LinkVerdict::Status::Unjudged:
+        ++m_counts.unjudged;
+        break;
+    case LinkVerdict::Status::NotShortcut:
+    case LinkVerdict::Status::Skipped:
+        ++m_counts.passedOver;
+        break;
     }
-
-    std::array<char16_t, win::MAX_PATH + 1> buffer{};
-    win::WIN32_FIND_DATAW findData;
-    ScanHost::Verdict verdict = ScanHost::Verdict::NotLoaded;
-    if (win::FAILED(file->Load(shortcutPath, win::STGM_READ))) {
-        verdict = ScanHost::Verdict::NotLoaded;
-    } else if (win::FAILED(link->Resolve(0, m_resolveFlags))) {
-        verdict = ScanHost::Verdict::NotResolved;
-    } else if (win::FAILED(link->GetPath(buffer.data(), win::MAX_PATH, &findData, win::SLGP_UNCPRIORITY))) {
-        verdict = ScanHost::Verdict::NoPath;
-    } else {
-        const QString target = textOf(buffer);
-        if (target.isEmpty()) {
-            verdict = ScanHost::Verdict::NoTarget;
-        } else if (TargetRules::targetExists(*m_drives, target)) {
-            verdict = ScanHost::Verdict::TargetExists;
-        } else if (!m_host.ignoreRemoteShortcuts() ||
-                   TargetRules::drivePart(shortcutPath) ==
-                       TargetRules::asciiLower(TargetRules::drivePart(target))) {
-            // Broken. With "Ignore remote shortcuts" ticked, only targets on
-            // the shortcut's own drive are kept.
-            verdict = ScanHost::Verdict::Broken;
-            record(shortcutPath);
-        } else {
-            verdict = ScanHost::Verdict::BrokenRemote;
-        }
-    }
-    targetPath = textOf(buffer);
-    m_host.shortcutChecked(shortcutPath, verdict, targetPath);
+    observer.shortcutJudged(verdict);
+    return verdict;
 }
 
-void ShortcutScan::record(const QString &shortcutPath)
+QString summaryLine(const ScanCounts &counts, bool written)
 {
-    // Once the window is closing its lists may be gone: nothing more is
-    // recorded, and the four stay equal in length.
-    if (stopping() || !m_results.ShortcutPaths)
-        return;
-    m_host.appendToListBox(shortcutPath);
-    m_host.appendToCheckList(shortcutPath);
-    m_results.ShortcutPaths->append(shortcutPath);
-    ++m_results.BrokenCount;
+    QStringList parts;
+    if (counts.repaired > 0) {
+        parts << QStringLiteral("%1 %2 %3")
+                     .arg(counts.repaired)
+                     .arg(counts.repaired == 1 ? QStringLiteral("shortcut") : QStringLiteral("shortcuts"),
+                          written ? QStringLiteral("repaired") : QStringLiteral("to repair"));
+    }
+    if (counts.repairsFailed > 0) {
+        parts << QStringLiteral("%1 %2 could not be written")
+                     .arg(counts.repairsFailed)
+                     .arg(counts.repairsFailed == 1 ? QStringLiteral("repair") : QStringLiteral("repairs"));
+    }
+    const qint64 unread = counts.passedOver + counts.unjudged;
+    if (unread > 0) {
+        parts << QStringLiteral("%1 %2 could not be read")
+                     .arg(unread)
+                     .arg(unread == 1 ? QStringLiteral("place") : QStringLiteral("places"));
+    }
+    return parts.join(QStringLiteral(", "));
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-// The shell link service in the shape of the Windows service the program's
-// rules are written against, used in these steps: create a link object,
+// The link service's lower layer, in the shape of the Windows service the
+// program's rules are written against (the rest of the program asks for a
+// verdict instead, see LinkJudge), used in these steps: create a link object,
 // query its file interface, load a shortcut file, resolve, get the path,
 // release (destruction: the file interface first, then the link object).
 // Results are HRESULT-style: negative is a failure.
@@ -10,10 +11,7 @@
 
 #include <QString>
 
-#include <functional>
 #include <memory>
-
-class FolderListingSource;
 
 namespace win {
 constexpr quint32 STGM_READ = 0;
@@ -59,23 +57,10 @@ public:
                                  quint32 flags) = 0;
 };
 
-// Create: makes new, empty link objects. The scan and the review take a factory,
-// so tests can hand them one whose steps fail on demand.
+// Create: makes new, empty link objects.
 class ShellLinkFactory
 {
 public:
     virtual ~ShellLinkFactory() = default;
     virtual win::HRESULT CoCreateInstance(std::unique_ptr<ShellLink> &out) = 0;
-
-    // A scan brackets its walk with these, so a factory that keeps state from
-    // one link to the next can serve the whole walk. From beginScan on,
-    // `progress` runs every few milliseconds while a Resolve searches (the
-    // scan keeps its window alive with it), and scanListings() may give the
-    // folder listings the factory keeps, for the walk to share; they stay
-    // the factory's and are valid until endScan. endScan drops the hook,
-    // stops the sharing and may free what was kept for the scan. The scan
-    // calls endScan however its walk ends. The defaults do nothing.
-    virtual void beginScan(std::function<void()> progress) { (void)progress; }
-    virtual FolderListingSource *scanListings() { return nullptr; }
-    virtual void endScan() {}
 };

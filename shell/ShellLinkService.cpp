@@ -45,21 +45,37 @@ win::HRESULT hresultFromErrno(int error)
     }
 }
 
-ShellLinkService::Repair::Outcome repairOutcome(LinkWriter::Outcome written)
+LinkRepair::Outcome repairOutcome(LinkWriter::Outcome written)
 {
     switch (written) {
     case LinkWriter::Outcome::Written:
-        return ShellLinkService::Repair::Outcome::Written;
+        return LinkRepair::Outcome::Written;
     case LinkWriter::Outcome::ReadOnly:
-        return ShellLinkService::Repair::Outcome::ReadOnly;
+        return LinkRepair::Outcome::ReadOnly;
     case LinkWriter::Outcome::Changed:
-        return ShellLinkService::Repair::Outcome::Changed;
+        return LinkRepair::Outcome::Changed;
     case LinkWriter::Outcome::Shared:
-        return ShellLinkService::Repair::Outcome::Shared;
+        return LinkRepair::Outcome::Shared;
     case LinkWriter::Outcome::Failed:
         break;
     }
-    return ShellLinkService::Repair::Outcome::Failed;
+    return LinkRepair::Outcome::Failed;
+}
+
+// Whether two Windows-form paths lie on the same drive or share.
+bool sameDrive(const QString &a, const QString &b)
+{
+    const auto drivePart = [](const QString &path) {
+        if (path.size() >= 2 && path.at(1) == QLatin1Char(':'))
+            return path.left(2);
+        if (path.startsWith(QLatin1String("\\\\"))) {
+            const qsizetype first = path.indexOf(QLatin1Char('\\'), 2);
+            const qsizetype second = first < 0 ? -1 : path.indexOf(QLatin1Char('\\'), first + 1);
+            return second < 0 ? path : path.left(second);
+        }
+        return QString();
+    };
+    return drivePart(a).compare(drivePart(b), Qt::CaseInsensitive) == 0;
 }
 
 } // namespace
@@ -111,7 +127,6 @@ struct ShellLinkService::Context
     LinkWriter writer;
     TargetLook look;
     std::function<void()> hook;
-    std::function<void(const ShellLinkService::Repair &)> repairHook;
     int hookIntervalMs = SearchBudget::kHookIntervalMs;
     bool searching = false;
     Listings listings{*this};
@@ -131,6 +146,10 @@ struct LinkState
     FileStamp stamp;  // what the file on disk looked like when they were read
     QString winPath;
     QByteArray posixPath;
+    // Why the last Load failed: the file is no shortcut (damaged, not a
+    // regular file, too large), or it could not be read at all.
+    bool loadedNoShortcut = false;
+    QString loadFailure;
     // What Resolve saw at each place it looked, for GetPath right after it:
     // the same place is not looked at twice for one link.
     struct Seen
@@ -176,6 +195,18 @@ public:
     {
         Q_UNUSED(mode); // loading never writes, whatever the mode
         LinkState &s = *m_state;
+        s.loadedNoShortcut = false;
+        s.loadFailure.clear();
+        const win::HRESULT result = load(s, path);
+        if (win::FAILED(result) && s.loadFailure.isEmpty())
+            s.loadFailure = QStringLiteral("cannot be read");
+        return result;
+    }
+
+private:
+    // The file's bytes parsed as a link. A failure says why in the state.
+    static win::HRESULT load(LinkState &s, const QString &path)
+    {
         s.link.reset();
         s.linkChanged();
         s.bytes.clear();
@@ -196,27 +227,27 @@ public:
             const std::optional<QByteArray> written = posix;
             posix = WinPath::toPosix(path, drives);
             if (!posix)
-                return win::hresultFromWin32(win::ERROR_PATH_NOT_FOUND);
+                return failed(s, ENOENT);
             if (written && *posix == *written)
-                return hresultFromErrno(writtenError); // looked at already
+                return failed(s, writtenError); // looked at already
             if (::stat(posix->constData(), &st) != 0)
-                return hresultFromErrno(errno);
+                return failed(s, errno);
         }
         if (!S_ISREG(st.st_mode))
-            return win::hresultFromWin32(win::ERROR_ACCESS_DENIED);
+            return noShortcut(s, QStringLiteral("not a regular file"), win::ERROR_ACCESS_DENIED);
         if (st.st_size > ShellLinkService::kMaxLinkFileSize)
-            return win::hresultFromWin32(ERROR_FILE_TOO_LARGE);
+            return noShortcut(s, tooLarge(st.st_size), ERROR_FILE_TOO_LARGE);
 
         posix::UniqueFd fd(::open(posix->constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         if (fd.get() < 0)
-            return hresultFromErrno(errno);
+            return failed(s, errno);
         struct stat fst;
         if (::fstat(fd.get(), &fst) != 0)
-            return hresultFromErrno(errno);
+            return failed(s, errno);
         if (!S_ISREG(fst.st_mode) || fst.st_dev != st.st_dev || fst.st_ino != st.st_ino)
-            return win::hresultFromWin32(win::ERROR_ACCESS_DENIED); // swapped since the check
+            return failed(s, EAGAIN); // swapped since the check
         if (fst.st_size > ShellLinkService::kMaxLinkFileSize)
-            return win::hresultFromWin32(ERROR_FILE_TOO_LARGE);
+            return noShortcut(s, tooLarge(fst.st_size), ERROR_FILE_TOO_LARGE);
 
         // The stamp is taken before reading: a change while we read shows
         // as a different stamp when a repaired link is about to be written.
@@ -227,14 +258,14 @@ public:
         for (;;) {
             if (got == bytes.size()) {
                 if (bytes.size() > ShellLinkService::kMaxLinkFileSize)
-                    return win::hresultFromWin32(ERROR_FILE_TOO_LARGE);
+                    return noShortcut(s, tooLarge(bytes.size()), ERROR_FILE_TOO_LARGE);
                 bytes.resize(std::min<qsizetype>(bytes.size() * 2, ShellLinkService::kMaxLinkFileSize + 1));
             }
             const ssize_t n = ::read(fd.get(), bytes.data() + got, size_t(bytes.size() - got));
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
-                return hresultFromErrno(errno);
+                return failed(s, errno);
             }
             if (n == 0)
                 break;
@@ -243,8 +274,10 @@ public:
         bytes.truncate(got);
 
         auto parsed = LnkFile::parse(bytes);
-        if (std::holds_alternative<LnkError>(parsed))
+        if (const LnkError *error = std::get_if<LnkError>(&parsed)) {
+            noShortcut(s, QStringLiteral("%1 at byte %2").arg(error->what).arg(error->offset), 0);
             return win::E_FAIL;
+        }
         s.link = std::move(std::get<LnkFile>(parsed));
         s.linkChanged();
         s.bytes = bytes;
@@ -254,7 +287,25 @@ public:
         return win::S_OK;
     }
 
-private:
+    static win::HRESULT failed(LinkState &s, int error)
+    {
+        s.loadFailure =
+            error == EAGAIN
+                ? QStringLiteral("changed while it was being opened")
+                : QStringLiteral("cannot be read (%1)").arg(QString::fromLocal8Bit(std::strerror(error)));
+        return hresultFromErrno(error);
+    }
+    static win::HRESULT noShortcut(LinkState &s, const QString &why, quint32 win32Error)
+    {
+        s.loadedNoShortcut = true;
+        s.loadFailure = QStringLiteral("not a shortcut (%1)").arg(why);
+        return win32Error ? win::hresultFromWin32(win32Error) : win::E_FAIL;
+    }
+    static QString tooLarge(qint64 size)
+    {
+        return QStringLiteral("%1 bytes, more than any shortcut holds").arg(size);
+    }
+
     std::shared_ptr<LinkState> m_state;
 };
 
@@ -273,6 +324,12 @@ public:
 
     win::HRESULT Resolve(quintptr hwnd, quint32 flags) override;
     win::HRESULT GetPath(char16_t *buffer, int cch, win::WIN32_FIND_DATAW *findData, quint32 flags) override;
+
+    // Resolve, recording every look and the repair in `verdict`, and the
+    // reason when the link cannot be judged.
+    // With everyForm, every form is looked at even after one exists.
+    win::HRESULT resolve(quint32 flags, LinkVerdict &verdict, bool everyForm = false);
+    const LinkState &state() const { return *m_state; }
 
 private:
     std::shared_ptr<LinkState> m_state;
@@ -363,6 +420,42 @@ win::HRESULT ServiceShellLink::GetPath(char16_t *buffer, int cch, win::WIN32_FIN
 win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
 {
     Q_UNUSED(hwnd); // no dialog is ever shown
+    LinkVerdict verdict;
+    return resolve(flags, verdict);
+}
+
+// What a look saw, in the verdict's words.
+FormLook::Seen seenOf(const std::optional<FactsStatus> &status, const FileFacts &facts)
+{
+    if (!status)
+        return FormLook::Seen::NoAnswer;
+    switch (*status) {
+    case FactsStatus::Found:
+        return facts.isDirectory ? FormLook::Seen::Folder : FormLook::Seen::File;
+    case FactsStatus::Missing:
+        return FormLook::Seen::Missing;
+    case FactsStatus::Unreadable:
+        return FormLook::Seen::Unreadable;
+    case FactsStatus::TooLong:
+        break;
+    }
+    return FormLook::Seen::TooLong;
+}
+
+// A form as the link stores it, when that differs from the place it names
+// (a variable expanded, a relative path taken from the shortcut's folder).
+QString storedForm(const LnkFile &link, const LnkTargetForm &form)
+{
+    std::optional<QString> stored;
+    if (form.source == LnkFormSource::Environment)
+        stored = link.environmentTarget();
+    else if (form.source == LnkFormSource::Relative)
+        stored = link.relativePath();
+    return stored && *stored != form.path ? *stored : QString();
+}
+
+win::HRESULT ServiceShellLink::resolve(quint32 flags, LinkVerdict &verdict, bool everyForm)
+{
     LinkState &s = *m_state;
     if (!s.link)
         return win::S_OK; // nothing to resolve
@@ -396,46 +489,94 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
         return true;
     };
 
-    // Is it there, in any of its forms? A target we may not look at counts
-    // as there: it is never searched for, let alone replaced. One whose
-    // place does not answer in time, or whose path is too long to look at,
-    // cannot be judged, unless another form exists.
+    // Is it there, in any of its forms? Every reading of every form is
+    // looked at until one exists. A place that cannot be looked at (access
+    // denied, no answer in time, a path too long) decides nothing: unless
+    // another form exists, the link cannot be judged, and it is never
+    // searched for, let alone replaced.
     bool formed = false;
     bool unformed = false;
-    bool unjudged = false;
+    bool undecided = false;
     for (const LnkTargetForm &form : s.formsOf(true)) {
+        FormLook look;
+        look.source = form.source;
+        look.stored = storedForm(*s.link, form);
         if (!form.formed) {
             unformed = true;
+            look.reading = form.path;
+            look.seen = FormLook::Seen::NotFormed;
+            verdict.looks << look;
             continue;
         }
-        if (!form.sameTarget)
+        if (!form.sameTarget) {
+            look.reading = form.path;
+            look.seen = FormLook::Seen::OtherEntry;
+            verdict.looks << look;
             continue;
+        }
         formed = true;
-        for (const QString &reading : form.readings()) {
-            if (s.seenAt(reading))
+        const QStringList readings = form.readings();
+        for (qsizetype i = 0; i < readings.size(); ++i) {
+            const QString &reading = readings.at(i);
+            look.reading = reading;
+            look.otherCodePage = i > 0;
+            if (const LinkState::Seen *seen = s.seenAt(reading)) {
+                // The same place under another form: told as it was seen.
+                look.seen = seenOf(seen->status, seen->facts);
+                verdict.looks << look;
                 continue;
+            }
             FileFacts facts;
             std::optional<FactsStatus> status;
             if (context.look.maySlow(reading)) {
-                if (!startWaiting())
+                if (!startWaiting()) {
+                    verdict.reason = QStringLiteral("the link service was busy with another shortcut");
                     return win::E_UNEXPECTED;
+                }
                 status = context.look.look(reading, facts, *budget);
             } else {
                 status = TargetLook::lookDirectly(*context.drives, reading, facts);
             }
-            if (!status || *status == FactsStatus::TooLong) {
-                unjudged = true;
-                continue;
+            look.seen = seenOf(status, facts);
+            verdict.looks << look;
+            if (status && *status != FactsStatus::TooLong)
+                s.seen.push_back({reading, *status, facts});
+            if (look.exists()) {
+                if (verdict.decidingLook < 0)
+                    verdict.decidingLook = int(verdict.looks.size() - 1);
+                if (!everyForm)
+                    return win::S_OK;
             }
-            s.seen.push_back({reading, *status, facts});
-            if (isThere(*status))
-                return win::S_OK;
+            undecided = undecided || look.undecided();
         }
     }
-    if (!formed)
-        return unformed ? win::E_FAIL : win::S_OK; // nothing definite, or no file-system target
-    if (unjudged)
+    if (verdict.decidingLook >= 0)
+        return win::S_OK;
+    if (!formed) {
+        if (unformed) {
+            verdict.reason = QStringLiteral("its target holds a variable that cannot be expanded");
+            return win::E_FAIL; // nothing definite
+        }
+        return win::S_OK; // no file-system target
+    }
+    if (undecided) {
+        for (const FormLook &look : std::as_const(verdict.looks)) {
+            if (look.seen == FormLook::Seen::NoAnswer) {
+                verdict.reason = QStringLiteral("the place of %1 does not answer").arg(look.reading);
+                break;
+            }
+            if (look.seen == FormLook::Seen::TooLong) {
+                verdict.reason = QStringLiteral("%1 is too long to look at").arg(look.reading);
+                break;
+            }
+            if (look.seen == FormLook::Seen::Unreadable) {
+                verdict.reason = QStringLiteral("%1 cannot be looked at (access denied or an I/O error)")
+                                     .arg(look.reading);
+                break;
+            }
+        }
         return win::E_FAIL;
+    }
     if (flags & win::SLR_NOSEARCH)
         return win::S_FALSE;
 
@@ -444,8 +585,10 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
     const std::optional<QString> start = s.link->targetPath(false, s.winPath);
     if (!start || start->isEmpty() || WinPathText::isRoot(*start))
         return win::S_FALSE;
-    if (!startWaiting())
+    if (!startWaiting()) {
+        verdict.reason = QStringLiteral("the link service was busy with another shortcut");
         return win::E_UNEXPECTED;
+    }
 
     TargetSearchRequest request;
     request.oldTarget = *start;
@@ -496,10 +639,9 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
     // Written back only when asked to and when the bytes really change; a
     // file that cannot be written keeps its old bytes, and the link object
     // holds the found target all the same.
-    ShellLinkService::Repair repair{s.winPath, request.oldTarget, found->winPath,
-                                    ShellLinkService::Repair::Outcome::NotAsked, 0};
+    LinkRepair repair{request.oldTarget, found->winPath, LinkRepair::Outcome::NotAsked, 0};
     if ((flags & win::SLR_UPDATE) && !(flags & SLR_NOUPDATE)) {
-        repair.outcome = ShellLinkService::Repair::Outcome::Written;
+        repair.outcome = LinkRepair::Outcome::Written;
         const QByteArray bytes = s.link->serialize();
         if (bytes != s.bytes) {
             // Only a file of the drive the shortcut was found on is changed.
@@ -513,8 +655,7 @@ win::HRESULT ServiceShellLink::Resolve(quintptr hwnd, quint32 flags)
             }
         }
     }
-    if (context.repairHook)
-        context.repairHook(repair);
+    verdict.repair = repair;
     return win::S_OK;
 }
 
@@ -525,6 +666,68 @@ ShellLinkService::ShellLinkService(std::shared_ptr<const DriveContext> drives)
 {}
 
 ShellLinkService::~ShellLinkService() = default;
+
+LinkVerdict ShellLinkService::judge(const QString &shortcut, const Options &options)
+{
+    LinkVerdict verdict;
+    verdict.shortcut = shortcut;
+    ServiceShellLink link(m_context);
+    std::unique_ptr<PersistFile> file;
+    link.QueryPersistFile(file);
+    if (win::FAILED(file->Load(shortcut, win::STGM_READ))) {
+        verdict.status =
+            link.state().loadedNoShortcut ? LinkVerdict::Status::NotShortcut : LinkVerdict::Status::Skipped;
+        verdict.reason = link.state().loadFailure;
+        return verdict;
+    }
+
+    quint32 flags = win::SLR_NO_UI | (std::min<quint32>(options.timeLimitMs, 0xFFFF) << 16);
+    if (options.writeRepairs)
+        flags |= win::SLR_UPDATE;
+    if (!options.search)
+        flags |= win::SLR_NOSEARCH;
+    const win::HRESULT resolved = link.resolve(flags, verdict, options.everyForm);
+    const LnkFile &loaded = *link.state().link;
+    // The path Windows would show, for a target that exists in no form.
+    const auto shownPath = [&] { return loaded.targetPath(true, shortcut).value_or(QString()); };
+
+    if (win::FAILED(resolved)) {
+        verdict.status = LinkVerdict::Status::Unjudged;
+        if (verdict.reason.isEmpty())
+            verdict.reason = QStringLiteral("the link service could not judge its target");
+        verdict.target = shownPath();
+    } else if (verdict.repair) {
+        verdict.status =
+            verdict.repair->failed() ? LinkVerdict::Status::RepairNotWritten : LinkVerdict::Status::Repaired;
+        verdict.target = verdict.repair->newTarget;
+        if (verdict.repair->failed())
+            verdict.reason = verdict.repair->failureText();
+    } else if (verdict.decidingLook >= 0) {
+        verdict.status = LinkVerdict::Status::Healthy;
+        verdict.target = verdict.looks.at(verdict.decidingLook).reading;
+    } else if (resolved == win::S_FALSE) {
+        verdict.status = LinkVerdict::Status::Broken;
+        verdict.target = shownPath();
+        verdict.reason = QStringLiteral("no form of its target exists, and it was not found elsewhere");
+        for (qsizetype i = 0; i < verdict.looks.size(); ++i) {
+            if (verdict.looks.at(i).reading == verdict.target) {
+                verdict.decidingLook = int(i);
+                break;
+            }
+        }
+        // Paths are handed on in buffers of MAX_PATH characters: a longer
+        // one cannot be listed whole.
+        if (verdict.target.size() >= qsizetype(win::MAX_PATH)) {
+            verdict.status = LinkVerdict::Status::Unjudged;
+            verdict.reason = QStringLiteral("its target path is longer than 260 characters");
+        }
+    } else {
+        verdict.status = LinkVerdict::Status::Healthy;
+        verdict.reason = QStringLiteral("it has no file-system target");
+    }
+    verdict.remote = !verdict.target.isEmpty() && !sameDrive(shortcut, verdict.target);
+    return verdict;
+}
 
 win::HRESULT ShellLinkService::CoCreateInstance(std::unique_ptr<ShellLink> &out)
 {
@@ -539,11 +742,6 @@ void ShellLinkService::setProgressHook(std::function<void()> hook, int intervalM
     // A repair waits for its file to reach the disk; the hook runs meanwhile
     // (repairs are made inside a Resolve, which the hook cannot re-enter).
     m_context->writer.setWaitHook(m_context->hook);
-}
-
-void ShellLinkService::setRepairHook(std::function<void(const Repair &)> hook)
-{
-    m_context->repairHook = std::move(hook);
 }
 
 void ShellLinkService::shareListings(bool on)

@@ -19,6 +19,7 @@
 // answer (TargetLook): one that does not answer in time fails the Resolve
 // (the link cannot be judged), and the hook runs while it waits.
 
+#include "shell/LinkJudge.h"
 #include "shell/SearchBudget.h"
 #include "shell/ShellLink.h"
 
@@ -29,7 +30,7 @@ class DriveContext;
 class LinkWriter;
 class TargetLook;
 
-class ShellLinkService : public ShellLinkFactory
+class ShellLinkService : public ShellLinkFactory, public LinkJudge
 {
 public:
     // Larger files are refused by Load: real shortcuts are a few kilobytes.
@@ -53,29 +54,9 @@ public:
     // hook, and so is setProgressHook itself.
     void setProgressHook(std::function<void()> hook, int intervalMs = SearchBudget::kHookIntervalMs);
 
-    // A moved target that a Resolve found again, and what became of the
-    // shortcut file.
-    struct Repair
-    {
-        enum class Outcome {
-            NotAsked, // Resolve was not asked to update the file: nothing written
-            Written,  // the file now holds the new target
-            ReadOnly, // nobody may write the file: it keeps the old target
-            Changed,  // the file changed on disk since it was loaded: left alone
-            Shared,   // other names lead to the file, or it lies off the drive: left alone
-            Failed,   // writing failed (`error` holds the errno): it keeps the old target
-        };
-        QString shortcutPath; // Windows form, as loaded
-        QString oldTarget;    // the target the search started from
-        QString newTarget;    // where it was found
-        Outcome outcome = Outcome::NotAsked;
-        int error = 0;
-    };
-    // Called once for every target a Resolve finds again, after the file was
-    // written (or not). The scan's link objects keep the found target either
-    // way, so a caller that wants to tell "repaired" from "would repair" or
-    // "could not be repaired" listens here.
-    void setRepairHook(std::function<void(const Repair &)> hook);
+    // The verdict on one shortcut: the file loaded, every form of its target
+    // looked at, a missing one searched for and, when asked, written back.
+    LinkVerdict judge(const QString &shortcut, const Options &options) override;
 
     // While on, listingSource() gives the service's index as a source of
     // folder listings: folder searches made with it take the listings the

@@ -1,15 +1,17 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
-// What the scan needs of the main window. TForm2 implements it; the scan
-// logic knows no widget. Every call happens on the user-interface thread.
-class ScanHost
+// What the scan's presenter (WindowScan) does to the main window. TForm2
+// implements it over its controls; tests implement it with a recording
+// fake. Every call happens on the user-interface thread.
+class ScanWindow
 {
 public:
     enum class Button { Btdelete, Btscan };
 
-    virtual ~ScanHost() = default;
+    virtual ~ScanWindow() = default;
 
     // The application-wide wait cursor: on, or back to the default.
     virtual void setWaitCursor(bool on) = 0;
@@ -17,6 +19,14 @@ public:
     // 881 puts it outside the client area); its top stays as it is.
     virtual void setBusyIndicatorLeft(int left) = 0;
     virtual void setLabel1Text(const QString &text) = 0;
+    // The line beside the count that tells what else the scan did (repairs,
+    // places it could not read); `details` names each of them, one a line.
+    // Empty text hides it.
+    virtual void setReportLine(const QString &text, const QStringList &details)
+    {
+        Q_UNUSED(text);
+        Q_UNUSED(details);
+    }
     // SetButtonEnabled of the picture button Btdelete or Btscan.
     virtual void SetButtonEnabled(Button button, bool enabled) = 0;
 
@@ -46,32 +56,7 @@ public:
     // request taken here must be kept for the main loop, not lost.
     virtual void dispatchPendingEvents() = 0;
     // True once the window has begun to close (FormClose ran). The scan then
-    // stops at the next entry and appends nothing more; the host keeps itself
-    // alive until ScanShortcuts has returned.
+    // stops at the next entry and appends nothing more; the window keeps
+    // itself alive until ScanShortcuts has returned.
     virtual bool closing() const = 0;
-
-    // What the check made of one shortcut. A host that reports more than the
-    // list of broken shortcuts (counts, reasons) overrides the two calls
-    // below; the window needs neither.
-    enum class Verdict {
-        NotLoaded,   // no link object, or the file cannot be loaded as a shortcut
-        NotResolved, // the service could not judge its target
-        NoPath,      // the target path could not be read (GetPath failed)
-        NoTarget,    // a link without a file-system target: not broken
-        TargetExists,
-        Broken,      // recorded in the scan results
-        BrokenRemote // broken, but passed over by "Ignore remote shortcuts"
-    };
-    // Called once for every shortcut the check examined, after it was
-    // judged (and recorded, when broken). targetPath is what the check
-    // read from the link: empty when it could not read one.
-    virtual void shortcutChecked(const QString &shortcutPath, Verdict verdict, const QString &targetPath)
-    {
-        Q_UNUSED(shortcutPath);
-        Q_UNUSED(verdict);
-        Q_UNUSED(targetPath);
-    }
-    // Called for every folder the walk opens, the root included, before any
-    // of its entries is examined (not for one that cannot be read).
-    virtual void folderEntered(const QString &folder) { Q_UNUSED(folder); }
 };
