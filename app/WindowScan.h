@@ -46,6 +46,8 @@ public:
     // the target its verdict goes by (empty when it has none).
     void CheckShortcut(const QString &shortcutPath, QString &targetPath);
 
+    bool isScanning() const { return m_scanning; }
+
     // What the last scan did besides listing the broken shortcuts.
     const QStringList &details() const { return m_details; }
 

@@ -78,17 +78,10 @@ void Progress::clear()
 
 QByteArray printable(const QString &text)
 {
-    QString shown;
-    shown.reserve(text.size());
-    for (const QChar c : text) {
-        if (c.category() != QChar::Other_Control)
-            shown += c;
-        else if (c == QLatin1Char('\t'))
-            shown += QLatin1String("\\t");
-        else if (c == QLatin1Char('\n'))
-            shown += QLatin1String("\\n");
-        else
-            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+    QString shown = text;
+    for (QChar &c : shown) {
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char('?');
     }
     return shown.toUtf8();
 }

@@ -56,9 +56,9 @@ private:
     bool m_enabled;
 };
 
-// Text for one field of a line of output: control characters are escaped
-// (a tab as \t, a line end as \n, others as \xNN), so every record stays one
-// line and its fields stay apart.
+// Text for one field of a line of output: control characters (a tab, a line
+// end) become '?', which no Windows path holds, so every record stays one
+// line and its fields stay apart. JSON holds them exactly.
 QByteArray printable(const QString &text);
 
 // A path of this machine as text: its bytes read as UTF-8, each byte that is

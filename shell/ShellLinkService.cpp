@@ -699,7 +699,7 @@ LinkVerdict ShellLinkService::judge(const QString &shortcut, const Options &opti
     } else if (verdict.repair) {
         verdict.status =
             verdict.repair->failed() ? LinkVerdict::Status::RepairNotWritten : LinkVerdict::Status::Repaired;
-        verdict.target = verdict.repair->newTarget;
+        verdict.target = shownPath(); // as the link now holds it
         if (verdict.repair->failed())
             verdict.reason = verdict.repair->failureText();
     } else if (verdict.decidingLook >= 0) {

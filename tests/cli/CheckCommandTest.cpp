@@ -65,8 +65,13 @@ TEST_F(CheckCommandTest, PrintsEveryBrokenShortcutAndEveryRepairThenFindsOnlyThe
     EXPECT_EQ(first.sortedLines(), expected);
     // Broken lines have a tab, repair lines none: `cut -s -f1` gives the paths.
     EXPECT_EQ(first.out.count('\t'), 4);
-    // Without a terminal, no progress; nothing else on standard error.
-    EXPECT_TRUE(first.err.isEmpty()) << first.err.constData();
+    // Without a terminal, no progress; on standard error only the file that
+    // is no shortcut, with why.
+    EXPECT_EQ(first.err.count('\n'), 1) << first.err.constData();
+    EXPECT_TRUE(first.err.startsWith("linkmend: skipped " +
+                                     QFile::encodeName(path(QStringLiteral("Desktop/NotALink.lnk"))) +
+                                     ": not a shortcut ("))
+        << first.err.constData();
 
     // The repair was written: the next run only lists what is still broken.
     const Run second = run({QStringLiteral("check"), QStringLiteral("c:")});
@@ -109,10 +114,16 @@ TEST_F(CheckCommandTest, JsonHoldsEveryBrokenShortcutRepairAndCount)
     EXPECT_TRUE(repair.value(QStringLiteral("written")).toBool());
     EXPECT_FALSE(repair.contains(QStringLiteral("failure")));
 
-    const QJsonArray unjudged = report.value(QStringLiteral("unjudged")).toArray();
-    ASSERT_EQ(unjudged.size(), 1);
-    EXPECT_EQ(unjudged.first().toObject().value(QStringLiteral("path")).toString(),
+    EXPECT_TRUE(report.value(QStringLiteral("unjudged")).toArray().isEmpty());
+    const QJsonArray skipped = report.value(QStringLiteral("skipped")).toArray();
+    ASSERT_EQ(skipped.size(), 1);
+    EXPECT_EQ(skipped.first().toObject().value(QStringLiteral("path")).toString(),
               path(QStringLiteral("Desktop/NotALink.lnk")));
+    EXPECT_TRUE(skipped.first()
+                    .toObject()
+                    .value(QStringLiteral("reason"))
+                    .toString()
+                    .startsWith(QLatin1String("not a shortcut")));
 
     // c:\, Apps, Apps\New, Apps\Old, Desktop, Start Menu, Programs; not .hidden.
     const QJsonObject counts = report.value(QStringLiteral("counts")).toObject();
@@ -120,7 +131,9 @@ TEST_F(CheckCommandTest, JsonHoldsEveryBrokenShortcutRepairAndCount)
     EXPECT_EQ(counts.value(QStringLiteral("shortcuts")).toInt(), 8);
     EXPECT_EQ(counts.value(QStringLiteral("repaired")).toInt(), 1);
     EXPECT_EQ(counts.value(QStringLiteral("broken")).toInt(), 4);
-    EXPECT_EQ(counts.value(QStringLiteral("unjudged")).toInt(), 1);
+    EXPECT_EQ(counts.value(QStringLiteral("unjudged")).toInt(), 0);
+    EXPECT_EQ(counts.value(QStringLiteral("skipped")).toInt(), 1);
+    EXPECT_EQ(counts.value(QStringLiteral("skippedByRule")).toInt(), 1); // .hidden
     EXPECT_EQ(counts.value(QStringLiteral("remote")).toInt(), 0);
 
     const QJsonArray roots = report.value(QStringLiteral("roots")).toArray();

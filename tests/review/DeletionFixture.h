@@ -53,7 +53,7 @@ protected:
 
     TempDrives m_drives;
     FakeHost m_host;
-    FailingLinkFactory m_links; // the deletion opens no links
+    NoLinks m_links; // the deletion opens no links
     Ui m_ui;
     std::unique_ptr<ShellServices> m_shell = ShellServices::create(m_ui, m_drives.context());
     ResultReview m_review{m_host, m_links, *m_shell};

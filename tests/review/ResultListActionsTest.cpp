@@ -86,23 +86,6 @@ TEST_F(ResultListActionsTest, HintShowsTheTargetTheShortcutHoldsNowAndNeverRepai
     EXPECT_EQ(m_host.checkListToolTip, QStringLiteral("Points to "));
 }
 
-TEST_F(ResultListActionsTest, HintStaysWithoutLinkObjectOrFileInterface)
-{
-    m_host.fill({QStringLiteral("c:\\a.lnk")});
-    m_host.checkListSelected = 0;
-    m_host.checkListToolTip = QStringLiteral("Points to c:\\old.exe");
-    FailingLinkFactory links;
-    ResultReview review(m_host, links, *m_shell);
-
-    review.CheckListBox1onClick(); // no link object
-    links.failCreate = false;
-    review.CheckListBox1onClick(); // no file interface
-
-    EXPECT_EQ(m_host.checkListToolTip, QStringLiteral("Points to c:\\old.exe"));
-    EXPECT_EQ(links.created, 1);
-    EXPECT_EQ(links.released, 1);
-}
-
 TEST_F(ResultListActionsTest, DoubleClickOpensTheFolderThatHoldsTheShortcut)
 {
     m_drives.writeFile(QStringLiteral("Users/Public/Desktop/Old.lnk"), "x");

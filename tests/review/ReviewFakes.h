@@ -1,7 +1,7 @@
 #pragma once
 
 #include "review/ReviewHost.h"
-#include "shell/ShellLink.h"
+#include "shell/LinkJudge.h"
 
 #include <QList>
 #include <QObject>
@@ -79,41 +79,20 @@ private:
     }
 };
 
-// A link service whose first steps fail on demand: no link object, or one
-// without a file interface. Counts the link objects it made and
-// released.
-class FailingLinkFactory : public ShellLinkFactory
+// A judge that reads nothing (the deletion opens no links); counts what it
+// was asked.
+class NoLinks : public LinkJudge
 {
 public:
-    bool failCreate = true;
-    int created = 0;
-    int released = 0;
-
-    win::HRESULT CoCreateInstance(std::unique_ptr<ShellLink> &out) override
+    int judged = 0;
+    LinkVerdict judge(const QString &shortcut, const Options &) override
     {
-        if (failCreate)
-            return win::E_OUTOFMEMORY;
-        ++created;
-        out = std::make_unique<Link>(released);
-        return win::S_OK;
+        ++judged;
+        LinkVerdict verdict;
+        verdict.shortcut = shortcut;
+        verdict.status = LinkVerdict::Status::Skipped;
+        return verdict;
     }
-
-private:
-    class Link : public ShellLink
-    {
-    public:
-        explicit Link(int &released) : m_released(released) {}
-        ~Link() override { ++m_released; }
-        win::HRESULT QueryPersistFile(std::unique_ptr<PersistFile> &) override { return win::E_NOINTERFACE; }
-        win::HRESULT Resolve(quintptr, quint32) override { return win::E_FAIL; }
-        win::HRESULT GetPath(char16_t *, int, win::WIN32_FIND_DATAW *, quint32) override
-        {
-            return win::E_FAIL;
-        }
-
-    private:
-        int &m_released;
-    };
 };
 
 // Catches the URLs handed to QDesktopServices (setUrlHandler).

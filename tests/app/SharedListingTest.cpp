@@ -1,5 +1,6 @@
 #include "FakeScanHost.h"
 
+#include "app/WindowScan.h"
 #include "lnk/LnkFile.h"
 #include "scan/ShortcutScan.h"
 #include "shell/ShellLinkService.h"
@@ -38,7 +39,8 @@ protected:
     FakeScanHost host;
     ShellLinkService service{drives.context()};
     ScanResults results;
-    ShortcutScan scan{host, results, service, drives.context()};
+    ShortcutScan walker{service, drives.context()};
+    WindowScan scan{host, results, walker};
 };
 
 TEST_F(SharedListingTest, ChangesDuringTheScanAreSeen)

@@ -6,6 +6,7 @@
 
 #include "FakeScanHost.h"
 
+#include "app/WindowScan.h"
 #include "lnk/LnkFile.h"
 #include "platform/FolderSearch.h"
 #include "platform/WinPath.h"
@@ -144,7 +145,7 @@ protected:
         scan.ScanShortcuts();
         EXPECT_FALSE(host.waitCursor);
         EXPECT_TRUE(host.btscanEnabled);
-        EXPECT_EQ(host.busyLeft, ShortcutScan::BusyIndicatorHiddenLeft);
+        EXPECT_EQ(host.busyLeft, WindowScan::BusyIndicatorHiddenLeft);
         EXPECT_EQ(host.listBox, host.checkList);
         EXPECT_TRUE(results.ShortcutPaths && *results.ShortcutPaths == host.checkList);
         EXPECT_EQ(results.BrokenCount, host.checkList.size());
@@ -177,7 +178,8 @@ protected:
     FakeScanHost host;
     ShellLinkService service{drives.context()};
     ScanResults results;
-    ShortcutScan scan{host, results, service, drives.context()};
+    ShortcutScan walker{service, drives.context()};
+    WindowScan scan{host, results, walker};
     const QByteArray m_broken = linkTo(kGone);
 };
 

@@ -5,6 +5,7 @@
 
 #include "FakeScanHost.h"
 
+#include "app/WindowScan.h"
 #include "lnk/LnkFile.h"
 #include "platform/PosixPath.h"
 #include "scan/ShortcutScan.h"
@@ -54,7 +55,8 @@ TEST(MarkedNamesTest, EveryNameIsItsOwnEntryAndDeleteTakesExactlyIt)
     ShellLinkService service{drives.context()};
     ScanResults results;
     results.SelectedDrive = QStringLiteral("c");
-    ShortcutScan scan(host, results, service, drives.context());
+    ShortcutScan walker(service, drives.context());
+    WindowScan scan(host, results, walker);
     scan.ScanShortcuts();
 
     QStringList expected;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "scan/ScanHost.h"
+#include "app/ScanWindow.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -19,10 +19,10 @@ inline void PrintTo(const QString &text, std::ostream *out)
 // A main window stand-in that keeps the state the scan sets and logs every
 // change in order. Queries are not logged. Text widths are 7 pixels a
 // character.
-class FakeScanHost : public ScanHost
+class FakeScanHost : public ScanWindow
 {
 public:
-    // Shared with FakeLinks, so one log shows link steps and window changes.
+    // Shared with FakeLinks, so one log shows judgements and window changes.
     QStringList log;
 
     bool waitCursor = false;
@@ -123,9 +123,14 @@ public:
             onDispatch();
     }
     bool closing() const override { return isClosing; }
-    // What the check made of each shortcut, in order (not logged).
-    QList<Verdict> verdicts;
-    void shortcutChecked(const QString &, Verdict verdict, const QString &) override { verdicts << verdict; }
+    // The line beside the count (not logged).
+    QString reportLine;
+    QStringList reportDetails;
+    void setReportLine(const QString &text, const QStringList &details) override
+    {
+        reportLine = text;
+        reportDetails = details;
+    }
 
     // The log without the dispatches.
     QStringList changes() const

@@ -1,5 +1,6 @@
 #include "FakeScanHost.h"
 
+#include "app/WindowScan.h"
 #include "lnk/LnkFile.h"
 #include "platform/DriveContext.h"
 #include "platform/WinTypes.h"
@@ -87,7 +88,8 @@ protected:
     FakeScanHost host;
     ShellLinkService service{drives.context()};
     ScanResults results;
-    ShortcutScan scan{host, results, service, drives.context()};
+    ShortcutScan walker{service, drives.context()};
+    WindowScan scan{host, results, walker};
 };
 
 TEST_F(EndToEndTest, ListsExactlyTheShortcutsWhoseTargetIsStillMissing)

@@ -3,6 +3,7 @@
 #include "FakeLinks.h"
 #include "FakeScanHost.h"
 
+#include "app/WindowScan.h"
 #include "scan/ShortcutScan.h"
 #include "support/TempDrives.h"
 
@@ -11,7 +12,7 @@
 #include <gtest/gtest.h>
 
 // A scan of temporary drives c: and d: with a recording window and a fake
-// link service: files named *.lnk are laid out on disk, and what their links
+// judge: files named *.lnk are laid out on disk, and what their links
 // hold is told to the fake by path.
 class ScanFixture : public ::testing::Test
 {
@@ -39,7 +40,8 @@ protected:
 
     TempDrives drives{QStringLiteral("cd")};
     FakeScanHost host;
-    FakeLinks links{host.log};
+    FakeLinks links{host.log, drives.context()};
     ScanResults results;
-    ShortcutScan scan{host, results, links, drives.context()};
+    ShortcutScan walker{links, drives.context()};
+    WindowScan scan{host, results, walker};
 };
