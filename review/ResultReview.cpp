@@ -2,6 +2,7 @@
 
 #include "shell/ShellLink.h"
 #include "shell/ShellServices.h"
+#include "winpath/WinPathText.h"
 
 #include <QList>
 #include <QSet>
@@ -60,18 +61,12 @@ void ResultReview::showTarget(ResultList list)
                                 QString::fromUtf16(target, std::distance(std::begin(target), end)));
 }
 
-QString ResultReview::folderPart(const QString &path)
-{
-    const qsizetype cut = std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char(':')));
-    return cut < 0 ? QString() : path.left(cut + 1);
-}
-
 void ResultReview::openFolderOf(ResultList list)
 {
     const int index = m_host.selectedIndex(list);
     if (index < 0 || index >= m_host.entryCount(list))
         return;
-    const QString folder = folderPart(m_host.entry(list, index));
+    const QString folder = WinPathText::folderPart(m_host.entry(list, index));
     if (!folder.isEmpty())
         m_shell.openFolder(folder);
 }
