@@ -10,6 +10,7 @@
 #include "platform/StopSignal.h"
 #include "shell/ShellLinkService.h"
 #include "shell/ShellServices.h"
+#include "winpath/WinPathText.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -70,19 +71,15 @@ void printNotes(RunDrives &drives, Console &console)
 }
 
 // Whether `inner` is walked as part of `outer` (both Windows form): it lies
-// below it on the same drive, with no hidden folder between, which the walk
-// would not enter.
+// within it, with no hidden folder between, which the walk would not enter.
 bool walkedWithin(const QString &outer, const QString &inner)
 {
-    const QString base = outer.endsWith(QLatin1Char('\\')) ? outer : outer + QLatin1Char('\\');
-    if (inner.compare(outer, Qt::CaseInsensitive) == 0)
-        return true;
-    if (!inner.startsWith(base, Qt::CaseInsensitive))
+    if (!WinPathText::isWithin(outer, inner))
         return false;
     // A hidden folder on the way down, the inner root itself included, keeps
     // the outer walk out of it.
-    const QStringList between = inner.mid(base.size()).split(QLatin1Char('\\'), Qt::SkipEmptyParts);
-    for (const QString &name : between) {
+    const QStringList below = WinPathText::split(inner)->names.mid(WinPathText::split(outer)->names.size());
+    for (const QString &name : below) {
         if (name.startsWith(QLatin1Char('.')))
             return false;
     }

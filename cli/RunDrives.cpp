@@ -2,6 +2,7 @@
 
 #include "platform/MountTable.h"
 #include "platform/WinPath.h"
+#include "winpath/WinPathText.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -18,11 +19,6 @@ bool isAsciiLetter(QChar c)
 bool isWindowsForm(const QString &operand)
 {
     return operand.size() >= 2 && isAsciiLetter(operand.at(0)) && operand.at(1) == QLatin1Char(':');
-}
-
-bool isSeparator(QChar c)
-{
-    return c == QLatin1Char('\\') || c == QLatin1Char('/');
 }
 
 QString driveList(const DriveMap &map)
@@ -61,7 +57,7 @@ std::variant<RunDrives::Place, RunDrives::Error> RunDrives::folder(const QString
         if (!m_map.folder(letter))
             return Error{QStringLiteral("%1: no drive %2: here (%3)").arg(operand, letter, driveList(m_map))};
         const QString rest = operand.mid(2);
-        if (!rest.isEmpty() && !isSeparator(rest.at(0)))
+        if (!rest.isEmpty() && !WinPathText::isSeparator(rest.at(0)))
             return Error{
                 QStringLiteral("%1: a path relative to a drive's current folder; name the folder from "
                                "the drive's root (%2:\\...)")

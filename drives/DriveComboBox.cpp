@@ -2,7 +2,9 @@
 #include "platform/AsciiCase.h"
 
 #include "platform/DriveMap.h"
+#include "platform/WinPath.h"
 #include "resources/Resources.h"
+#include "winpath/WinPathText.h"
 
 #include <QDir>
 #include <QFile>
@@ -172,10 +174,9 @@ void TDriveComboBox::setDrive(QChar letter)
         setCurrentIndex(-1);
     } else {
         m_drive = AsciiCase::lower(letter);
+        const QString root = WinPath::driveRoot(m_drive);
         for (int i = 0; i < count(); ++i) {
-            const QString text = itemText(i);
-            if (text.size() >= 2 && AsciiCase::upper(text[0]) == AsciiCase::upper(m_drive) &&
-                text[1] == QLatin1Char(':')) {
+            if (WinPathText::sameDrive(itemText(i), root)) {
                 setCurrentIndex(i);
                 break;
             }
@@ -201,8 +202,8 @@ void TDriveComboBox::buildEntries()
         if (!(mask & (quint32(1) << i)))
             continue;
         const QChar letter(char16_t(u'a' + i));
-        const QString root = QString(letter) + QStringLiteral(":\\");
-        const QString drivePart = QString(letter) + QLatin1Char(':');
+        const QString root = WinPath::driveRoot(letter);
+        const QString drivePart = WinPathText::drivePart(root);
         switch (m_volumes->driveType(root)) {
         case win::DRIVE_REMOVABLE:
             // The medium is not touched: no label is read.
@@ -230,7 +231,7 @@ void TDriveComboBox::buildEntries()
 
 QString TDriveComboBox::bracketedLabel(QChar letter) const
 {
-    const QString label = m_volumes->volumeLabel(QString(letter) + QStringLiteral(":\\")).value_or(QString());
+    const QString label = m_volumes->volumeLabel(WinPath::driveRoot(letter)).value_or(QString());
     return QLatin1Char('[') + QLocale().toLower(label) + QLatin1Char(']');
 }
 

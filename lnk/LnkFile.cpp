@@ -4,8 +4,8 @@
 #include "lnk/ByteReader.h"
 #include "lnk/LnkBuilder.h"
 #include "lnk/ShellIds.h"
-#include "lnk/WinPathText.h"
 #include "lnk/WinVariables.h"
+#include "winpath/WinPathText.h"
 
 #include <cstring>
 #include <utility>

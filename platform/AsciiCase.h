@@ -1,5 +1,7 @@
 #pragma once
 
+#include "winpath/WinPathText.h"
+
 #include <QChar>
 #include <QString>
 
@@ -26,10 +28,7 @@ constexpr char lower(char c)
 
 inline QString lower(const QString &text)
 {
-    QString result = text;
-    for (QChar &c : result)
-        c = lower(c);
-    return result;
+    return WinPathText::asciiLower(text);
 }
 
 } // namespace AsciiCase

@@ -9,6 +9,7 @@
 #include "platform/PosixPath.h"
 #include "platform/SystemFolders.h"
 #include "platform/WinPath.h"
+#include "winpath/WinPathText.h"
 
 #include <QElapsedTimer>
 
@@ -608,20 +609,12 @@ FolderSearch::FolderSearch(const DriveContext &drives, const QString &winPathAnd
     : m_state(std::make_unique<State>())
 {
     m_state->drives = &drives;
-    const qsizetype cut = std::max(winPathAndPattern.lastIndexOf(QLatin1Char('\\')),
-                                   winPathAndPattern.lastIndexOf(QLatin1Char('/')));
-    QString folderPart;
-    QString pattern;
-    if (cut >= 0) {
-        folderPart = winPathAndPattern.left(cut + 1);
-        pattern = winPathAndPattern.mid(cut + 1);
-    } else if (winPathAndPattern.size() >= 2 && winPathAndPattern.at(1) == QLatin1Char(':')) {
-        folderPart = winPathAndPattern.left(2);
-        pattern = winPathAndPattern.mid(2);
-    } else {
+    const QString folderPart = WinPathText::folderPart(winPathAndPattern);
+    if (folderPart.isEmpty()) {
         m_state->error = win::ERROR_PATH_NOT_FOUND;
         return;
     }
+    const QString pattern = winPathAndPattern.mid(folderPart.size());
     quint32 error = win::ERROR_SUCCESS;
     const std::optional<QByteArray> folder = WinPath::toPosix(folderPart, drives, &error);
     if (!folder) {

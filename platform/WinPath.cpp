@@ -3,6 +3,7 @@
 #include "platform/MountTable.h"
 #include "platform/PosixPath.h"
 #include "platform/WinTypes.h"
+#include "winpath/WinPathText.h"
 
 #include <QByteArrayView>
 #include <QStringList>
@@ -14,31 +15,6 @@
 namespace WinPath {
 
 namespace {
-
-bool isSeparator(QChar c)
-{
-    return c == QLatin1Char('\\') || c == QLatin1Char('/');
-}
-
-bool isAsciiLetter(QChar c)
-{
-    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
-           (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
-}
-
-QStringList components(QStringView rest)
-{
-    QStringList result;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i <= rest.size(); ++i) {
-        if (i == rest.size() || isSeparator(rest.at(i))) {
-            if (i > start)
-                result.append(rest.mid(start, i - start).toString());
-            start = i + 1;
-        }
-    }
-    return result;
-}
 
 bool exists(const QByteArray &path)
 {
@@ -53,32 +29,45 @@ std::optional<QByteArray> fail(quint32 *error, quint32 code)
     return std::nullopt;
 }
 
-// The components below a folder: "." and ".." textually (never above the
-// folder), then each component exactly or, failing that, without regard to
-// case; from the first one that is missing on, as written. Without `probe`,
-// nothing is looked at: every component as written.
-std::optional<QByteArray> resolveBelow(const QByteArray &base, const QStringList &parts, quint32 *error,
+// The entry of `folder` that a name written in a Windows path stands for,
+// once the name is not there exactly as written: the name as Windows uses
+// it (trailing dots and spaces dropped), then either of the two without
+// regard to case. Nothing when none is there; errno tells why the last look
+// failed.
+std::optional<QByteArray> findEntry(const QByteArray &folder, const QString &written,
+                                    const QString &normalized)
+{
+    const bool trimmed = normalized != written;
+    if (trimmed) {
+        const QByteArray name = normalized.toUtf8();
+        if (exists(posix::join(folder, name)))
+            return name;
+        if (errno != ENOENT)
+            return std::nullopt;
+    }
+    if (std::optional<QByteArray> found = posix::findEntryNoCase(folder, WinPathText::foldedName(written)))
+        return found;
+    if (trimmed)
+        return posix::findEntryNoCase(folder, WinPathText::foldedName(normalized));
+    return std::nullopt;
+}
+
+// The names below a folder ("." and ".." already applied): each exactly as
+// written or, failing that, as findEntry finds it; from the first one that
+// is missing on, as Windows uses them. Without `probe`, nothing is looked
+// at: every name as written.
+std::optional<QByteArray> resolveBelow(const QByteArray &base, const QStringList &written, quint32 *error,
                                        bool probe)
 {
     QList<QByteArray> names;
-    QStringList written;
-    for (const QString &part : parts) {
-        if (part == QLatin1String("."))
-            continue;
-        if (part == QLatin1String("..")) {
-            if (!names.isEmpty()) {
-                names.removeLast();
-                written.removeLast();
-            }
-            continue;
-        }
-        if (!QStringView(part).isValidUtf16())
+    names.reserve(written.size());
+    for (const QString &name : written) {
+        if (!QStringView(name).isValidUtf16())
             return fail(error, win::ERROR_INVALID_NAME);
-        const QByteArray bytes = part.toUtf8();
+        const QByteArray bytes = name.toUtf8();
         if (!isRepresentable(bytes))
             return fail(error, win::ERROR_INVALID_NAME);
         names.append(bytes);
-        written.append(part);
     }
     if (error)
         *error = win::ERROR_SUCCESS;
@@ -94,8 +83,6 @@ std::optional<QByteArray> resolveBelow(const QByteArray &base, const QStringList
     exact.reserve(length);
     exact.append(base.constData(), base.size());
     for (const QByteArray &name : std::as_const(names)) {
-        if (name.isEmpty())
-            continue;
         if (!exact.endsWith('/'))
             exact.append('/');
         exact.append(name.constData(), name.size());
@@ -106,40 +93,35 @@ std::optional<QByteArray> resolveBelow(const QByteArray &base, const QStringList
     QByteArray current = base;
     bool lookUp = true;
     for (qsizetype i = 0; i < names.size(); ++i) {
-        const QByteArray candidate = posix::join(current, names.at(i));
+        const QString normalized = WinPathText::normalizedName(written.at(i));
         if (lookUp) {
+            const QByteArray candidate = posix::join(current, names.at(i));
             if (exists(candidate)) {
                 current = candidate;
                 continue;
             }
             if (errno == ENOENT) {
-                if (std::optional<QByteArray> found =
-                        posix::findEntryNoCase(current, written.at(i).toCaseFolded())) {
+                if (std::optional<QByteArray> found = findEntry(current, written.at(i), normalized)) {
                     current = posix::join(current, *found);
                     continue;
                 }
             }
             lookUp = false;
         }
-        current = candidate;
+        current = posix::join(current, normalized.toUtf8());
     }
     return current;
 }
 
-bool sameFolded(const QString &a, const QString &b)
-{
-    return a.toCaseFolded() == b.toCaseFolded();
-}
-
 // A UNC path: the mounted network share whose source ("//server/share",
-// possibly with folders) is the longest match of its leading components.
-// The table is taken from `source` only when none is given: only UNC paths
-// need one.
-std::optional<QByteArray> resolveUnc(const QStringList &parts, const DriveMap &map, const MountTable *mounts,
-                                     const MountSource *source, quint32 *error, bool lookUp)
+// possibly with folders) is the longest match of its leading names. The
+// table is taken from `source` only when none is given: only UNC paths need
+// one.
+std::optional<QByteArray> resolveUnc(const WinPathText::Parts &parts, const DriveMap &map,
+                                     const MountTable *mounts, const MountSource *source, quint32 *error,
+                                     bool lookUp)
 {
-    if (parts.size() < 2 || parts.at(0) == QLatin1String(".") || parts.at(0) == QLatin1String("?"))
-        return fail(error, win::ERROR_INVALID_NAME);
+    const QStringList names = parts.root.mid(2).split(QLatin1Char('\\')) + parts.names;
     std::shared_ptr<const MountTable> asked;
     if (!mounts) {
         if (!source)
@@ -157,11 +139,11 @@ std::optional<QByteArray> resolveUnc(const QStringList &parts, const DriveMap &m
             QString::fromUtf8(mount.source.mid(2)).split(QLatin1Char('/'), Qt::SkipEmptyParts);
         if (mount.root != "/")
             remote += QString::fromUtf8(mount.root).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-        if (remote.size() < 2 || remote.size() > parts.size() || remote.size() < bestLength)
+        if (remote.size() < 2 || remote.size() > names.size() || remote.size() < bestLength)
             continue;
         bool matches = true;
         for (qsizetype i = 0; i < remote.size() && matches; ++i)
-            matches = sameFolded(remote.at(i), parts.at(i));
+            matches = WinPathText::sameName(remote.at(i), names.at(i));
         if (!matches)
             continue;
         bool inMap = false;
@@ -174,36 +156,28 @@ std::optional<QByteArray> resolveUnc(const QStringList &parts, const DriveMap &m
     }
     if (!best)
         return fail(error, win::ERROR_PATH_NOT_FOUND);
-    return resolveBelow(best->mountPoint, parts.mid(bestLength), error, lookUp);
+    return resolveBelow(best->mountPoint, names.mid(bestLength), error, lookUp);
 }
 
 std::optional<QByteArray> translate(const QString &winPath, const DriveMap &map, const MountTable *mounts,
                                     const MountSource *source, quint32 *error, bool lookUp = true)
 {
-    QStringView path(winPath);
-    const auto startsWithTwoSeparators = [](QStringView p) {
-        return p.size() >= 2 && isSeparator(p.at(0)) && isSeparator(p.at(1));
-    };
-    if (startsWithTwoSeparators(path) && path.size() >= 4 && path.at(2) == QLatin1Char('?') &&
-        isSeparator(path.at(3))) {
-        // "\\?\c:\..." and "\\?\UNC\server\share\...".
-        path = path.mid(4);
-        if (path.size() >= 4 && path.left(3).compare(QLatin1String("UNC"), Qt::CaseInsensitive) == 0 &&
-            isSeparator(path.at(3)))
-            return resolveUnc(components(path.mid(4)), map, mounts, source, error, lookUp);
-    } else if (startsWithTwoSeparators(path)) {
-        return resolveUnc(components(path.mid(2)), map, mounts, source, error, lookUp);
+    const std::optional<WinPathText::Parts> parts = WinPathText::split(winPath);
+    if (!parts) {
+        // A device path, a server without a share or a drive-relative path
+        // is malformed here; any other path without a root names nothing.
+        const bool twoSeparators = winPath.size() >= 2 && WinPathText::isSeparator(winPath.at(0)) &&
+                                   WinPathText::isSeparator(winPath.at(1));
+        const bool driveRelative = WinPathText::drivePart(winPath).size() == 2;
+        return fail(error,
+                    twoSeparators || driveRelative ? win::ERROR_INVALID_NAME : win::ERROR_PATH_NOT_FOUND);
     }
-
-    if (path.size() >= 2 && path.at(1) == QLatin1Char(':') && isAsciiLetter(path.at(0))) {
-        if (path.size() > 2 && !isSeparator(path.at(2)))
-            return fail(error, win::ERROR_INVALID_NAME); // drive-relative
-        const std::optional<QByteArray> folder = map.folder(path.at(0));
-        if (!folder)
-            return fail(error, win::ERROR_PATH_NOT_FOUND);
-        return resolveBelow(*folder, components(path.mid(2)), error, lookUp);
-    }
-    return fail(error, win::ERROR_PATH_NOT_FOUND);
+    if (parts->isUnc())
+        return resolveUnc(*parts, map, mounts, source, error, lookUp);
+    const std::optional<QByteArray> folder = map.folder(parts->root.at(0));
+    if (!folder)
+        return fail(error, win::ERROR_PATH_NOT_FOUND);
+    return resolveBelow(*folder, parts->names, error, lookUp);
 }
 
 } // namespace

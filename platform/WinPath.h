@@ -14,22 +14,24 @@ class MountTable;
 // and POSIX paths of this machine.
 namespace WinPath {
 
-// The POSIX path that a Windows-form path names. The drive part picks the
-// folder from the map; every further component is looked up exactly first
-// and, when that fails, without regard to case (simple case folding), one
-// component at a time. Components that do not exist are kept as written, so
-// the result may name a missing file. Backslashes and slashes both separate
-// components, as on Windows. "." and ".." are applied textually and never
-// climb above the drive's folder. Nothing for a letter the map lacks, a
-// relative or drive-relative path ("c:x"), a device path ("\\.\x"), or a
-// component that cannot be shown in Windows form (see isRepresentable). A
-// UNC path (\\server\share\...) names the same place in a mounted network
-// share whose source is //server/share (any case) and whose mount point lies
-// in a drive of the map; nothing otherwise. "\\?\" prefixes are accepted.
-// With `error`, tells why nothing was found: ERROR_PATH_NOT_FOUND for a
-// letter the map lacks, an unknown share or a relative path;
-// ERROR_INVALID_NAME for a malformed path or component. ERROR_SUCCESS with a
-// result.
+// The POSIX path that a Windows-form path names, taken apart and compared
+// by WinPathText's rules. The drive part picks the folder from the map;
+// every further name is looked up exactly as written first and, when that
+// fails, as Windows uses it (trailing dots and spaces dropped: "setup.exe."
+// finds "setup.exe"), then either without regard to case (simple case
+// folding), one name at a time. Names that do not exist are kept as Windows
+// uses them, so the result may name a missing file. "." and ".." are
+// applied textually and never climb above the drive's folder or the share.
+// "\\?\C:\x" is "C:\x" and "\\?\UNC\server\share\x" is "\\server\share\x".
+// Nothing for a letter the map lacks, a relative or drive-relative path
+// ("c:x"), a device path ("\\.\x"), or a name that cannot be shown in
+// Windows form (see isRepresentable). A UNC path (\\server\share\...) names
+// the same place in a mounted network share whose source is //server/share
+// (any case) and whose mount point lies in a drive of the map; nothing
+// otherwise. With `error`, tells why nothing was found:
+// ERROR_PATH_NOT_FOUND for a letter the map lacks, an unknown share or a
+// relative path; ERROR_INVALID_NAME for a malformed path or name.
+// ERROR_SUCCESS with a result.
 std::optional<QByteArray> toPosix(const QString &winPath, const DriveMap &map, const MountTable &mounts,
                                   quint32 *error = nullptr);
 // The same with the context's current map and mount table (the table is

@@ -2,6 +2,7 @@
 
 #include "shell/LinkJudge.h"
 #include "shell/ShellServices.h"
+#include "winpath/WinPathText.h"
 
 #include <QList>
 #include <QSet>
@@ -45,18 +46,12 @@ void ResultReview::showTarget(ResultList list)
     m_host.setToolTip(list, QStringLiteral("Points to ") + verdict.target);
 }
 
-QString ResultReview::folderPart(const QString &path)
-{
-    const qsizetype cut = std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char(':')));
-    return cut < 0 ? QString() : path.left(cut + 1);
-}
-
 void ResultReview::openFolderOf(ResultList list)
 {
     const int index = m_host.selectedIndex(list);
     if (index < 0 || index >= m_host.entryCount(list))
         return;
-    const QString folder = folderPart(m_host.entry(list, index));
+    const QString folder = WinPathText::folderPart(m_host.entry(list, index));
     if (!folder.isEmpty())
         m_shell.openFolder(folder);
 }

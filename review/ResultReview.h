@@ -35,11 +35,6 @@ public:
     // while anything is left to delete.
     void DeleteCheckedShortcuts();
 
-    // The folder part of a path: up to and including its last backslash or
-    // colon ("c:\a\b.lnk" -> "c:\a\", "c:\b.lnk" -> "c:\"); empty when it has
-    // neither.
-    static QString folderPart(const QString &path);
-
 private:
     void showTarget(ResultList list);
     void openFolderOf(ResultList list);

@@ -4,7 +4,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$here"
-mapfile -t files < <(find app bench cli controls drives platform resources review scan shell tests tools \
+mapfile -t files < <(find app bench cli controls drives platform resources review scan shell tests tools winpath \
   -type f \( -name '*.cpp' -o -name '*.h' \) 2>/dev/null | sort)
 bad=()
 for f in "${files[@]}"; do

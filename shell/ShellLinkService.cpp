@@ -1,7 +1,6 @@
 #include "shell/ShellLinkService.h"
 
 #include "lnk/LnkFile.h"
-#include "lnk/WinPathText.h"
 #include "platform/DriveContext.h"
 #include "platform/FolderSearch.h"
 #include "platform/PosixPath.h"
@@ -12,6 +11,7 @@
 #include "shell/SearchBudget.h"
 #include "shell/TargetLook.h"
 #include "shell/TargetSearch.h"
+#include "winpath/WinPathText.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,6 @@
 #include "LnkTestKit.h"
 
 #include "lnk/AnsiCodec.h"
-#include "lnk/WinPathText.h"
 #include "lnk/WinVariables.h"
 
 #include <QSet>
@@ -164,45 +163,6 @@ TEST(TargetForms, RelativePathToAnotherNameIsNoFormOfTheTarget)
     EXPECT_EQ(only.targetPath(true, at), QStringLiteral("c:\\Old\\tool.exe"));
     ASSERT_EQ(only.targetForms(true, at).size(), 1u);
     EXPECT_TRUE(only.targetForms(true, at)[0].sameTarget);
-}
-
-TEST(TargetForms, WindowsPathText)
-{
-    using namespace WinPathText;
-    for (const char *root :
-         {"C:", "c:\\", "C:\\\\", "\\\\server\\share", "\\\\server\\share\\", "//srv/share/"})
-        EXPECT_TRUE(isRoot(QString::fromLatin1(root))) << root;
-    for (const char *notRoot : {"C:\\x", "\\\\server\\share\\x", "\\\\server", "C:x", "x", ""})
-        EXPECT_FALSE(isRoot(QString::fromLatin1(notRoot))) << notRoot;
-    EXPECT_EQ(finalName(QStringLiteral("c:\\a\\Name.txt")), QStringLiteral("Name.txt"));
-    EXPECT_EQ(finalName(QStringLiteral("c:\\a\\Folder\\")), QStringLiteral("Folder"));
-    EXPECT_EQ(finalName(QStringLiteral("\\\\server\\share\\")), QString());
-
-    struct Case
-    {
-        const char *relative;
-        const char *shortcut;
-        const char *placed; // empty: nothing
-    };
-    const Case cases[] = {
-        {"..\\a.txt", "c:\\x\\y\\s.lnk", "c:\\x\\a.txt"},
-        {".\\a.txt", "c:\\x\\s.lnk", "c:\\x\\a.txt"},
-        {"..\\..\\..\\..", "c:\\x\\s.lnk", "c:\\"}, // never above the root
-        {"a/b\\..\\c", "c:\\x\\s.lnk", "c:\\x\\a\\c"},
-        {"\\top\\a.txt", "d:\\x\\s.lnk", "d:\\top\\a.txt"},
-        {"E:\\abs\\a.txt", "c:\\x\\s.lnk", "E:\\abs\\a.txt"},
-        {"..\\a", "\\\\srv\\share\\x\\s.lnk", "\\\\srv\\share\\a"},
-        {"..\\..", "\\\\srv\\share\\x\\s.lnk", "\\\\srv\\share"},
-        {"E:drive-relative", "c:\\x\\s.lnk", ""},
-        {"a.txt", "s.lnk", ""},
-        {"", "c:\\x\\s.lnk", ""},
-    };
-    for (const Case &c : cases) {
-        EXPECT_EQ(placeRelative(QString::fromLatin1(c.relative), QString::fromLatin1(c.shortcut))
-                      .value_or(QString()),
-                  QString::fromLatin1(c.placed))
-            << c.relative << " from " << c.shortcut;
-    }
 }
 
 } // namespace

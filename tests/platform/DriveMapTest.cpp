@@ -264,6 +264,32 @@ TEST(WinPath, TranslatesExactlyThenWithoutRegardToCase)
               root + "/Program Files");
 }
 
+TEST(WinPath, NamesAreFoundAsWindowsUsesThemUnlessTheyExistAsWritten)
+{
+    TempDrives drives(QStringLiteral("c"));
+    drives.writeFile(QStringLiteral("dir/setup.exe"), "x");
+    // Names a Windows path cannot reach unless written as they are here.
+    drives.writeFile(QStringLiteral("Acme Inc./a.lnk"), "x");
+    drives.writeFile(QStringLiteral("Acme Inc/a.lnk"), "x");
+    const QByteArray setup = drives.posix(QStringLiteral("dir/setup.exe"));
+    const DriveContext &context = *drives.context();
+
+    for (const char *path :
+         {"C:\\dir\\setup.exe.", "c:\\DIR \\setup.exe", "c:\\dir. \\Setup.EXE . ",
+          "\\\\?\\C:\\dir\\setup.exe", "//?/c:/dir/setup.exe", "c:\\dir\\x\\..\\setup.exe"})
+        EXPECT_EQ(WinPath::toPosix(QString::fromUtf8(path), context), setup) << path;
+    EXPECT_EQ(WinPath::toPosixAsWritten(QStringLiteral("\\\\?\\C:\\dir\\setup.exe"), context),
+              WinPath::toPosixAsWritten(QStringLiteral("C:\\dir\\setup.exe"), context));
+    // A name that exists as written is taken as it is, never another entry.
+    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:\\Acme Inc.\\a.lnk"), context),
+              drives.posix(QStringLiteral("Acme Inc./a.lnk")));
+    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:\\Acme Inc\\a.lnk"), context),
+              drives.posix(QStringLiteral("Acme Inc/a.lnk")));
+    // A missing name is named as Windows would create it.
+    EXPECT_EQ(WinPath::toPosix(QStringLiteral("c:\\dir\\gone.exe. "), context),
+              drives.posix(QStringLiteral("dir/gone.exe")));
+}
+
 TEST(WinPath, NamesNothingForUnmappedRelativeOrMalformedPaths)
 {
     TempDrives drives(QStringLiteral("c"));
@@ -314,6 +340,10 @@ TEST(WinPath, UncPathsNameMountedSharesInTheMap)
               deep + "/x");
     // ".." stays inside the share.
     EXPECT_EQ(WinPath::toPosix(QStringLiteral("\\\\fileserver\\docs\\..\\..\\x"), map, mounts, &error),
+              share + "/x");
+    // ".." is applied before the share is matched: this is docs\x, not Old\x.
+    EXPECT_EQ(WinPath::toPosix(QStringLiteral("\\\\fileserver\\docs\\reports\\old\\..\\..\\x"), map, mounts,
+                               &error),
               share + "/x");
     EXPECT_FALSE(WinPath::toPosix(QStringLiteral("\\\\other\\share\\x"), map, mounts, &error).has_value());
     EXPECT_EQ(error, win::ERROR_PATH_NOT_FOUND);

@@ -106,12 +106,6 @@ TEST_F(ResultListActionsTest, DoubleClickOpensTheFolderThatHoldsTheShortcut)
     EXPECT_EQ(m_catcher.urls,
               (QList<QUrl>{folderUrl(QStringLiteral("Users/Public/Desktop")), folderUrl(QString()),
                            folderUrl(QStringLiteral("Users/Public/Desktop"))}));
-
-    EXPECT_EQ(ResultReview::folderPart(QStringLiteral("c:\\Users\\Public\\Desktop\\Old.lnk")),
-              QStringLiteral("c:\\Users\\Public\\Desktop\\"));
-    EXPECT_EQ(ResultReview::folderPart(QStringLiteral("c:\\Old.lnk")), QStringLiteral("c:\\"));
-    EXPECT_EQ(ResultReview::folderPart(QStringLiteral("c:Old.lnk")), QStringLiteral("c:"));
-    EXPECT_EQ(ResultReview::folderPart(QStringLiteral("Old.lnk")), QString());
 }
 
 } // namespace
