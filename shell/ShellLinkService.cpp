@@ -62,22 +62,6 @@ LinkRepair::Outcome repairOutcome(LinkWriter::Outcome written)
     return LinkRepair::Outcome::Failed;
 }
 
-// Whether two Windows-form paths lie on the same drive or share.
-bool sameDrive(const QString &a, const QString &b)
-{
-    const auto drivePart = [](const QString &path) {
-        if (path.size() >= 2 && path.at(1) == QLatin1Char(':'))
-            return path.left(2);
-        if (path.startsWith(QLatin1String("\\\\"))) {
-            const qsizetype first = path.indexOf(QLatin1Char('\\'), 2);
-            const qsizetype second = first < 0 ? -1 : path.indexOf(QLatin1Char('\\'), first + 1);
-            return second < 0 ? path : path.left(second);
-        }
-        return QString();
-    };
-    return drivePart(a).compare(drivePart(b), Qt::CaseInsensitive) == 0;
-}
-
 } // namespace
 
 struct ShellLinkService::Context
@@ -725,7 +709,7 @@ LinkVerdict ShellLinkService::judge(const QString &shortcut, const Options &opti
         verdict.status = LinkVerdict::Status::Healthy;
         verdict.reason = QStringLiteral("it has no file-system target");
     }
-    verdict.remote = !verdict.target.isEmpty() && !sameDrive(shortcut, verdict.target);
+    verdict.remote = !verdict.target.isEmpty() && !WinPathText::sameDrive(shortcut, verdict.target);
     return verdict;
 }
 
