@@ -1,5 +1,6 @@
 #include "cli/CheckRun.h"
 
+#include "platform/PosixPath.h"
 #include "scan/ShortcutScan.h"
 #include "shell/LinkJudge.h"
 
@@ -69,7 +70,7 @@ void CheckRun::passedOver(const PassedOver &entry)
     const QByteArray bytes =
         entry.posixPath.isEmpty() ? posixPathOf(*m_drives, entry.path).toUtf8() : entry.posixPath;
     const CheckReport::Skipped skipped{
-        escapedPath(bytes), bytes,
+        posix::shownPath(bytes), bytes,
         entry.reason == PassedOver::Reason::NotRepresentable ? QString() : entry.path, entry.reasonText()};
     m_report.skipped.append(skipped);
     tell(CheckReport::skippedMessage(skipped));

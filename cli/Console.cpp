@@ -85,23 +85,3 @@ QByteArray printable(const QString &text)
     }
     return shown.toUtf8();
 }
-
-QString escapedPath(const QByteArray &bytes)
-{
-    QString shown;
-    qsizetype at = 0;
-    while (at < bytes.size()) {
-        const auto lead = quint8(bytes.at(at));
-        const qsizetype length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-        if (length > 0 && at + length <= bytes.size() &&
-            QByteArrayView(bytes).sliced(at, length).isValidUtf8()) {
-            shown += QString::fromUtf8(bytes.constData() + at, length);
-            at += length;
-        } else {
-            shown += QStringLiteral("\\x") +
-                     QString::number(lead, 16).toUpper().rightJustified(2, QLatin1Char('0'));
-            ++at;
-        }
-    }
-    return shown;
-}

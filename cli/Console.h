@@ -60,7 +60,3 @@ private:
 // end) become '?', which no Windows path holds, so every record stays one
 // line and its fields stay apart. JSON holds them exactly.
 QByteArray printable(const QString &text);
-
-// A path of this machine as text: its bytes read as UTF-8, each byte that is
-// not part of valid UTF-8 written as \xNN (a name in another encoding).
-QString escapedPath(const QByteArray &bytes);

@@ -62,6 +62,7 @@ void FolderListing::clear()
     stamp = FolderStamp{};
     names.clear();
     items.clear();
+    unshown.clear();
     current = false;
 }
 
@@ -80,8 +81,10 @@ bool FolderReader::readPiece(int fd, FolderListing &listing)
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
         const size_t length = std::strlen(name);
-        if (length > 255 || !representable(name, length))
+        if (length > 255 || !representable(name, length)) {
+            listing.unshown.append(name, length + 1);
             continue;
+        }
         unsigned char type = entry->d_type;
         if (type == DT_UNKNOWN) {
             struct stat st;

@@ -57,6 +57,9 @@ struct FolderListing
     FolderStamp stamp;
     std::string names;
     std::vector<Item> items; // in the folder's own order, "." and ".." left out
+    // Names a Windows path cannot hold, each followed by a zero byte: not
+    // among the items, but not forgotten either (the walk names them).
+    std::string unshown;
     // Read during the walk now running (by the walk or by the source that
     // gave it): it stands for the folder as the walk meets it, as a read made
     // then would, so it is taken without a look at the folder. A walk is not
@@ -70,8 +73,8 @@ struct FolderListing
 
 // Reads a folder's entries in pieces of about `bufferBytes`, so that a caller
 // can do other work between two pieces of a large folder. Names a Windows
-// path cannot hold (see WinPath::isRepresentable) are left out; entries of
-// unknown type are looked at (without following links).
+// path cannot hold (see WinPath::isRepresentable) go to `unshown` instead of
+// the items; entries of unknown type are looked at (without following links).
 class FolderReader
 {
 public:

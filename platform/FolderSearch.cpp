@@ -808,6 +808,34 @@ const QByteArray &FolderSearch::posixFolder() const
     return m_state->folder;
 }
 
+QList<QByteArray> FolderSearch::unshownNames() const
+{
+    QList<QByteArray> names;
+    const State &state = *m_state;
+    if (!state.isOpen() || !state.complete)
+        return names;
+    const std::string &all = state.listing.unshown;
+    for (size_t at = 0; at < all.size();) {
+        const size_t end = all.find('\0', at);
+        names << QByteArray(all.data() + at, qsizetype((end == std::string::npos ? all.size() : end) - at));
+        at = end == std::string::npos ? all.size() : end + 1;
+    }
+    return names;
+}
+
+EntryType FolderSearch::unshownKind(const QByteArray &name) const
+{
+    const State &state = *m_state;
+    // A place that may not answer is not looked at again from here.
+    if (!state.isOpen() || state.mayHang)
+        return EntryType::Unknown;
+    struct stat st;
+    QByteArray scratch;
+    if (::fstatat(state.baseFd(), state.entryPath(name.constData(), scratch), &st, AT_NO_AUTOMOUNT) != 0)
+        return EntryType::Other;
+    return entryTypeOf(st.st_mode);
+}
+
 bool matchesPattern(const QString &name, const QString &pattern)
 {
     return matchesString(name, foldPattern(pattern));

@@ -5,6 +5,7 @@
 #include "platform/WinTypes.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -35,7 +36,7 @@ struct FindData
 // one RAII object). The pattern holds '*' and '?' and is matched against
 // each name without regard to case, so "*.lnk" finds "OLD.LNK". "." and
 // ".." are yielded like on Windows. Names that cannot be shown in Windows
-// form are never yielded.
+// form are never yielded; unshownNames() tells them.
 //
 // Attribute bits: DIRECTORY follows symbolic links; HIDDEN for names that
 // begin with a dot; SYSTEM for the mount point of a pseudo file system or the
@@ -118,6 +119,12 @@ public:
     std::optional<FileIdentity> identityOf(const FindData &entry) const;
     // The POSIX folder being searched, as it was named.
     const QByteArray &posixFolder() const;
+    // The names of the folder that cannot be shown in Windows form (never
+    // yielded), once every entry was taken; empty before.
+    QList<QByteArray> unshownNames() const;
+    // What such an entry is, following symbolic links (Other when it cannot
+    // be looked at, Unknown on a place that may not answer).
+    EntryType unshownKind(const QByteArray &name) const;
 
     struct State;
 

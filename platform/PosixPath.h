@@ -93,6 +93,10 @@ QByteArray parentPath(const QByteArray &path);
 // back the name's own bytes and "\uFEFFa.lnk" stays another name than "a.lnk".
 QString decodeName(const char *name, qsizetype size);
 
+// A path as text to show: its bytes read as UTF-8, each byte that is not
+// part of valid UTF-8 written as \xNN (a name in another encoding).
+QString shownPath(const QByteArray &bytes);
+
 // The name of an entry of folder whose name, decoded from UTF-8 and case
 // folded, equals foldedName; the first such in the folder's order. Names that
 // are not valid UTF-8 never match.

@@ -25,6 +25,9 @@ struct PassedOver
     QByteArray posixPath; // exact bytes
     Reason reason = Reason::Unreadable;
     bool isFolder = true;
+    // More about it, such as the verdict on a shortcut whose name cannot be
+    // shown ("broken: ...").
+    QString detail;
 
     bool byRule() const
     {

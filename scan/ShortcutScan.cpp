@@ -1,6 +1,7 @@
 #include "scan/ShortcutScan.h"
 
 #include "platform/DriveContext.h"
+#include "platform/PosixPath.h"
 #include "platform/WinPath.h"
 #include "platform/WinTypes.h"
 
@@ -70,7 +71,8 @@ QString PassedOver::reasonText() const
     case Reason::NoAnswer:
         return QStringLiteral("its place did not answer in time");
     case Reason::NotRepresentable:
-        return QStringLiteral("its name cannot be shown in Windows form");
+        return detail.isEmpty() ? QStringLiteral("its name cannot be shown in Windows form")
+                                : QStringLiteral("its name cannot be shown in Windows form (%1)").arg(detail);
     case Reason::Hidden:
         return QStringLiteral("a hidden folder");
     case Reason::System:
@@ -166,6 +168,13 @@ void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QStri
     }
     if (search.error() == win::ERROR_OPERATION_ABORTED)
         return;
+    // Names a Windows path cannot hold: named, and a shortcut among them
+    // checked all the same.
+    for (const QByteArray &name : search.unshownNames()) {
+        unshownEntry(dir, search, name, pattern, recurse);
+        if (!tick())
+            return;
+    }
     if (!recurse)
         return;
 
@@ -198,6 +207,44 @@ void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QStri
     }
 }
 
+void ShortcutScan::unshownEntry(const QString &dir, const FolderSearch &search, const QByteArray &name,
+                                const QString &pattern, bool recurse)
+{
+    QByteArray posixPath = search.posixFolder();
+    if (!posixPath.endsWith('/'))
+        posixPath += '/';
+    posixPath += name;
+    const QString shown = dir + posix::shownPath(name);
+    const EntryType kind = search.unshownKind(name);
+    if (kind == EntryType::Folder) {
+        // Not walked: nothing below it has a Windows path either.
+        if (recurse)
+            passOver(shown, posixPath,
+                     name.startsWith('.') ? PassedOver::Reason::Hidden
+                                          : PassedOver::Reason::NotRepresentable);
+        return;
+    }
+    if (!matchesPattern(QString::fromLatin1(name), pattern))
+        return;
+    if (kind != EntryType::File) {
+        passOver(shown, posixPath, PassedOver::Reason::NotRepresentable, false);
+        return;
+    }
+    // Its target does not depend on its own name: it is judged, but never
+    // rewritten or listed, since nothing could name it afterwards.
+    LinkJudge::Options options = m_options;
+    options.writeRepairs = false;
+    const LinkVerdict verdict = m_links.judgeFile(posixPath, shown, options);
+    ++m_counts.shortcuts;
+    if (verdict.status == LinkVerdict::Status::Healthy)
+        return;
+    PassedOver entry{shown, posixPath, PassedOver::Reason::NotRepresentable, false, QString()};
+    entry.detail = LinkVerdict::statusName(verdict.status) +
+                   (verdict.reason.isEmpty() ? QString() : QStringLiteral(": ") + verdict.reason);
+    ++m_counts.passedOver;
+    m_observer->passedOver(entry);
+}
+
 void ShortcutScan::folderNotOpened(const QString &folder, const FolderSearch &search)
 {
     switch (search.error()) {
@@ -216,7 +263,7 @@ void ShortcutScan::folderNotOpened(const QString &folder, const FolderSearch &se
 void ShortcutScan::passOver(const QString &path, const QByteArray &posixPath, PassedOver::Reason reason,
                             bool isFolder)
 {
-    PassedOver entry{path, posixPath, reason, isFolder};
+    PassedOver entry{path, posixPath, reason, isFolder, QString()};
     ++(entry.byRule() ? m_counts.passedOverByRule : m_counts.passedOver);
     if (m_observer)
         m_observer->passedOver(entry);

@@ -71,6 +71,8 @@ private:
     void passOver(const QString &path, const QByteArray &posixPath, PassedOver::Reason reason,
                   bool isFolder = true);
     void folderNotOpened(const QString &folder, const FolderSearch &search);
+    void unshownEntry(const QString &dir, const FolderSearch &search, const QByteArray &name,
+                      const QString &pattern, bool recurse);
     // Ticks the observer; false when the walk must stop.
     bool tick();
     // The judge's progress hook during a scan: ticks the observer while a

@@ -277,6 +277,10 @@ void DirIndex::appendEntries(const FolderListing &listing, size_t from, size_t t
 void DirIndex::finishRecording(FolderListing &listing)
 {
     const quint32 id = m_recording.node;
+    if (listing.unshown.empty())
+        m_unshown.erase(id);
+    else
+        m_unshown[id] = listing.unshown;
     const quint32 first = m_recording.first;
     const quint32 count = m_entries.size() - first;
     const FolderStamp stamp = m_recording.stamp;
@@ -750,6 +754,8 @@ bool DirIndex::listing(quint32 handle, FolderListing &out)
     out.stamp.ctimeNs = known.ctimeNs;
     out.stamp.readAtNs = known.readAtNs;
     out.current = m_walk != 0 && known.walk == m_walk;
+    if (const auto unshown = m_unshown.find(handle - 1); unshown != m_unshown.end())
+        out.unshown = unshown->second;
     out.items.resize(known.count);
     size_t bytes = 0;
     for (quint32 i = 0; i < known.count; ++i)
@@ -895,6 +901,7 @@ void DirIndex::clear()
     std::swap(garbage->roots, m_roots);
     std::swap(garbage->scratch, m_scratch);
     m_recording = Recording{};
+    m_unshown.clear();
     m_liveEntries = 0;
     m_deadEntries = 0;
     QThreadPool::globalInstance()->start([garbage = std::move(garbage)]() mutable { garbage.reset(); });

@@ -37,6 +37,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 class DriveContext;
@@ -218,6 +219,9 @@ private:
     std::vector<Root> m_roots;
     Recording m_recording;
     FolderListing m_scratch;
+    // The names a Windows path cannot hold, of the folders that have any
+    // (few do), by node.
+    std::unordered_map<quint32, std::string> m_unshown;
     std::vector<quint32> m_keys; // of the entries being appended
     FolderReader m_reader;
     qsizetype m_liveEntries = 0;

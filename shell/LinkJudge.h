@@ -32,6 +32,20 @@ public:
 
     // The verdict on the shortcut at a Windows-form path.
     virtual LinkVerdict judge(const QString &shortcut, const Options &options) = 0;
+    // The verdict on a shortcut file whose name has no Windows form, named
+    // by its POSIX path; `shownPath` (its folder's Windows path and its name
+    // as it can be shown) stands for it in the verdict and places a relative
+    // target. The default judges nothing.
+    virtual LinkVerdict judgeFile(const QByteArray &posixPath, const QString &shownPath,
+                                  const Options &options)
+    {
+        Q_UNUSED(posixPath);
+        Q_UNUSED(options);
+        LinkVerdict verdict;
+        verdict.shortcut = shownPath;
+        verdict.reason = QStringLiteral("cannot be read");
+        return verdict;
+    }
     // The target the file holds now (looked at briefly, never searched for,
     // never written): what a click on a listed shortcut shows.
     LinkVerdict read(const QString &shortcut) { return judge(shortcut, Options{false, false, 500, false}); }

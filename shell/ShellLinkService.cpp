@@ -178,18 +178,26 @@ public:
     win::HRESULT Load(const QString &path, quint32 mode) override
     {
         Q_UNUSED(mode); // loading never writes, whatever the mode
+        return loadFile(path);
+    }
+
+    // Load, or with `posixPath` the file there, whose name has no Windows
+    // form: `path` then stands for it where a Windows path is needed.
+    win::HRESULT loadFile(const QString &path, std::optional<QByteArray> posixPath = {})
+    {
         LinkState &s = *m_state;
         s.loadedNoShortcut = false;
         s.loadFailure.clear();
-        const win::HRESULT result = load(s, path);
+        const win::HRESULT result = load(s, path, std::move(posixPath));
         if (win::FAILED(result) && s.loadFailure.isEmpty())
             s.loadFailure = QStringLiteral("cannot be read");
         return result;
     }
 
 private:
-    // The file's bytes parsed as a link. A failure says why in the state.
-    static win::HRESULT load(LinkState &s, const QString &path)
+    // The file's bytes parsed as a link (at `given`, or where `path` leads).
+    // A failure says why in the state.
+    static win::HRESULT load(LinkState &s, const QString &path, std::optional<QByteArray> given = {})
     {
         s.link.reset();
         s.linkChanged();
@@ -204,9 +212,11 @@ private:
         // path that exists as written (as every path the walk hands over
         // does) is looked at once.
         const DriveContext &drives = *s.context->drives;
-        std::optional<QByteArray> posix = WinPath::toPosixAsWritten(path, drives);
+        std::optional<QByteArray> posix = given ? given : WinPath::toPosixAsWritten(path, drives);
         struct stat st;
-        if (!posix || ::stat(posix->constData(), &st) != 0) {
+        if (given && ::stat(posix->constData(), &st) != 0)
+            return failed(s, errno);
+        if (!given && (!posix || ::stat(posix->constData(), &st) != 0)) {
             const int writtenError = posix ? errno : ENOENT;
             const std::optional<QByteArray> written = posix;
             posix = WinPath::toPosix(path, drives);
@@ -314,6 +324,7 @@ public:
     // With everyForm, every form is looked at even after one exists.
     win::HRESULT resolve(quint32 flags, LinkVerdict &verdict, bool everyForm = false);
     const LinkState &state() const { return *m_state; }
+    std::shared_ptr<LinkState> sharedState() const { return m_state; }
 
 private:
     std::shared_ptr<LinkState> m_state;
@@ -653,12 +664,23 @@ ShellLinkService::~ShellLinkService() = default;
 
 LinkVerdict ShellLinkService::judge(const QString &shortcut, const Options &options)
 {
+    return judgeAt(shortcut, std::nullopt, options);
+}
+
+LinkVerdict ShellLinkService::judgeFile(const QByteArray &posixPath, const QString &shownPath,
+                                        const Options &options)
+{
+    return judgeAt(shownPath, posixPath, options);
+}
+
+LinkVerdict ShellLinkService::judgeAt(const QString &shortcut, const std::optional<QByteArray> &posixPath,
+                                      const Options &options)
+{
     LinkVerdict verdict;
     verdict.shortcut = shortcut;
     ServiceShellLink link(m_context);
-    std::unique_ptr<PersistFile> file;
-    link.QueryPersistFile(file);
-    if (win::FAILED(file->Load(shortcut, win::STGM_READ))) {
+    ServicePersistFile file(link.sharedState());
+    if (win::FAILED(file.loadFile(shortcut, posixPath))) {
         verdict.status =
             link.state().loadedNoShortcut ? LinkVerdict::Status::NotShortcut : LinkVerdict::Status::Skipped;
         verdict.reason = link.state().loadFailure;

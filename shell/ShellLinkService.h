@@ -25,6 +25,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class DriveContext;
 class LinkWriter;
@@ -57,6 +58,8 @@ public:
     // The verdict on one shortcut: the file loaded, every form of its target
     // looked at, a missing one searched for and, when asked, written back.
     LinkVerdict judge(const QString &shortcut, const Options &options) override;
+    LinkVerdict judgeFile(const QByteArray &posixPath, const QString &shownPath,
+                          const Options &options) override;
 
     // While on, listingSource() gives the service's index as a source of
     // folder listings: folder searches made with it take the listings the
@@ -89,5 +92,8 @@ public:
     struct Context;
 
 private:
+    LinkVerdict judgeAt(const QString &shortcut, const std::optional<QByteArray> &posixPath,
+                        const Options &options);
+
     std::shared_ptr<Context> m_context;
 };
