@@ -35,16 +35,40 @@ constexpr const char *kOtherCodePages[] = {
     "windows-1257", "windows-874",  "windows-932",  "windows-936",  "windows-949",  "windows-950",
 };
 
-// A decoder for each of those code pages, made once for each thread: making
-// one takes far longer than decoding a path with it.
-QStringDecoder &otherDecoder(size_t index)
+// The bytes read in code page kOtherCodePages[page]; nothing when they are
+// not valid text in it.
+//
+// Qt's converters keep state from one decode to the next: once one has met
+// bytes it cannot read, every later decode reports an error too (resetState
+// does not clear that for ICU's converters), and without Stateless a lead
+// byte at the end is held over for the next decode. A reading must depend on
+// its bytes alone, so a converter is used again only while it stands where a
+// new one does: with Stateless an incomplete sequence at the end is dropped
+// and reported as an error instead of held over, so one that met no error is
+// at its initial state; one that met an error is dropped, and the next decode
+// in that code page makes a new one. Making a converter takes several times
+// as long as reading a path with it, so each thread keeps the unused ones
+// (made in place and never moved: an ICU converter refers to its own state).
+std::optional<QString> decodeIn(size_t page, QByteArrayView bytes)
 {
-    thread_local std::array<std::optional<QStringDecoder>, std::size(kOtherCodePages)> decoders;
-    std::optional<QStringDecoder> &decoder = decoders[index];
+    thread_local std::array<std::optional<QStringDecoder>, std::size(kOtherCodePages)> unused;
+    std::optional<QStringDecoder> &decoder = unused[page];
     if (!decoder)
-        decoder.emplace(kOtherCodePages[index], QStringDecoder::Flag::Stateless);
-    decoder->resetState();
-    return *decoder;
+        decoder.emplace(kOtherCodePages[page], QStringDecoder::Flag::Stateless);
+    if (!decoder->isValid())
+        return std::nullopt; // this Qt has no converter for it
+    QString reading = decoder->decode(bytes);
+    if (decoder->hasError()) {
+        decoder.reset();
+        return std::nullopt;
+    }
+    // Bytes the code page leaves undefined may come out as replacement or
+    // control characters, which no name holds.
+    if (std::any_of(reading.begin(), reading.end(), [](QChar c) {
+            return c == QChar::ReplacementCharacter || c.category() == QChar::Other_Control;
+        }))
+        return std::nullopt;
+    return reading;
 }
 
 } // namespace
@@ -93,17 +117,8 @@ QStringList otherReadings(const char *data, qint64 size)
     add(decodeCp1252(data, size));
     const QByteArrayView bytes(data, static_cast<qsizetype>(size));
     for (size_t page = 0; page < std::size(kOtherCodePages); ++page) {
-        QStringDecoder &decoder = otherDecoder(page);
-        if (!decoder.isValid())
-            continue; // this Qt has no converter for it
-        const QString reading = decoder.decode(bytes);
-        // Bytes the code page leaves undefined come out as replacement or
-        // control characters, which no name holds.
-        const bool text = std::none_of(reading.begin(), reading.end(), [](QChar c) {
-            return c == QChar::ReplacementCharacter || c.category() == QChar::Other_Control;
-        });
-        if (!decoder.hasError() && text)
-            add(reading);
+        if (const std::optional<QString> reading = decodeIn(page, bytes))
+            add(*reading);
     }
     return readings;
 }

@@ -30,8 +30,9 @@ inline QString decodeAnsi(const QByteArray &bytes)
 // as UTF-8; then 1250 Central European, 1251 Cyrillic, 1253 Greek, 1254
 // Turkish, 1255 Hebrew, 1256 Arabic, 1257 Baltic, 874 Thai, 932 Japanese,
 // 936 Simplified Chinese, 949 Korean, 950 Traditional Chinese), in that
-// order, each reading once and none equal to decodeAnsi's. Empty for plain ASCII. A code page in which the
-// bytes are not valid text gives no reading.
+// order, each reading once and none equal to decodeAnsi's. Empty for plain
+// ASCII. A code page in which the bytes are not valid text gives no reading.
+// The readings depend on the bytes alone, never on what was read before.
 QStringList otherReadings(const char *data, qint64 size);
 
 // Exact Windows-1252 form; nothing when some character has none.

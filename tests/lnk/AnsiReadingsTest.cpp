@@ -1,0 +1,96 @@
+// ANSI strings read in the other code pages: each reading depends on its
+// bytes alone, whatever was read before it in the same thread.
+
+#include "LnkTestKit.h"
+
+#include "lnk/AnsiCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <numeric>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Runs f on a thread of its own, which has read nothing before.
+template <typename T> T onFreshThread(const std::function<T()> &f)
+{
+    T out;
+    std::thread([&] { out = f(); }).join();
+    return out;
+}
+
+// Calls visit with every order of the indexes 0..count-1, up to the first
+// failure.
+void everyOrder(size_t count, const std::function<void(const std::vector<size_t> &)> &visit)
+{
+    std::vector<size_t> order(count);
+    std::iota(order.begin(), order.end(), size_t{0});
+    do {
+        visit(order);
+    } while (!::testing::Test::HasFailure() && std::next_permutation(order.begin(), order.end()));
+}
+
+const QByteArray kJapanese = QByteArray("C:\\\x93\xfa\x96{\\\x83\x8c\x83|\x81[\x83g.txt"); // 日本\レポート
+const QString kJapaneseText = QString::fromUtf8("C:\\日本\\レポート.txt");
+
+TEST(AnsiReadings, EachReadingDependsOnItsBytesAlone)
+{
+    const std::vector<QByteArray> inputs = {
+        QByteArray("R\xe9sum\xe9"),           // Windows-1252; a lead byte at the end in 932, 936, 949, 950
+        kJapanese,                            // code page 932
+        QByteArray("\\\\SERVER\\QUALIT\xc9"), // a lead byte at the end in 936 and 950
+        QByteArray("\xa4\xa4\xa4\xe5\xa4"),   // 中文 in 950, then a lone lead byte
+        QByteArray("\x81\x8d\xff"),           // undefined in most code pages
+        QByteArray("caf\xc3\xa9"),            // UTF-8
+    };
+    std::vector<QStringList> alone;
+    for (const QByteArray &bytes : inputs) {
+        alone.push_back(onFreshThread<QStringList>(
+            [&] { return AnsiCodec::otherReadings(bytes.constData(), bytes.size()); }));
+    }
+    EXPECT_TRUE(alone[1].contains(kJapaneseText));
+
+    everyOrder(inputs.size(), [&](const std::vector<size_t> &order) {
+        for (size_t i : order) {
+            const QByteArray &bytes = inputs[i];
+            EXPECT_EQ(AnsiCodec::otherReadings(bytes.constData(), bytes.size()), alone[i])
+                << "input " << i << " in order " << ::testing::PrintToString(order);
+        }
+    });
+}
+
+TEST(AnsiReadings, LinksReadTheSameInAnyOrder)
+{
+    const std::vector<QByteArray> infos = {
+        ansiLinkInfo("C:\\Users\\R\xe9sum\xe9", {}, {}),
+        ansiLinkInfo(kJapanese, {}, {}),
+        ansiLinkInfo({}, "\\\\SERVER\\QUALIT\xc9", "Pl\xe1n\\a.txt"),
+        ansiLinkInfo("D:\\\xd6\xd0\xce\xc4", "\\\\srv\\\xb8\xea\xae\xc6", "x\xa4"),
+    };
+    std::vector<QByteArray> bytes;
+    for (const QByteArray &info : infos)
+        bytes.push_back(linkWithInfo(info).serialize());
+    const auto readings = [&](size_t i) {
+        QList<QStringList> out;
+        for (const LnkTargetForm &form : load(bytes[i]).targetForms(false))
+            out << form.readings();
+        return out;
+    };
+    std::vector<QList<QStringList>> alone;
+    for (size_t i = 0; i < bytes.size(); ++i)
+        alone.push_back(onFreshThread<QList<QStringList>>([&] { return readings(i); }));
+    ASSERT_EQ(alone[1].size(), 1);
+    EXPECT_TRUE(alone[1][0].contains(kJapaneseText));
+
+    everyOrder(bytes.size(), [&](const std::vector<size_t> &order) {
+        for (size_t i : order)
+            EXPECT_EQ(readings(i), alone[i])
+                << "link " << i << " in order " << ::testing::PrintToString(order);
+    });
+}
+
+} // namespace
