@@ -691,26 +691,31 @@ void LnkFile::collectLinkInfoForms(Forms &forms) const
         }
         return p;
     };
-    // The readings of base + suffix in the other code pages: the ANSI pieces
-    // are read in the same code page together.
+    // The readings of base + suffix in the other code pages. Both were
+    // written in the writer's code page, so they are read in the same one;
+    // but each on its own, for a lead byte at the end of one piece must not
+    // take the separator or the next piece's first byte, and a code page in
+    // which either piece is no text gives no reading.
     auto readings = [](const Piece &base, const Piece &suffix) {
         QStringList out;
-        if (base.ansi && (suffix.ansi || !suffix.present())) {
-            QByteArray bytes = *base.ansi;
-            if (suffix.present()) {
-                if (!bytes.endsWith('\\'))
-                    bytes += '\\';
-                bytes += *suffix.ansi;
-            }
-            return AnsiCodec::otherReadings(bytes.constData(), bytes.size());
-        }
-        if (base.ansi) {
-            for (const QString &reading : AnsiCodec::otherReadings(base.ansi->constData(), base.ansi->size()))
-                out << joinPath(reading, suffix.text);
-        } else if (suffix.ansi) {
-            for (const QString &reading :
-                 AnsiCodec::otherReadings(suffix.ansi->constData(), suffix.ansi->size()))
-                out << joinPath(base.text, reading);
+        if (!base.ansi && !suffix.ansi)
+            return out;
+        const auto inEachCodePage = [](const Piece &piece) {
+            if (piece.ansi)
+                return AnsiCodec::readingsInEachCodePage(piece.ansi->constData(), piece.ansi->size());
+            AnsiCodec::PageReadings same;
+            same.fill(piece.text);
+            return same;
+        };
+        const AnsiCodec::PageReadings bases = inEachCodePage(base);
+        const AnsiCodec::PageReadings suffixes = inEachCodePage(suffix);
+        const QString path = joinPath(base.text, suffix.text);
+        for (size_t page = 0; page < AnsiCodec::kCodePages; ++page) {
+            if (!bases[page] || !suffixes[page])
+                continue;
+            const QString reading = joinPath(*bases[page], *suffixes[page]);
+            if (reading != path && !out.contains(reading))
+                out << reading;
         }
         return out;
     };

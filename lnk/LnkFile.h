@@ -195,8 +195,10 @@ public:
     //     path (net name), each with the common path suffix; with
     //     uncPriority the network path comes first. Unicode fields are
     //     preferred; ANSI bytes beyond ASCII also get their readings in the
-    //     other common code pages. When the suffix's ANSI reading is a guess,
-    //     the network path takes its names after the share from the IDList;
+    //     other common code pages (the base and the suffix each read on its
+    //     own, both in one code page, and none where either is no text).
+    //     When the suffix's ANSI reading is a guess, the network path takes
+    //     its names after the share from the IDList;
     //  3. the IDList: My Computer, a drive, then file entries (long names);
     //     or, for an IDList without a drive letter, the well-known folder
     //     its KnownFolder or SpecialFolder block names (Windows, System32,

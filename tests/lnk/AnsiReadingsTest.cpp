@@ -93,4 +93,46 @@ TEST(AnsiReadings, LinksReadTheSameInAnyOrder)
     });
 }
 
+// The other readings of a link's one LinkInfo form.
+QStringList readingsOf(const QByteArray &info)
+{
+    const std::vector<LnkTargetForm> forms = linkWithInfo(info).targetForms(false);
+    EXPECT_EQ(forms.size(), 1u);
+    return forms.empty() ? QStringList() : forms[0].otherReadings;
+}
+
+TEST(AnsiReadings, PiecesOfAPathAreReadOnTheirOwnInOneCodePage)
+{
+    // A lead byte at the end of the share's name (É in Windows-1252) takes
+    // no separator: every reading keeps the path's folders.
+    const QStringList network = readingsOf(ansiLinkInfo({}, "\\\\SERVER\\QUALIT\xc9", "Pl\xe1n\\a.txt"));
+    EXPECT_TRUE(network.contains(QString::fromUtf8("\\\\SERVER\\QUALITЙ\\Plбn\\a.txt"))); // 1251
+    for (const QString &reading : network)
+        EXPECT_EQ(reading.count(QLatin1Char('\\')), 5) << reading.toStdString();
+
+    // 資料 in code page 950; the suffix ends in a lone lead byte there, so
+    // that code page gives no reading at all, until the suffix is whole.
+    const QByteArray share = "\\\\srv\\\xb8\xea\xae\xc6";
+    for (const QString &reading : readingsOf(ansiLinkInfo({}, share, "x\xa4")))
+        EXPECT_FALSE(reading.contains(QString::fromUtf8("資料"))) << reading.toStdString();
+    EXPECT_TRUE(
+        readingsOf(ansiLinkInfo({}, share, "x\xa4\xa4")).contains(QString::fromUtf8("\\\\srv\\資料\\x中")));
+
+    // 表 in code page 932 ends in byte 5C, which is no separator there; the
+    // base path and the suffix are joined as text.
+    const QStringList local = readingsOf(ansiLinkInfo("C:\\\x95\x5c", {}, "a.txt"));
+    EXPECT_TRUE(local.contains(QString::fromUtf8("C:\\表\\a.txt")));
+    EXPECT_FALSE(local.contains(QString::fromUtf8("C:\\表a.txt")));
+
+    // Bytes of a code page's user-defined area (F040 in 932) come out as
+    // private-use characters: no reading.
+    const QByteArray userDefined = "C:\\\xf0\x40\xf0\x41.txt";
+    for (const QString &reading : readingsOf(ansiLinkInfo(userDefined, {}, {}))) {
+        EXPECT_TRUE(std::none_of(reading.begin(), reading.end(), [](QChar c) {
+            return c.category() == QChar::Other_PrivateUse;
+        })) << reading.toStdString();
+    }
+    EXPECT_FALSE(AnsiCodec::readingsInEachCodePage(userDefined.constData(), userDefined.size())[9]); // 932
+}
+
 } // namespace
