@@ -73,6 +73,19 @@ QString joinPath(const QString &base, const QString &suffix)
     return base + QLatin1Char('\\') + suffix;
 }
 
+// Whether a path is absolute: "c:\dir" or "\\server\share\dir".
+bool isAbsolute(const QString &path)
+{
+    const auto separator = [&](qsizetype i) {
+        return path.size() > i && (path.at(i) == QLatin1Char('\\') || path.at(i) == QLatin1Char('/'));
+    };
+    const QChar letter = path.isEmpty() ? QChar() : path.at(0).toLower();
+    if (letter >= QLatin1Char('a') && letter <= QLatin1Char('z') && path.size() >= 3 &&
+        path.at(1) == QLatin1Char(':') && separator(2))
+        return true;
+    return separator(0) && separator(1) && path.size() > 2 && !separator(2);
+}
+
 QString unquoted(QString text)
 {
     text = text.trimmed();
@@ -653,7 +666,8 @@ struct LnkFile::Forms
     std::optional<LnkTargetForm> local, network;
     bool localGuess = false, networkGuess = false; // the ANSI reading is a guess
     std::optional<LnkTargetForm> idList;
-    std::optional<LnkTargetForm> relative;
+    std::optional<LnkTargetForm> relative;             // from the shortcut's folder
+    std::optional<LnkTargetForm> relativeToWorkingDir; // from the working folder
 };
 
 QByteArray LnkFile::ansiBytes(const Text &t) const
@@ -805,27 +819,41 @@ LnkFile::Forms LnkFile::collectForms(const QString &shortcutWinPath) const
     }
 
     const std::optional<QString> relative = relativePath();
-    if (!relative || shortcutWinPath.isEmpty())
+    if (!relative)
         return forms;
-    const std::optional<QString> placed = WinPathText::placeRelative(*relative, shortcutWinPath);
-    if (!placed)
-        return forms;
-    LnkTargetForm f;
-    f.source = LnkFormSource::Relative;
-    f.path = *placed;
     // The relative path names the same target as the other forms only when
     // it leads to an entry of their name (or to a root, as they do).
-    for (const std::optional<LnkTargetForm> *other :
-         {&forms.environment, &forms.local, &forms.network, &forms.idList}) {
-        if (!*other)
-            continue;
-        const QString name = WinPathText::finalName((*other)->path);
-        f.sameTarget = name.isEmpty()
-                           ? WinPathText::isRoot(f.path)
-                           : WinPathText::finalName(f.path).compare(name, Qt::CaseInsensitive) == 0;
-        break;
+    const auto relativeForm = [&](const QString &placed) {
+        LnkTargetForm f;
+        f.source = LnkFormSource::Relative;
+        f.path = placed;
+        for (const std::optional<LnkTargetForm> *other :
+             {&forms.environment, &forms.local, &forms.network, &forms.idList}) {
+            if (!*other)
+                continue;
+            const QString name = WinPathText::finalName((*other)->path);
+            f.sameTarget = name.isEmpty()
+                               ? WinPathText::isRoot(placed)
+                               : WinPathText::finalName(placed).compare(name, Qt::CaseInsensitive) == 0;
+            break;
+        }
+        return f;
+    };
+    if (!shortcutWinPath.isEmpty()) {
+        if (const std::optional<QString> placed = WinPathText::placeRelative(*relative, shortcutWinPath))
+            forms.relative = relativeForm(*placed);
     }
-    forms.relative = f;
+    // A program started through the link runs in its working folder, where
+    // a relative path is opened (as Wine does for a link that holds nothing
+    // else): one more place for the target, when it is not the one above.
+    const std::optional<QString> workingDir = workingDirectory();
+    if (!workingDir || !isAbsolute(*workingDir) || isAbsolute(*relative))
+        return forms;
+    // placeRelative takes the folder of the file it is given.
+    const std::optional<QString> placed =
+        WinPathText::placeRelative(*relative, joinPath(*workingDir, QStringLiteral(".")));
+    if (placed && !(forms.relative && forms.relative->path.compare(*placed, Qt::CaseInsensitive) == 0))
+        forms.relativeToWorkingDir = relativeForm(*placed);
     return forms;
 }
 
@@ -833,9 +861,12 @@ std::vector<LnkTargetForm> LnkFile::targetForms(bool uncPriority, const QString 
 {
     const Forms forms = collectForms(shortcutWinPath);
     std::vector<LnkTargetForm> out;
-    const std::optional<LnkTargetForm> *order[] = {
-        &forms.environment, uncPriority ? &forms.network : &forms.local,
-        uncPriority ? &forms.local : &forms.network, &forms.idList, &forms.relative};
+    const std::optional<LnkTargetForm> *order[] = {&forms.environment,
+                                                   uncPriority ? &forms.network : &forms.local,
+                                                   uncPriority ? &forms.local : &forms.network,
+                                                   &forms.idList,
+                                                   &forms.relative,
+                                                   &forms.relativeToWorkingDir};
     for (const std::optional<LnkTargetForm> *form : order) {
         if (*form)
             out.push_back(**form);
@@ -864,6 +895,8 @@ std::optional<QString> LnkFile::targetPath(bool uncPriority, const QString &shor
         return forms.environment->path;
     if (forms.relative)
         return forms.relative->path;
+    if (forms.relativeToWorkingDir)
+        return forms.relativeToWorkingDir->path;
     if (forms.environment)
         return std::nullopt; // only a variable that cannot be expanded
     return QString();

@@ -205,7 +205,10 @@ public:
     //     Program Files, ...) plus the file entries after the block's offset
     //     (unless DisableKnownFolderTracking);
     //  4. the relative path, taken from the folder of the shortcut at
-    //     shortcutWinPath (Windows form); none without it.
+    //     shortcutWinPath (Windows form; none without it), then from the
+    //     working folder when that is an absolute path and the relative
+    //     path is not (a second form of this source, when it names another
+    //     place).
     // None for a link with no file-system target (control panel items,
     // virtual folders, URLs, MSI advertised links).
     std::vector<LnkTargetForm> targetForms(bool uncPriority, const QString &shortcutWinPath = {}) const;
