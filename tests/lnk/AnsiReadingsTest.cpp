@@ -34,6 +34,20 @@ void everyOrder(size_t count, const std::function<void(const std::vector<size_t>
     } while (!::testing::Test::HasFailure() && std::next_permutation(order.begin(), order.end()));
 }
 
+// Readings as text, for failure messages.
+std::string shown(const QStringList &readings)
+{
+    return readings.join(QStringLiteral(" | ")).toStdString();
+}
+
+std::string shown(const QList<QStringList> &forms)
+{
+    std::string out;
+    for (const QStringList &readings : forms)
+        out += "[" + shown(readings) + "] ";
+    return out;
+}
+
 const QByteArray kJapanese = QByteArray("C:\\\x93\xfa\x96{\\\x83\x8c\x83|\x81[\x83g.txt"); // 日本\レポート
 const QString kJapaneseText = QString::fromUtf8("C:\\日本\\レポート.txt");
 
@@ -57,8 +71,9 @@ TEST(AnsiReadings, EachReadingDependsOnItsBytesAlone)
     everyOrder(inputs.size(), [&](const std::vector<size_t> &order) {
         for (size_t i : order) {
             const QByteArray &bytes = inputs[i];
-            EXPECT_EQ(AnsiCodec::otherReadings(bytes.constData(), bytes.size()), alone[i])
-                << "input " << i << " in order " << ::testing::PrintToString(order);
+            const QStringList readings = AnsiCodec::otherReadings(bytes.constData(), bytes.size());
+            EXPECT_EQ(readings, alone[i]) << "input " << i << " in order " << ::testing::PrintToString(order)
+                                          << ": " << shown(readings) << " alone: " << shown(alone[i]);
         }
     });
 }
@@ -87,9 +102,11 @@ TEST(AnsiReadings, LinksReadTheSameInAnyOrder)
     EXPECT_TRUE(alone[1][0].contains(kJapaneseText));
 
     everyOrder(bytes.size(), [&](const std::vector<size_t> &order) {
-        for (size_t i : order)
-            EXPECT_EQ(readings(i), alone[i])
-                << "link " << i << " in order " << ::testing::PrintToString(order);
+        for (size_t i : order) {
+            const QList<QStringList> now = readings(i);
+            EXPECT_EQ(now, alone[i]) << "link " << i << " in order " << ::testing::PrintToString(order)
+                                     << ": " << shown(now) << " alone: " << shown(alone[i]);
+        }
     });
 }
 

@@ -7,13 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
-inline void PrintTo(const QString &text, std::ostream *out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
-
 // The bytes of one of the Windows-made sample shortcuts; empty when missing.
 inline QByteArray sample(const QString &name)
 {
