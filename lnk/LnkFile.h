@@ -303,8 +303,11 @@ private:
     std::optional<QString> fileEntriesFrom(QString path, size_t first) const;
     QString fileEntryName(const Span &item) const;
     struct Forms;
-    Forms collectForms(const QString &shortcutWinPath) const;
-    void collectLinkInfoForms(Forms &forms) const;
+    // The forms but the relative ones; the other code pages' readings only
+    // with otherReadings (targetPath has no use for them).
+    Forms collectForms(const QString &shortcutWinPath, bool otherReadings) const;
+    void collectLinkInfoForms(Forms &forms, bool otherReadings) const;
+    void collectRelativeForms(Forms &forms, const QString &shortcutWinPath) const;
     QByteArray ansiBytes(const Text &t) const;
     const Block *findBlock(quint32 signature) const;
     Parts parts() const;

@@ -63,7 +63,7 @@ QByteArray LnkFile::ansiBytes(const Text &t) const
     return QByteArray(p, nul ? static_cast<const char *>(nul) - p : t.size);
 }
 
-void LnkFile::collectLinkInfoForms(Forms &forms) const
+void LnkFile::collectLinkInfoForms(Forms &forms, bool otherReadings) const
 {
     if (!m_linkInfo.present() || (linkFlags() & LnkFlag::ForceNoLinkInfo))
         return;
@@ -96,9 +96,9 @@ void LnkFile::collectLinkInfoForms(Forms &forms) const
     // but each on its own, for a lead byte at the end of one piece must not
     // take the separator or the next piece's first byte, and a code page in
     // which either piece is no text gives no reading.
-    auto readings = [](const Piece &base, const Piece &suffix) {
+    auto readings = [&](const Piece &base, const Piece &suffix) {
         QStringList out;
-        if (!base.ansi && !suffix.ansi)
+        if (!otherReadings || (!base.ansi && !suffix.ansi))
             return out;
         const auto inEachCodePage = [](const Piece &piece) {
             if (piece.ansi)
@@ -172,7 +172,7 @@ void LnkFile::collectLinkInfoForms(Forms &forms) const
     forms.networkGuess = false;
 }
 
-LnkFile::Forms LnkFile::collectForms(const QString &shortcutWinPath) const
+LnkFile::Forms LnkFile::collectForms(const QString &shortcutWinPath, bool otherReadings) const
 {
     Forms forms;
     const quint32 flags = linkFlags();
@@ -196,17 +196,21 @@ LnkFile::Forms LnkFile::collectForms(const QString &shortcutWinPath) const
             }
         }
     }
-    collectLinkInfoForms(forms);
+    collectLinkInfoForms(forms, otherReadings);
     if (const std::optional<QString> list = idListPath()) {
         LnkTargetForm f;
         f.source = LnkFormSource::IdList;
         f.path = *list;
         forms.idList = f;
     }
+    return forms;
+}
 
+void LnkFile::collectRelativeForms(Forms &forms, const QString &shortcutWinPath) const
+{
     const std::optional<QString> relative = relativePath();
-    if (!relative)
-        return forms;
+    if (!relative || (linkFlags() & LnkFlag::HasDarwinID))
+        return;
     // The relative path names the same target as the other forms only when
     // it leads to an entry of their name (or to a root, as they do).
     const auto relativeForm = [&](const QString &placed) {
@@ -234,18 +238,18 @@ LnkFile::Forms LnkFile::collectForms(const QString &shortcutWinPath) const
     // else): one more place for the target, when it is not the one above.
     const std::optional<QString> workingDir = workingDirectory();
     if (!workingDir || !isAbsolute(*workingDir) || isAbsolute(*relative))
-        return forms;
+        return;
     // placeRelative takes the folder of the file it is given.
     const std::optional<QString> placed =
         WinPathText::placeRelative(*relative, joinPath(*workingDir, QStringLiteral(".")));
     if (placed && !(forms.relative && forms.relative->path.compare(*placed, Qt::CaseInsensitive) == 0))
         forms.relativeToWorkingDir = relativeForm(*placed);
-    return forms;
 }
 
 std::vector<LnkTargetForm> LnkFile::targetForms(bool uncPriority, const QString &shortcutWinPath) const
 {
-    const Forms forms = collectForms(shortcutWinPath);
+    Forms forms = collectForms(shortcutWinPath, true);
+    collectRelativeForms(forms, shortcutWinPath);
     std::vector<LnkTargetForm> out;
     const std::optional<LnkTargetForm> *order[] = {&forms.environment,
                                                    uncPriority ? &forms.network : &forms.local,
@@ -264,7 +268,7 @@ std::optional<QString> LnkFile::targetPath(bool uncPriority, const QString &shor
 {
     if (linkFlags() & LnkFlag::HasDarwinID)
         return QString();
-    const Forms forms = collectForms(shortcutWinPath);
+    Forms forms = collectForms(shortcutWinPath, false);
     const auto formed = [](const std::optional<LnkTargetForm> &f) { return f && f->formed; };
 
     if (formed(forms.environment) && forms.environmentFirst)
@@ -279,6 +283,7 @@ std::optional<QString> LnkFile::targetPath(bool uncPriority, const QString &shor
         return forms.idList->path;
     if (formed(forms.environment))
         return forms.environment->path;
+    collectRelativeForms(forms, shortcutWinPath);
     if (forms.relative)
         return forms.relative->path;
     if (forms.relativeToWorkingDir)
