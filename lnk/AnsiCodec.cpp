@@ -3,7 +3,6 @@
 #include <QByteArrayView>
 #include <QStringDecoder>
 
-#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -28,23 +27,63 @@ std::optional<char> toCp1252(char16_t c)
     return std::nullopt;
 }
 
-// The code pages otherReadings tries: the other single-byte Windows code
-// pages, then the East Asian double-byte ones.
-constexpr const char *kOtherCodePages[] = {
+// The code pages read by converters: after Windows-1252, the other
+// single-byte Windows code pages, then the East Asian double-byte ones.
+constexpr const char *kOtherCodePages[AnsiCodec::kCodePages - 1] = {
     "windows-1250", "windows-1251", "windows-1253", "windows-1254", "windows-1255", "windows-1256",
     "windows-1257", "windows-874",  "windows-932",  "windows-936",  "windows-949",  "windows-950",
 };
 
-// A decoder for each of those code pages, made once for each thread: making
-// one takes far longer than decoding a path with it.
-QStringDecoder &otherDecoder(size_t index)
+// Whether a converter's reading may be a name: bytes a code page leaves
+// undefined come out as replacement or control characters, which no name
+// holds, or as private-use characters (the user-defined areas of the East
+// Asian code pages), which no name written in that code page holds either.
+bool couldBeName(const QString &reading)
 {
-    thread_local std::array<std::optional<QStringDecoder>, std::size(kOtherCodePages)> decoders;
-    std::optional<QStringDecoder> &decoder = decoders[index];
+    for (qsizetype i = 0; i < reading.size(); ++i) {
+        char32_t code = reading.at(i).unicode();
+        if (QChar::isHighSurrogate(code) && i + 1 < reading.size() && reading.at(i + 1).isLowSurrogate()) {
+            code = QChar::surrogateToUcs4(reading.at(i), reading.at(i + 1));
+            ++i;
+        }
+        const QChar::Category category = QChar::category(code);
+        if (code == QChar::ReplacementCharacter || category == QChar::Other_Control ||
+            category == QChar::Other_PrivateUse)
+            return false;
+    }
+    return true;
+}
+
+// The bytes read in code page kOtherCodePages[page]; nothing when they are
+// not valid text in it.
+//
+// Qt's converters keep state from one decode to the next: once one has met
+// bytes it cannot read, every later decode reports an error too (resetState
+// does not clear that for ICU's converters), and without Stateless a lead
+// byte at the end is held over for the next decode. A reading must depend on
+// its bytes alone, so a converter is used again only while it stands where a
+// new one does: with Stateless an incomplete sequence at the end is dropped
+// and reported as an error instead of held over, so one that met no error is
+// at its initial state; one that met an error is dropped, and the next decode
+// in that code page makes a new one. Making a converter takes several times
+// as long as reading a path with it, so each thread keeps the unused ones
+// (made in place and never moved: an ICU converter refers to its own state).
+std::optional<QString> decodeIn(size_t page, QByteArrayView bytes)
+{
+    thread_local std::array<std::optional<QStringDecoder>, std::size(kOtherCodePages)> unused;
+    std::optional<QStringDecoder> &decoder = unused[page];
     if (!decoder)
-        decoder.emplace(kOtherCodePages[index], QStringDecoder::Flag::Stateless);
-    decoder->resetState();
-    return *decoder;
+        decoder.emplace(kOtherCodePages[page], QStringDecoder::Flag::Stateless);
+    if (!decoder->isValid())
+        return std::nullopt; // this Qt has no converter for it
+    QString reading = decoder->decode(bytes);
+    if (decoder->hasError()) {
+        decoder.reset();
+        return std::nullopt;
+    }
+    if (!couldBeName(reading))
+        return std::nullopt;
+    return reading;
 }
 
 } // namespace
@@ -80,32 +119,31 @@ QString decodeAnsi(const char *data, qint64 size)
     return decodeCp1252(data, size);
 }
 
+PageReadings readingsInEachCodePage(const char *data, qint64 size)
+{
+    PageReadings readings;
+    if (isAscii(data, size)) {
+        readings.fill(QString::fromLatin1(data, static_cast<qsizetype>(size)));
+        return readings;
+    }
+    readings[0] = decodeCp1252(data, size);
+    const QByteArrayView bytes(data, static_cast<qsizetype>(size));
+    for (size_t page = 0; page < std::size(kOtherCodePages); ++page)
+        readings[page + 1] = decodeIn(page, bytes);
+    return readings;
+}
+
 QStringList otherReadings(const char *data, qint64 size)
 {
-    QStringList readings;
+    QStringList out;
     if (isAscii(data, size))
-        return readings;
+        return out;
     const QString primary = decodeAnsi(data, size);
-    const auto add = [&](const QString &reading) {
-        if (reading != primary && !readings.contains(reading))
-            readings << reading;
-    };
-    add(decodeCp1252(data, size));
-    const QByteArrayView bytes(data, static_cast<qsizetype>(size));
-    for (size_t page = 0; page < std::size(kOtherCodePages); ++page) {
-        QStringDecoder &decoder = otherDecoder(page);
-        if (!decoder.isValid())
-            continue; // this Qt has no converter for it
-        const QString reading = decoder.decode(bytes);
-        // Bytes the code page leaves undefined come out as replacement or
-        // control characters, which no name holds.
-        const bool text = std::none_of(reading.begin(), reading.end(), [](QChar c) {
-            return c == QChar::ReplacementCharacter || c.category() == QChar::Other_Control;
-        });
-        if (!decoder.hasError() && text)
-            add(reading);
+    for (const std::optional<QString> &reading : readingsInEachCodePage(data, size)) {
+        if (reading && *reading != primary && !out.contains(*reading))
+            out << *reading;
     }
-    return readings;
+    return out;
 }
 
 std::optional<QByteArray> encodeCp1252(const QString &text)

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <optional>
 
 namespace AnsiCodec {
@@ -25,13 +26,25 @@ inline QString decodeAnsi(const QByteArray &bytes)
     return decodeAnsi(bytes.constData(), bytes.size());
 }
 
-// The same bytes read in the other Windows code pages a shortcut's ANSI
-// strings are commonly written in (Windows-1252 when decodeAnsi read them
-// as UTF-8; then 1250 Central European, 1251 Cyrillic, 1253 Greek, 1254
-// Turkish, 1255 Hebrew, 1256 Arabic, 1257 Baltic, 874 Thai, 932 Japanese,
-// 936 Simplified Chinese, 949 Korean, 950 Traditional Chinese), in that
-// order, each reading once and none equal to decodeAnsi's. Empty for plain ASCII. A code page in which the
-// bytes are not valid text gives no reading.
+// The Windows code pages a shortcut's ANSI strings are commonly written in,
+// in the order their readings are tried: 1252 Western, 1250 Central
+// European, 1251 Cyrillic, 1253 Greek, 1254 Turkish, 1255 Hebrew, 1256
+// Arabic, 1257 Baltic, 874 Thai, 932 Japanese, 936 Simplified Chinese, 949
+// Korean, 950 Traditional Chinese.
+inline constexpr size_t kCodePages = 13;
+using PageReadings = std::array<std::optional<QString>, kCodePages>;
+
+// The bytes read in each of those code pages, in that order. Nothing for a
+// code page in which they are not the text of a name: bytes it leaves
+// undefined, a character cut off at the end, or characters no name holds
+// (controls; private-use characters, where converters put bytes a code page
+// leaves to its users). Windows-1252 reads every byte. Plain ASCII reads as
+// itself in each. The readings depend on the bytes alone, never on what was
+// read before.
+PageReadings readingsInEachCodePage(const char *data, qint64 size);
+
+// The same readings as a list: each once, none equal to decodeAnsi's. Empty
+// for plain ASCII.
 QStringList otherReadings(const char *data, qint64 size);
 
 // Exact Windows-1252 form; nothing when some character has none.

@@ -195,15 +195,20 @@ public:
     //     path (net name), each with the common path suffix; with
     //     uncPriority the network path comes first. Unicode fields are
     //     preferred; ANSI bytes beyond ASCII also get their readings in the
-    //     other common code pages. When the suffix's ANSI reading is a guess,
-    //     the network path takes its names after the share from the IDList;
+    //     other common code pages (the base and the suffix each read on its
+    //     own, both in one code page, and none where either is no text).
+    //     When the suffix's ANSI reading is a guess, the network path takes
+    //     its names after the share from the IDList;
     //  3. the IDList: My Computer, a drive, then file entries (long names);
     //     or, for an IDList without a drive letter, the well-known folder
     //     its KnownFolder or SpecialFolder block names (Windows, System32,
     //     Program Files, ...) plus the file entries after the block's offset
     //     (unless DisableKnownFolderTracking);
     //  4. the relative path, taken from the folder of the shortcut at
-    //     shortcutWinPath (Windows form); none without it.
+    //     shortcutWinPath (Windows form; none without it), then from the
+    //     working folder when that is an absolute path and the relative
+    //     path is not (a second form of this source, when it names another
+    //     place).
     // None for a link with no file-system target (control panel items,
     // virtual folders, URLs, MSI advertised links).
     std::vector<LnkTargetForm> targetForms(bool uncPriority, const QString &shortcutWinPath = {}) const;
@@ -298,8 +303,11 @@ private:
     std::optional<QString> fileEntriesFrom(QString path, size_t first) const;
     QString fileEntryName(const Span &item) const;
     struct Forms;
-    Forms collectForms(const QString &shortcutWinPath) const;
-    void collectLinkInfoForms(Forms &forms) const;
+    // The forms but the relative ones; the other code pages' readings only
+    // with otherReadings (targetPath has no use for them).
+    Forms collectForms(const QString &shortcutWinPath, bool otherReadings) const;
+    void collectLinkInfoForms(Forms &forms, bool otherReadings) const;
+    void collectRelativeForms(Forms &forms, const QString &shortcutWinPath) const;
     QByteArray ansiBytes(const Text &t) const;
     const Block *findBlock(quint32 signature) const;
     Parts parts() const;

@@ -165,4 +165,59 @@ TEST(TargetForms, RelativePathToAnotherNameIsNoFormOfTheTarget)
     EXPECT_TRUE(only.targetForms(true, at)[0].sameTarget);
 }
 
+TEST(TargetForms, RelativePathIsAlsoTakenFromTheWorkingFolder)
+{
+    const QString at = QStringLiteral("c:\\Users\\Public\\Desktop\\t.lnk");
+    LnkTargetInfo info;
+    info.winPath = QStringLiteral("C:\\Old\\tool.exe");
+    const auto make = [&](const char *relative, const char *workingDir, bool onlyRelative) {
+        LnkCreateOptions options;
+        options.relativePathText = QString::fromLatin1(relative);
+        options.workingDirectory = QString::fromLatin1(workingDir);
+        options.idList = options.linkInfo = !onlyRelative;
+        return std::get<LnkFile>(LnkFile::create(info, at, options));
+    };
+    const auto relativeForms = [](const std::vector<LnkTargetForm> &forms) {
+        std::vector<std::pair<QString, bool>> out;
+        for (const LnkTargetForm &form : forms) {
+            if (form.source == LnkFormSource::Relative)
+                out.emplace_back(form.path, form.sameTarget);
+        }
+        return out;
+    };
+    using Places = std::vector<std::pair<QString, bool>>;
+
+    // A link that holds nothing but a relative path and a working folder, as
+    // Wine opens it: under the working folder, after the shortcut's folder.
+    const LnkFile only = make("app\\tool.exe", "C:\\Program Files\\Suite", true);
+    EXPECT_EQ(relativeForms(only.targetForms(false, at)),
+              (Places{{QStringLiteral("c:\\Users\\Public\\Desktop\\app\\tool.exe"), true},
+                      {QStringLiteral("C:\\Program Files\\Suite\\app\\tool.exe"), true}}));
+    EXPECT_EQ(only.targetPath(false, at), QStringLiteral("c:\\Users\\Public\\Desktop\\app\\tool.exe"));
+    // Without the shortcut's place, the working folder is all there is.
+    EXPECT_EQ(relativeForms(only.targetForms(false)),
+              (Places{{QStringLiteral("C:\\Program Files\\Suite\\app\\tool.exe"), true}}));
+    EXPECT_EQ(only.targetPath(false), QStringLiteral("C:\\Program Files\\Suite\\app\\tool.exe"));
+
+    // Beside the other forms it must lead to an entry of their name.
+    EXPECT_EQ(relativeForms(make("..\\bin\\tool.exe", "\\\\srv\\apps\\x", false).targetForms(false, at)),
+              (Places{{QStringLiteral("c:\\Users\\Public\\bin\\tool.exe"), true},
+                      {QStringLiteral("\\\\srv\\apps\\bin\\tool.exe"), true}}));
+    EXPECT_EQ(relativeForms(make("..\\..", "D:\\Apps\\Suite", false).targetForms(false, at)),
+              (Places{{QStringLiteral("c:\\Users"), false}, {QStringLiteral("D:\\"), false}}));
+
+    // No second form where it would name the same place, or where the
+    // working folder or the relative path cannot be taken so.
+    const char *const noSecond[][2] = {
+        {"tool.exe", "C:\\USERS\\Public\\Desktop\\"}, // the shortcut's own folder
+        {"tool.exe", "%USERPROFILE%\\Apps"},
+        {"tool.exe", "Apps"},
+        {"tool.exe", "C:"},
+        {"E:\\abs\\tool.exe", "D:\\Apps"}, // already absolute
+    };
+    for (const auto &[relative, workingDir] : noSecond)
+        EXPECT_EQ(relativeForms(make(relative, workingDir, false).targetForms(false, at)).size(), 1u)
+            << relative << " in " << workingDir;
+}
+
 } // namespace
