@@ -239,9 +239,10 @@ void LnkFile::collectRelativeForms(Forms &forms, const QString &shortcutWinPath)
     const std::optional<QString> workingDir = workingDirectory();
     if (!workingDir || !isAbsolute(*workingDir) || isAbsolute(*relative))
         return;
-    // placeRelative takes the folder of the file it is given.
+    // placeRelative takes the folder of the file it is given: "*", which no
+    // file is named, stands for one in the working folder.
     const std::optional<QString> placed =
-        WinPathText::placeRelative(*relative, joinPath(*workingDir, QStringLiteral(".")));
+        WinPathText::placeRelative(*relative, WinPathText::join(*workingDir, QStringLiteral("*")));
     if (placed && !(forms.relative && forms.relative->path.compare(*placed, Qt::CaseInsensitive) == 0))
         forms.relativeToWorkingDir = relativeForm(*placed);
 }
