@@ -362,6 +362,32 @@ struct FolderSearch::State
         readFromStart(opened);
     }
 
+    // An entry of the parent whose name has no Windows form, by that name.
+    // It is read on its own, not shared with the listing source.
+    void openUnshown(State &parent, const QByteArray &name)
+    {
+        view = parent.view;
+        drives = parent.drives;
+        whileWaiting = parent.whileWaiting;
+        if (!parent.isOpen() || parent.mayHang) {
+            error = parent.isOpen() ? win::ERROR_NOT_READY : win::ERROR_PATH_NOT_FOUND;
+            return;
+        }
+        folder = posix::join(parent.folder, name);
+        if (!parent.realFolder.isEmpty())
+            realFolder = posix::join(parent.realFolder, name);
+        QByteArray scratch;
+        fd = std::make_shared<posix::UniqueFd>(::openat(parent.baseFd(),
+                                                        parent.entryPath(name.constData(), scratch),
+                                                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!fd->isValid() || ::fstat(dirFd(), &opened) != 0) {
+            failed(errno);
+            return;
+        }
+        found = true;
+        readFromStart(opened);
+    }
+
     void openSlow(std::shared_ptr<posix::UniqueFd> base, const QByteArray &name, const QByteArray &place)
     {
         mayHang = true;
@@ -640,6 +666,14 @@ FolderSearch::FolderSearch(FolderSearch &parent, const QString &pattern, Attribu
 {
     m_state->setPattern(pattern, which);
     m_state->openChild(*parent.m_state);
+}
+
+FolderSearch::FolderSearch(FolderSearch &parent, const QByteArray &unshownName, const QString &pattern,
+                           Attributes which)
+    : m_state(std::make_unique<State>())
+{
+    m_state->setPattern(pattern, which);
+    m_state->openUnshown(*parent.m_state, unshownName);
 }
 
 FolderSearch::~FolderSearch()

@@ -90,6 +90,11 @@ public:
     // to a folder), opened relative to the parent's folder; the parent's wait
     // hook is used. Not open when the parent's last entry was "." or "..".
     FolderSearch(FolderSearch &parent, const QString &pattern, Attributes which);
+    // A sub-folder of `parent` whose name cannot be shown in Windows form
+    // (one of its unshownNames()), opened relative to the parent's folder; a
+    // symbolic link is not followed. Its listing is not shared.
+    FolderSearch(FolderSearch &parent, const QByteArray &unshownName, const QString &pattern,
+                 Attributes which);
     ~FolderSearch();
     FolderSearch(const FolderSearch &) = delete;
     FolderSearch &operator=(const FolderSearch &) = delete;

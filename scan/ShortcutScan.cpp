@@ -29,13 +29,18 @@ bool wanted(quint32 attributes, quint32 wantedBits)
     return (attributes & excluded) == 0;
 }
 
-QByteArray childPosix(const QByteArray &posixFolder, const QString &name)
+QByteArray childPosix(const QByteArray &posixFolder, const QByteArray &name)
 {
-    // Yielded names are valid UTF-8, so this gives back the name's own bytes.
     QByteArray path = posixFolder;
     if (!path.endsWith('/'))
         path += '/';
-    return path + name.toUtf8();
+    return path + name;
+}
+
+QByteArray childPosix(const QByteArray &posixFolder, const QString &name)
+{
+    // Yielded names are valid UTF-8, so this gives back the name's own bytes.
+    return childPosix(posixFolder, name.toUtf8());
 }
 
 // Brackets a scan's walk for the judge (see LinkJudge): its progress hook
@@ -130,7 +135,8 @@ void ShortcutScan::walkFolder(const QString &folder, const QString &pattern, boo
     m_checked.clear();
 }
 
-void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QString &pattern, bool recurse)
+void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QString &pattern, bool recurse,
+                        bool shown)
 {
     const QString dir = folder.endsWith(QLatin1Char('\\')) ? folder : folder + QLatin1Char('\\');
     if (!search.isOpen()) {
@@ -150,7 +156,10 @@ void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QStri
         if (!wanted(entry.attributes, FilePassWanted))
             continue;
         if (firstSeen(entry, search)) {
-            if (isRegularFile(entry, search)) {
+            if (!shown) {
+                checkUnshown(dir + entry.name, childPosix(search.posixFolder(), entry.name),
+                             isRegularFile(entry, search));
+            } else if (isRegularFile(entry, search)) {
                 check(dir + entry.name, *m_observer);
             } else {
                 // A FIFO, socket or device named x.lnk is never opened.
@@ -198,7 +207,7 @@ void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QStri
         }
         if (isFolder && entry.name != QLatin1String(".") && entry.name != QLatin1String("..")) {
             FolderSearch below(search, pattern, FolderSearch::Attributes::WithoutReadOnly);
-            walk(dir + entry.name, below, pattern, true);
+            walk(dir + entry.name, below, pattern, true, shown);
             if (stopping())
                 return;
         }
@@ -207,26 +216,33 @@ void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QStri
     }
 }
 
-void ShortcutScan::unshownEntry(const QString &dir, const FolderSearch &search, const QByteArray &name,
+void ShortcutScan::unshownEntry(const QString &dir, FolderSearch &search, const QByteArray &name,
                                 const QString &pattern, bool recurse)
 {
-    QByteArray posixPath = search.posixFolder();
-    if (!posixPath.endsWith('/'))
-        posixPath += '/';
-    posixPath += name;
+    const QByteArray posixPath = childPosix(search.posixFolder(), name);
     const QString shown = dir + posix::shownPath(name);
     const EntryType kind = search.unshownKind(name);
     if (kind == EntryType::Folder) {
-        // Not walked: nothing below it has a Windows path either.
-        if (recurse)
-            passOver(shown, posixPath,
-                     name.startsWith('.') ? PassedOver::Reason::Hidden
-                                          : PassedOver::Reason::NotRepresentable);
+        if (!recurse)
+            return;
+        if (name.startsWith('.')) {
+            passOver(shown, posixPath, PassedOver::Reason::Hidden);
+            return;
+        }
+        // Walked all the same; nothing below it has a Windows path, so what
+        // is found there is named, never listed or rewritten.
+        passOver(shown, posixPath, PassedOver::Reason::NotRepresentable);
+        FolderSearch below(search, name, pattern, FolderSearch::Attributes::WithoutReadOnly);
+        walk(shown, below, pattern, true, false);
         return;
     }
-    if (!matchesPattern(QString::fromLatin1(name), pattern))
-        return;
-    if (kind != EntryType::File) {
+    if (matchesPattern(QString::fromLatin1(name), pattern))
+        checkUnshown(shown, posixPath, kind == EntryType::File);
+}
+
+void ShortcutScan::checkUnshown(const QString &shown, const QByteArray &posixPath, bool regularFile)
+{
+    if (!regularFile) {
         passOver(shown, posixPath, PassedOver::Reason::NotRepresentable, false);
         return;
     }

@@ -65,14 +65,18 @@ public:
     bool writesRepairs() const { return m_options.writeRepairs; }
 
 private:
-    void walk(const QString &folder, FolderSearch &search, const QString &pattern, bool recurse);
+    // `shown` is false below a folder whose name has no Windows form: the
+    // Windows paths there are only shown, never used.
+    void walk(const QString &folder, FolderSearch &search, const QString &pattern, bool recurse,
+              bool shown = true);
     bool isRegularFile(const FindData &entry, const FolderSearch &search) const;
     bool firstSeen(const FindData &entry, const FolderSearch &search);
     void passOver(const QString &path, const QByteArray &posixPath, PassedOver::Reason reason,
                   bool isFolder = true);
     void folderNotOpened(const QString &folder, const FolderSearch &search);
-    void unshownEntry(const QString &dir, const FolderSearch &search, const QByteArray &name,
+    void unshownEntry(const QString &dir, FolderSearch &search, const QByteArray &name,
                       const QString &pattern, bool recurse);
+    void checkUnshown(const QString &shown, const QByteArray &posixPath, bool regularFile);
     // Ticks the observer; false when the walk must stop.
     bool tick();
     // The judge's progress hook during a scan: ticks the observer while a
