@@ -98,14 +98,14 @@ QByteArray CheckReport::toJson() const
     for (const Unjudged &found : unjudged)
         unjudgedList.append(entry(found.shortcut, {{QStringLiteral("reason"), found.reason}}));
     // A path that is not UTF-8 cannot be a JSON string as it is: "path"
-    // shows it with those bytes escaped, and "pathBytes" holds it exactly,
-    // in base64.
+    // shows it with those bytes (and control characters) escaped, and
+    // "pathBytes" holds it exactly, in base64.
     QJsonArray skippedList;
     for (const Skipped &found : skipped) {
         QJsonObject object{{QStringLiteral("path"), found.path}, {QStringLiteral("reason"), found.reason}};
         if (!found.winPath.isEmpty())
             object.insert(QStringLiteral("windowsPath"), found.winPath);
-        if (!QByteArrayView(found.bytes).isValidUtf8())
+        if (found.path != QString::fromUtf8(found.bytes))
             object.insert(QStringLiteral("pathBytes"), QString::fromLatin1(found.bytes.toBase64()));
         skippedList.append(object);
     }

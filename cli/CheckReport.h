@@ -36,7 +36,7 @@ struct CheckReport
     };
     // A file or folder the check could not look at (or, for a shortcut,
     // could not read as one). `path` is shown with bytes that are not UTF-8
-    // escaped (\xFF); `bytes` holds the path exactly.
+    // and control characters escaped (\xFF); `bytes` holds the path exactly.
     struct Skipped
     {
         QString path;

@@ -56,9 +56,21 @@ bool CheckRun::stopRequested() const
     return m_stop && m_stop();
 }
 
+void CheckRun::scanStarted(const QString &)
+{
+    m_shortcutsBefore = m_report.shortcuts;
+}
+
 void CheckRun::folderEntered(const QString &)
 {
     ++m_report.folders;
+}
+
+void CheckRun::scanFinished(const ScanCounts &counts, bool)
+{
+    // Shortcuts judged without a verdict of their own reaching the report
+    // (healthy ones whose names have no Windows form) count too.
+    m_report.shortcuts = m_shortcutsBefore + counts.shortcuts;
 }
 
 void CheckRun::passedOver(const PassedOver &entry)

@@ -40,7 +40,9 @@ public:
     const CheckReport &run(const QList<RunDrives::Place> &roots);
 
     // ScanObserver.
+    void scanStarted(const QString &root) override;
     void folderEntered(const QString &folder) override;
+    void scanFinished(const ScanCounts &counts, bool stopped) override;
     void passedOver(const PassedOver &entry) override;
     void shortcutJudged(const LinkVerdict &verdict) override;
     void tick() override;
@@ -58,4 +60,5 @@ private:
     std::function<bool()> m_stop;
     Progress m_progress;
     CheckReport m_report;
+    qint64 m_shortcutsBefore = 0; // of the roots walked before this one
 };

@@ -228,7 +228,8 @@ QString shownPath(const QByteArray &bytes)
     while (at < bytes.size()) {
         const auto lead = quint8(bytes.at(at));
         const qsizetype length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-        if (length > 0 && at + length <= bytes.size() &&
+        const bool control = lead < 0x20 || lead == 0x7F;
+        if (!control && length > 0 && at + length <= bytes.size() &&
             QByteArrayView(bytes).sliced(at, length).isValidUtf8()) {
             shown += QString::fromUtf8(bytes.constData() + at, length);
             at += length;

@@ -93,8 +93,9 @@ QByteArray parentPath(const QByteArray &path);
 // back the name's own bytes and "\uFEFFa.lnk" stays another name than "a.lnk".
 QString decodeName(const char *name, qsizetype size);
 
-// A path as text to show: its bytes read as UTF-8, each byte that is not
-// part of valid UTF-8 written as \xNN (a name in another encoding).
+// A path as text to show on one line: its bytes read as UTF-8, each byte
+// that is not part of valid UTF-8 (a name in another encoding) or is a
+// control character written as \xNN.
 QString shownPath(const QByteArray &bytes);
 
 // The name of an entry of folder whose name, decoded from UTF-8 and case

@@ -22,6 +22,9 @@
 
 #include <variant>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace {
 
 // Catches the addresses the window asks the desktop to open.
@@ -257,6 +260,61 @@ TEST(WindowPictures, SavesPicturesOfTheWindowForTheReadme)
     }
     form.ScanShortcuts();
     EXPECT_TRUE(form.grab().save(shots + QStringLiteral("/window-after-scan.png")));
+}
+
+TEST_F(WindowScanTest, TheLineBesideTheCountTellsWhatWasRepairedAndWhatCouldNotBeRead)
+{
+    // A program moved with its facts (size, write time) as the shortcut
+    // recorded them, a file named like a shortcut that is none, and one
+    // broken shortcut.
+    constexpr quint64 in2020 = 132223104000000000ULL; // 2020-01-01 UTC
+    drives.writeFile(QStringLiteral("Apps/New/mover.exe"), QByteArray(4096, 'm'));
+    const time_t seconds = time_t(in2020 / 10000000ULL - 11644473600ULL);
+    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, drives.posix(QStringLiteral("Apps/New/mover.exe")).constData(), times, 0),
+              0);
+    LnkTargetInfo info;
+    info.winPath = QStringLiteral("C:\\Apps\\Old\\mover.exe");
+    info.attributes = 0x20;
+    info.size = 4096;
+    info.creationTime = info.writeTime = info.accessTime = in2020;
+    drives.writeFile(QStringLiteral("Desktop/Moved.lnk"),
+                     std::get<LnkFile>(LnkFile::create(info, drives.win(QStringLiteral("Desktop/Moved.lnk"))))
+                         .serialize());
+    drives.writeFile(QStringLiteral("Desktop/Damaged.lnk"), "not a shortcut");
+    shortcut(QStringLiteral("Desktop/Gone.lnk"), QStringLiteral("c:\\missing\\gone.exe"));
+
+    EXPECT_FALSE(form.ReportLine->isVisible());
+    form.show();
+    form.ScanShortcuts();
+
+    // The count and the list are as they always were: the broken one alone.
+    EXPECT_EQ(form.Label1->text(), QStringLiteral("1 Broken Shortcut   (double click to explore)"));
+    ASSERT_EQ(form.CheckListBox1->count(), 1);
+    EXPECT_TRUE(form.ReportLine->isVisible());
+    EXPECT_TRUE(
+        form.ReportLine->text().contains(QLatin1String("1 shortcut repaired, 1 place could not be read")))
+        << form.ReportLine->text().toStdString();
+    const QString hint = form.ReportLine->toolTip();
+    EXPECT_TRUE(
+        hint.contains(QString::fromUtf8("Repaired: c:\\Desktop\\Moved.lnk: C:\\Apps\\Old\\mover.exe \u2192 "
+                                        "c:\\Apps\\New\\mover.exe")))
+        << hint.toStdString();
+    EXPECT_TRUE(hint.contains(QLatin1String("c:\\Desktop\\Damaged.lnk (not a shortcut")))
+        << hint.toStdString();
+
+    // A click names every one of them.
+    RecordingDialogs dialogs;
+    Dialogs::install(&dialogs);
+    emit form.ReportLine->linkActivated(QStringLiteral("details"));
+    restoreQuietDialogs();
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages.first(), hint);
+
+    // A scan that finds nothing more to say hides the line again.
+    QFile::remove(QFile::decodeName(drives.posix(QStringLiteral("Desktop/Damaged.lnk"))));
+    form.ScanShortcuts();
+    EXPECT_FALSE(form.ReportLine->isVisible());
 }
 
 } // namespace
