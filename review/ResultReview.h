@@ -9,7 +9,7 @@ class ShellServices;
 
 // The result-list actions of the main window: where a listed shortcut points
 // (a click or keyboard selection), its folder (a double-click), and deleting
-// the ticked shortcuts to the trash. TForm2's handlers forward here.
+// the ticked shortcuts to the trash. The window's handlers forward here.
 class ResultReview
 {
 public:

@@ -7,7 +7,7 @@
 // ShortcutPaths, are the same broken shortcut (its full Windows-form path).
 enum class ResultList { ListBox1, CheckListBox1 };
 
-// What the result-list actions need from the main window. TForm2 implements
+// What the result-list actions need from the main window. The window implements
 // it over its controls and module state; tests implement it with a recording
 // fake.
 class ReviewHost

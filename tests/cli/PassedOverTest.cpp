@@ -141,4 +141,17 @@ TEST_F(PassedOverTest, EveryShortcutIsCountedAndWhatCannotBeListedIsNamedWithIts
     EXPECT_TRUE(after.output.isEmpty());
 }
 
+TEST_F(PassedOverTest, AStoppedCheckSaysSoAndEndsWith130)
+{
+    ShellLinkService service(drives.context());
+    Buffers json;
+    int asked = 0;
+    CheckRun run({true, false, true, false}, service, json, drives.context(),
+                 [&asked] { return ++asked > 2; });
+    const CheckReport &report = run.run({{drives.posix(QString()), QStringLiteral("c:\\")}});
+    EXPECT_EQ(report.exitStatus(), CheckReport::ExitStopped);
+    EXPECT_FALSE(
+        QJsonDocument::fromJson(json.output).object().value(QStringLiteral("complete")).toBool(true));
+}
+
 } // namespace
