@@ -134,7 +134,7 @@ TForm2::TForm2(QWidget *parent, std::shared_ptr<const DriveContext> drives)
     // window, which would lose it on Linux).
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(800, 600);
+    setFixedSize(FormWidth, FormHeight);
     move(0, 0);
     setFont(formFont());
     createFormControls();
@@ -188,9 +188,14 @@ void TForm2::createFormControls()
     connect(ReportLine, &QLabel::linkActivated, this, [this] { showReportDetails(); });
 
     // Windowed controls.
+    // ListBox1, DirectoryListBox1 and the busy animation at rest lie beyond
+    // the window's right edge, out of sight. They are hidden as well: a
+    // window manager that makes the window larger than its fixed size (as
+    // tiling ones do) would show them otherwise.
     ListBox1 = new TListBox(this, 14);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
     ListBox1->setGeometry(840, 135, 113, 280);
+    ListBox1->hide();
 
     CheckListBox1 = new TCheckListBox(this, 14);
     CheckListBox1->setObjectName(QStringLiteral("CheckListBox1"));
@@ -219,6 +224,7 @@ void TForm2::createFormControls()
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
     WebBrowser1->setGeometry(881, 421, 56, 56);
     WebBrowser1->setFocusPolicy(Qt::TabFocus);
+    setBusyIndicatorLeft(WebBrowser1->x());
 
     for (QLabel *label : findChildren<QLabel *>(Qt::FindDirectChildrenOnly))
         label->setFocusPolicy(Qt::NoFocus);
@@ -370,7 +376,10 @@ void TForm2::setWaitCursor(bool on)
 }
 void TForm2::setBusyIndicatorLeft(int left)
 {
+    // Shown exactly while its left edge lies within the window's 800 pixels:
+    // a scan moves it in, and out again when it ends.
     WebBrowser1->move(left, WebBrowser1->y());
+    WebBrowser1->setVisible(left >= 0 && left < FormWidth);
 }
 void TForm2::setLabel1Text(const QString &text)
 {

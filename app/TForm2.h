@@ -134,6 +134,10 @@ public:
     void showMessage(const QString &text) override;
     void openUrl(const QUrl &url) override;
 
+    // The window's fixed client area.
+    static constexpr int FormWidth = 800;
+    static constexpr int FormHeight = 600;
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 

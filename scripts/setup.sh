@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev clang-format
   fonts-wine
   dpkg-dev desktop-file-utils appstream xvfb xauth x11-utils
+  man-db bash-completion zsh fish
 )
 # Extra packages a caller may ask for (the fuzz and sanitizer builds use clang).
 packages+=(${LINKMEND_EXTRA_PACKAGES:-})

@@ -104,12 +104,12 @@ TEST(MainWindow, HasEveryFormControlWithItsKindBoundsAndVisibility)
         {"URLLabel1", "TURLLabel", {-1, 529, -1, 14}, true},
         {"URLLabel2", "TURLLabel", {467, 515, -1, 14}, true},
         {"Image2", "QLabel", {200, 421, 57, 56}, true},
-        {"ListBox1", "TListBox", {840, 135, 113, 280}, true},
+        {"ListBox1", "TListBox", {840, 135, 113, 280}, false},
         {"CheckListBox1", "TCheckListBox", {18, 132, 762, 280}, true},
         {"DriveComboBox1", "TDriveComboBox", {18, 430, 153, 20}, true},
         {"DirectoryListBox1", "TListBox", {832, 433, 145, 97}, false},
         {"CheckBox1", "QCheckBox", {18, 463, 17, 16}, true},
-        {"WebBrowser1", "BusyAnimation", {881, 421, 56, 56}, true},
+        {"WebBrowser1", "BusyAnimation", {881, 421, 56, 56}, false},
         {"Btscan", "TImageButton", {290, 421, 194, 58}, true},
         {"Btdelete", "TImageButton", {498, 421, 286, 58}, true},
     };
@@ -129,6 +129,40 @@ TEST(MainWindow, HasEveryFormControlWithItsKindBoundsAndVisibility)
         EXPECT_EQ(control->height(), row.bounds.height());
         EXPECT_EQ(!control->isHidden(), row.visible);
     }
+}
+
+TEST(MainWindow, ControlsOutsideTheWindowStayHiddenWhenAWindowManagerEnlargesIt)
+{
+    TempDrives drives;
+    TForm2 form;
+    form.FormCreate();
+    // What a tiling window manager does with a fixed-size window.
+    form.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    form.resize(1280, 800);
+    form.show();
+    ASSERT_EQ(form.width(), 1280);
+    for (QWidget *outside :
+         {static_cast<QWidget *>(form.ListBox1), static_cast<QWidget *>(form.DirectoryListBox1),
+          static_cast<QWidget *>(form.WebBrowser1)}) {
+        SCOPED_TRACE(outside->objectName().toStdString());
+        EXPECT_GE(outside->x(), 800);
+        EXPECT_FALSE(outside->isVisible());
+    }
+    // A scan moves the busy animation into the window, where it shows, and
+    // back out when it ends.
+    form.setBusyIndicatorLeft(199);
+    EXPECT_EQ(form.WebBrowser1->x(), 199);
+    EXPECT_TRUE(form.WebBrowser1->isVisible());
+    form.setBusyIndicatorLeft(881);
+    EXPECT_EQ(form.WebBrowser1->x(), 881);
+    EXPECT_FALSE(form.WebBrowser1->isVisible());
+    // Visible exactly while its left edge lies within the 800 pixels.
+    form.setBusyIndicatorLeft(799);
+    EXPECT_TRUE(form.WebBrowser1->isVisible());
+    form.setBusyIndicatorLeft(800);
+    EXPECT_FALSE(form.WebBrowser1->isVisible());
+    form.setBusyIndicatorLeft(-1);
+    EXPECT_FALSE(form.WebBrowser1->isVisible());
 }
 
 TEST(MainWindow, TextsAreExactlyTheFormTexts)
