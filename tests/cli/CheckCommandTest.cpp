@@ -310,7 +310,7 @@ TEST_F(CommandLineProgram, HelpAndVersionNeedNoDisplay)
     const Run help = run({QStringLiteral("--help")});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.out.contains(
-        "\n  linkmend check [--dry-run] [--ignore-remote] [--json] [--prefix DIR] WHERE...\n"));
+        "\n  linkmend check [--dry-run] [--ignore-remote] [--json] [-q] [--prefix DIR] WHERE...\n"));
     EXPECT_TRUE(help.out.contains("\n  linkmend trash [--yes] [--prefix DIR] FILE.lnk...\n"));
     EXPECT_TRUE(help.out.endsWith("\nSee man linkmend for the whole manual.\n"));
     EXPECT_FALSE(help.out.contains("EXIT STATUS"));

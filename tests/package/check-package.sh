@@ -107,7 +107,7 @@ bash_complete() {
     "$root/usr/share/bash-completion/completions/linkmend" "$@")
 }
 expect_completion bash 'linkmend ' "$(bash_complete linkmend '')" '--help --version check show trash'
-expect_completion bash 'linkmend check -' "$(bash_complete linkmend check -)" '--dry-run --ignore-remote --json --prefix'
+expect_completion bash 'linkmend check -' "$(bash_complete linkmend check -)" '--dry-run --ignore-remote --json --prefix -q'
 expect_completion bash 'linkmend trash -' "$(bash_complete linkmend trash -)" '--prefix --yes'
 expect_completion bash 'linkmend check ' "$(bash_complete linkmend check '')" 'c: z:'
 expect_completion bash 'linkmend check z' "$(bash_complete linkmend check z)" 'z:'
@@ -126,7 +126,7 @@ zsh_complete() {
     "$root/usr/share/zsh/vendor-completions" "$@" | sort | paste -sd' ')
 }
 expect_completion zsh 'linkmend ' "$(zsh_complete linkmend '')" '--help --version check show trash'
-expect_completion zsh 'linkmend check -' "$(zsh_complete linkmend check -)" '--dry-run --ignore-remote --json --prefix'
+expect_completion zsh 'linkmend check -' "$(zsh_complete linkmend check -)" '--dry-run --ignore-remote --json --prefix -q'
 expect_completion zsh 'linkmend check ' "$(zsh_complete linkmend check '')" '(files -/) c: z:'
 expect_completion zsh 'linkmend show ' "$(zsh_complete linkmend show '')" '(files -g *.(#i)lnk(-.))'
 # fish finds the completions where it looks for them, for a program it finds.
@@ -137,7 +137,7 @@ fish_complete() {
 }
 expect_completion fish 'linkmend ' "$(fish_complete 'linkmend ')" 'check show trash'
 expect_completion fish 'linkmend -' "$(fish_complete 'linkmend -')" '--help --version'
-expect_completion fish 'linkmend check -' "$(fish_complete 'linkmend check -')" '--dry-run --ignore-remote --json --prefix'
+expect_completion fish 'linkmend check -' "$(fish_complete 'linkmend check -')" '--dry-run --ignore-remote --json --prefix -q'
 expect_completion fish 'linkmend check ' "$(fish_complete 'linkmend check ')" 'c: sub folder/ z:'
 expect_completion fish 'Linkmend show ' "$(fish_complete 'Linkmend show ')" 'B.LNK a.lnk sub folder/'
 
