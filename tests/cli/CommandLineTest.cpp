@@ -1,5 +1,7 @@
-#include "cli/CommandLine.h"
+#include "BufferConsole.h"
+
 #include "cli/CheckReport.h"
+#include "cli/CommandLine.h"
 #include "cli/Console.h"
 #include "cli/RunDrives.h"
 #include "support/TempDrives.h"
@@ -139,19 +141,6 @@ TEST(CheckReportOutput, CountsAndExitStatusFollowWhatWasFound)
         json.value(QStringLiteral("unjudged")).toArray().first().toObject().value(QStringLiteral("reason")),
         QStringLiteral("why"));
 }
-
-class BufferConsole : public Console
-{
-public:
-    void out(const QByteArray &bytes) override { output += bytes; }
-    void err(const QByteArray &bytes) override { errors += bytes; }
-    std::optional<QByteArray> readLine() override { return std::nullopt; }
-    bool errIsTerminal() const override { return terminal; }
-    bool flush() override { return true; }
-
-    bool terminal = false;
-    QByteArray output, errors;
-};
 
 TEST(CheckProgress, DrawnOnlyOnATerminalAndTakenAwayBeforeAnythingElse)
 {

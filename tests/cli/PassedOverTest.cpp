@@ -2,6 +2,8 @@
 // whose broken shortcuts hide behind names and folders the walk cannot
 // treat as usual, checked as an ordinary user.
 
+#include "BufferConsole.h"
+
 #include "cli/CheckRun.h"
 #include "lnk/LnkFile.h"
 #include "shell/ShellLinkService.h"
@@ -20,16 +22,7 @@
 
 namespace {
 
-class Buffers : public Console
-{
-public:
-    void out(const QByteArray &bytes) override { output += bytes; }
-    void err(const QByteArray &bytes) override { errors += bytes; }
-    std::optional<QByteArray> readLine() override { return std::nullopt; }
-    bool errIsTerminal() const override { return false; }
-    bool flush() override { return true; }
-    QByteArray output, errors;
-};
+using Buffers = BufferConsole;
 
 QByteArray brokenLink()
 {
