@@ -29,7 +29,7 @@ const CheckReport &CheckRun::run(const QList<RunDrives::Place> &roots)
         if (stopRequested())
             break;
         m_report.roots.append({QFile::decodeName(root.posix), root.win});
-        scan.run(root.win, *this);
+        scan.run(root.win, *this, root.shown ? QByteArray() : root.posix);
     }
     m_report.stopped = stopRequested();
     m_progress.clear();

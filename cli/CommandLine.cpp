@@ -95,6 +95,7 @@ std::variant<CommandLine, CommandLine::Error> CommandLine::parse(const QStringLi
         const QString &argument = arguments.at(i);
         if (optionsEnded || !argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-")) {
             line.operands << argument;
+            line.operandAt << i;
             continue;
         }
         if (argument == QLatin1String("--")) {

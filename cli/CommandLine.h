@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -13,13 +14,14 @@ struct CommandLine
     enum class Command { Window, Check, Show, Trash, Help, Version };
 
     Command command = Command::Window;
-    bool dryRun = false;       // check: report the repairs, write nothing
-    bool ignoreRemote = false; // check: leave out targets on another drive or a share
-    bool json = false;         // check: one JSON document instead of lines
-    bool quiet = false;        // check: what could not be looked at in one summary line
-    bool yes = false;          // trash: do not ask
-    QString prefix;            // the Wine prefix whose drive letters to use; empty: the usual one
-    QStringList operands;      // check: drives and folders; show, trash: shortcut files
+    bool dryRun = false;        // check: report the repairs, write nothing
+    bool ignoreRemote = false;  // check: leave out targets on another drive or a share
+    bool json = false;          // check: one JSON document instead of lines
+    bool quiet = false;         // check: what could not be looked at in one summary line
+    bool yes = false;           // trash: do not ask
+    QString prefix;             // the Wine prefix whose drive letters to use; empty: the usual one
+    QStringList operands;       // check: drives and folders; show, trash: shortcut files
+    QList<qsizetype> operandAt; // where each operand stands among the arguments
 
     // A command line that cannot be run, with what was wrong (one line).
     struct Error

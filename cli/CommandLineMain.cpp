@@ -55,6 +55,16 @@ std::optional<RunDrives::Place> placeOf(std::variant<RunDrives::Place, RunDrives
     return std::get<RunDrives::Place>(place);
 }
 
+// Each operand's bytes as given: a path that is not UTF-8 is only found by
+// them.
+QList<QByteArray> rawOperandsOf(const CommandLine &line, const QList<QByteArray> &rawArguments)
+{
+    QList<QByteArray> raw;
+    for (qsizetype i = 0; i < line.operands.size(); ++i)
+        raw << rawArguments.value(line.operandAt.value(i, -1), QFile::encodeName(line.operands.at(i)));
+    return raw;
+}
+
 // `status`, once standard output has been written; 2 when it could not be.
 int finish(Console &console, int status)
 {
@@ -86,7 +96,7 @@ bool walkedWithin(const QString &outer, const QString &inner)
     return true;
 }
 
-int runCheck(const CommandLine &line, Console &console)
+int runCheck(const CommandLine &line, const QList<QByteArray> &raw, Console &console)
 {
     std::optional<RunDrives> drives = loadDrives(line, console);
     if (!drives)
@@ -96,8 +106,9 @@ int runCheck(const CommandLine &line, Console &console)
     // nothing stops the run with nothing touched.
     QList<RunDrives::Place> roots;
     bool bad = false;
-    for (const QString &operand : line.operands) {
-        if (const std::optional<RunDrives::Place> root = placeOf(drives->folder(operand), console))
+    for (qsizetype i = 0; i < line.operands.size(); ++i) {
+        if (const std::optional<RunDrives::Place> root =
+                placeOf(drives->folder(line.operands.at(i), raw.at(i)), console))
             roots << *root;
         else
             bad = true;
@@ -128,7 +139,7 @@ int runCheck(const CommandLine &line, Console &console)
     return finish(console, run.run(walked).exitStatus());
 }
 
-int runShow(const CommandLine &line, Console &console)
+int runShow(const CommandLine &line, const QList<QByteArray> &raw, Console &console)
 {
     std::optional<RunDrives> drives = loadDrives(line, console);
     if (!drives)
@@ -137,8 +148,9 @@ int runShow(const CommandLine &line, Console &console)
     ShellLinkService service(drives->drives());
     int status = 0;
     bool first = true;
-    for (const QString &operand : line.operands) {
-        const std::optional<RunDrives::Place> place = placeOf(drives->file(operand), console);
+    for (qsizetype i = 0; i < line.operands.size(); ++i) {
+        const std::optional<RunDrives::Place> place =
+            placeOf(drives->file(line.operands.at(i), raw.at(i)), console);
         printNotes(*drives, console);
         if (!place) {
             status = UsageError;
@@ -158,7 +170,7 @@ int runShow(const CommandLine &line, Console &console)
     return finish(console, status);
 }
 
-int runTrash(const CommandLine &line, Console &console)
+int runTrash(const CommandLine &line, const QList<QByteArray> &raw, Console &console)
 {
     std::optional<RunDrives> drives = loadDrives(line, console);
     if (!drives)
@@ -170,13 +182,22 @@ int runTrash(const CommandLine &line, Console &console)
     QStringList request;
     QHash<QString, QString> pathOf;
     bool bad = false;
-    for (const QString &operand : line.operands) {
-        const std::optional<RunDrives::Place> place = placeOf(drives->file(operand), console);
+    for (qsizetype i = 0; i < line.operands.size(); ++i) {
+        const QString &operand = line.operands.at(i);
+        const std::optional<RunDrives::Place> place = placeOf(drives->file(operand, raw.at(i)), console);
         if (!place) {
             bad = true;
             continue;
         }
         const RunDrives::Place &file = *place;
+        if (!file.shown) {
+            console.message(
+                QStringLiteral("%1: its name cannot be shown in Windows form; move it with the file "
+                               "manager instead")
+                    .arg(file.win));
+            bad = true;
+            continue;
+        }
         if (const LinkVerdict read = service.read(file.win);
             read.status == LinkVerdict::Status::NotShortcut || read.status == LinkVerdict::Status::Skipped) {
             console.message(QStringLiteral("%1: %2").arg(operand, read.reason));
@@ -217,7 +238,7 @@ bool wantsCommandLine(int argc, char **argv)
     return !line || line->command != CommandLine::Command::Window;
 }
 
-int runCommand(const QStringList &arguments, Console &console)
+int runCommand(const QStringList &arguments, Console &console, const QList<QByteArray> &rawArguments)
 {
     const std::variant<CommandLine, CommandLine::Error> parsed = CommandLine::parse(arguments);
     if (const auto *error = std::get_if<CommandLine::Error>(&parsed)) {
@@ -225,6 +246,9 @@ int runCommand(const QStringList &arguments, Console &console)
         return UsageError;
     }
     const CommandLine &line = std::get<CommandLine>(parsed);
+    // The bytes stand beside the arguments only when they are the same ones.
+    const QList<QByteArray> raw =
+        rawArguments.size() == arguments.size() ? rawArguments : QList<QByteArray>{};
     switch (line.command) {
     case CommandLine::Command::Help:
         console.out(helpText());
@@ -233,11 +257,11 @@ int runCommand(const QStringList &arguments, Console &console)
         console.out(versionText());
         return finish(console, 0);
     case CommandLine::Command::Check:
-        return runCheck(line, console);
+        return runCheck(line, rawOperandsOf(line, raw), console);
     case CommandLine::Command::Show:
-        return runShow(line, console);
+        return runShow(line, rawOperandsOf(line, raw), console);
     case CommandLine::Command::Trash:
-        return runTrash(line, console);
+        return runTrash(line, rawOperandsOf(line, raw), console);
     case CommandLine::Command::Window:
         break;
     }
@@ -251,7 +275,10 @@ int runCommandLine(int argc, char **argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(LINKMEND_VERSION));
     Console &console = Console::standard();
     try {
-        return runCommand(QCoreApplication::arguments().mid(1), console);
+        QList<QByteArray> raw;
+        for (int i = 1; i < argc; ++i)
+            raw << QByteArray(argv[i]);
+        return runCommand(QCoreApplication::arguments().mid(1), console, raw);
     } catch (const std::exception &error) {
         console.message(QString::fromUtf8(error.what()));
     } catch (...) {

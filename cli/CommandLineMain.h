@@ -15,4 +15,4 @@ int runCommandLine(int argc, char **argv);
 // Runs the command that `arguments` (after the program's name) name, on the
 // given streams; the exit status: 0 nothing broken, 1 broken shortcuts found
 // (trash: a file was not moved), 2 a usage or start-up error.
-int runCommand(const QStringList &arguments, Console &console);
+int runCommand(const QStringList &arguments, Console &console, const QList<QByteArray> &rawArguments = {});

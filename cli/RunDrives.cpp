@@ -1,9 +1,12 @@
 #include "cli/RunDrives.h"
 
+#include "platform/FolderSearch.h"
 #include "platform/MountTable.h"
+#include "platform/PosixPath.h"
 #include "platform/WinPath.h"
 #include "winpath/WinPathText.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -30,6 +33,18 @@ QString driveList(const DriveMap &map)
                              : QStringLiteral("the drives are %1").arg(letters.join(QStringLiteral(", ")));
 }
 
+// The operand as a path of this machine taken from its bytes exactly, when
+// they are not the operand's own text (not UTF-8: the text could not name
+// the file); nothing otherwise.
+std::optional<QByteArray> exactPosix(const QString &operand, const QByteArray &raw)
+{
+    if (raw.isEmpty() || raw == QFile::encodeName(operand))
+        return std::nullopt;
+    if (raw.startsWith('/'))
+        return posix::cleanPath(raw);
+    return posix::cleanPath(QFile::encodeName(QDir::currentPath()) + '/' + raw);
+}
+
 } // namespace
 
 std::variant<RunDrives, RunDrives::Error> RunDrives::load(const QString &prefix)
@@ -49,8 +64,15 @@ std::variant<RunDrives, RunDrives::Error> RunDrives::load(const QString &prefix)
     return RunDrives(std::move(*map), std::move(mounts));
 }
 
-std::variant<RunDrives::Place, RunDrives::Error> RunDrives::folder(const QString &operand)
+std::variant<RunDrives::Place, RunDrives::Error> RunDrives::folder(const QString &operand,
+                                                                   const QByteArray &raw)
 {
+    if (const std::optional<QByteArray> exact = exactPosix(operand, raw)) {
+        const quint32 attributes = getFileAttributesPosix(*m_drives, *exact);
+        if (attributes == win::INVALID_FILE_ATTRIBUTES || !(attributes & win::FILE_ATTRIBUTE_DIRECTORY))
+            return Error{QStringLiteral("%1: no such folder").arg(posix::shownPath(*exact))};
+        return placeOf(*exact, *exact, operand);
+    }
     QByteArray posix;
     if (isWindowsForm(operand)) {
         const QChar letter = operand.at(0).toLower();
@@ -77,14 +99,20 @@ std::variant<RunDrives::Place, RunDrives::Error> RunDrives::folder(const QString
             return Error{QStringLiteral("%1: not a folder").arg(operand)};
         posix = QFile::encodeName(info.absoluteFilePath());
     }
-    std::variant<QString, Error> win = windowsForm(posix, posix, operand);
-    if (auto *error = std::get_if<Error>(&win))
-        return *error;
-    return Place{posix, std::get<QString>(win)};
+    return placeOf(posix, posix, operand);
 }
 
-std::variant<RunDrives::Place, RunDrives::Error> RunDrives::file(const QString &operand)
+std::variant<RunDrives::Place, RunDrives::Error> RunDrives::file(const QString &operand,
+                                                                 const QByteArray &raw)
 {
+    if (const std::optional<QByteArray> exact = exactPosix(operand, raw)) {
+        const quint32 attributes = getFileAttributesPosix(*m_drives, *exact);
+        if (attributes == win::INVALID_FILE_ATTRIBUTES)
+            return Error{QStringLiteral("%1: no such file").arg(posix::shownPath(*exact))};
+        if (attributes & win::FILE_ATTRIBUTE_DIRECTORY)
+            return Error{QStringLiteral("%1: a folder, not a shortcut file").arg(posix::shownPath(*exact))};
+        return placeOf(*exact, posix::parentPath(*exact), operand);
+    }
     QByteArray posix;
     if (isWindowsForm(operand)) {
         const std::optional<QByteArray> translated = WinPath::toPosix(operand, *m_drives);
@@ -102,32 +130,30 @@ std::variant<RunDrives::Place, RunDrives::Error> RunDrives::file(const QString &
         return Error{QStringLiteral("%1: no such file").arg(operand)};
     if (info.isDir())
         return Error{QStringLiteral("%1: a folder, not a shortcut file").arg(operand)};
-    std::variant<QString, Error> win = windowsForm(posix, QFile::encodeName(info.absolutePath()), operand);
-    if (auto *error = std::get_if<Error>(&win))
-        return *error;
-    return Place{posix, std::get<QString>(win)};
+    return placeOf(posix, QFile::encodeName(info.absolutePath()), operand);
 }
 
-std::variant<QString, RunDrives::Error>
-RunDrives::windowsForm(const QByteArray &posix, const QByteArray &folder, const QString &operand)
+std::variant<RunDrives::Place, RunDrives::Error>
+RunDrives::placeOf(const QByteArray &posix, const QByteArray &folder, const QString &operand)
 {
     if (const std::optional<QString> win = WinPath::toWindows(posix, m_map))
-        return *win;
+        return Place{posix, *win};
+    // A name on its path cannot be shown in Windows form (it is not UTF-8,
+    // or holds a backslash, a colon or a control character): the place is
+    // taken by its own path, and shown with such bytes escaped.
+    const Place unshown{posix, posix::shownPath(posix), false};
     if (m_map.place(posix))
-        return Error{
-            QStringLiteral("%1: a name on its path cannot be shown in Windows form (it is not UTF-8, "
-                           "or holds a backslash, a colon or a control character)")
-                .arg(operand)};
+        return unshown;
     for (char letter = 'y'; letter >= 'd'; --letter) {
         if (m_map.folder(QLatin1Char(letter)))
             continue;
         m_map.insert(QLatin1Char(letter), folder);
         m_drives->setMap(m_map);
         m_notes << QStringLiteral("%1 lies on no drive; it is %2: for this run")
-                       .arg(QFile::decodeName(folder), QString(QLatin1Char(letter)));
+                       .arg(posix::shownPath(folder), QString(QLatin1Char(letter)));
         if (const std::optional<QString> win = WinPath::toWindows(posix, m_map))
-            return *win;
-        return Error{QStringLiteral("%1: a name on its path cannot be shown in Windows form").arg(operand)};
+            return Place{posix, *win};
+        return unshown;
     }
     return Error{QStringLiteral("%1 lies on no drive, and no drive letter is free for it").arg(operand)};
 }

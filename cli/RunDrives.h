@@ -26,6 +26,10 @@ public:
     {
         QByteArray posix; // absolute
         QString win;      // "c:\Users\Public"; a drive root ends in a backslash
+        // False for a place whose path holds a name that has no Windows form
+        // (bytes that are not UTF-8, a control character...): `win` is then
+        // only its path shown with such bytes escaped, never a Windows path.
+        bool shown = true;
     };
     // Why an operand names nothing the command can use: one line.
     struct Error
@@ -39,9 +43,11 @@ public:
 
     // A drive ("c:", "C:\"), a folder in Windows form ("c:\Users") or a
     // folder of this machine ("/srv/share", "desktops"): the folder to walk.
-    std::variant<Place, Error> folder(const QString &operand);
+    // `raw` is the operand's bytes as given, which a path of this machine is
+    // taken from exactly (empty: the operand's own encoding).
+    std::variant<Place, Error> folder(const QString &operand, const QByteArray &raw = {});
     // A file named by a path of this machine or in Windows form.
-    std::variant<Place, Error> file(const QString &operand);
+    std::variant<Place, Error> file(const QString &operand, const QByteArray &raw = {});
 
     // What the run did with the map that the user should know, such as a
     // letter given to a folder on no drive; each note once.
@@ -59,8 +65,8 @@ private:
 
     // The Windows form of an existing absolute path, giving `folder` a
     // letter of its own when the path lies on no drive.
-    std::variant<QString, Error> windowsForm(const QByteArray &posix, const QByteArray &folder,
-                                             const QString &operand);
+    std::variant<Place, Error> placeOf(const QByteArray &posix, const QByteArray &folder,
+                                       const QString &operand);
 
     DriveMap m_map;
     std::shared_ptr<DriveContext> m_drives;

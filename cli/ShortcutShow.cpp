@@ -3,6 +3,7 @@
 #include "cli/Console.h"
 #include "lnk/FileTime.h"
 #include "lnk/LnkFile.h"
+#include "platform/PosixPath.h"
 #include "shell/LinkJudge.h"
 #include "shell/ShellLinkService.h"
 
@@ -155,20 +156,22 @@ private:
 ShortcutShow ShortcutShow::describe(const RunDrives::Place &place, LinkJudge &links)
 {
     ShortcutShow shown;
-    const QString path = QFile::decodeName(place.posix);
+    const QString path = place.shown ? QFile::decodeName(place.posix) : place.win;
     // The check itself, as a scan runs it, but without writing: a moved
     // target is found and reported, and the file stays as it is. Every form
     // is looked at, to be shown.
-    const LinkVerdict judged = links.judge(place.win, LinkJudge::Options{true, false, 0, true});
+    const LinkJudge::Options options{true, false, 0, true};
+    const LinkVerdict judged =
+        place.shown ? links.judge(place.win, options) : links.judgeFile(place.posix, place.win, options);
     if (judged.status == LinkVerdict::Status::NotShortcut || judged.status == LinkVerdict::Status::Skipped) {
         shown.text = printable(QStringLiteral("%1: %2").arg(path, judged.reason));
         return shown;
     }
     // The header as the codec reads it; the file was a shortcut a moment ago.
-    QFile file(path);
     std::optional<LnkFile> link;
-    if (file.open(QIODevice::ReadOnly)) {
-        auto parsed = LnkFile::parse(file.read(ShellLinkService::kMaxLinkFileSize + 1));
+    if (const std::optional<QByteArray> bytes =
+            posix::readSmallFile(place.posix, ShellLinkService::kMaxLinkFileSize)) {
+        auto parsed = LnkFile::parse(*bytes);
         if (LnkFile *read = std::get_if<LnkFile>(&parsed))
             link = std::move(*read);
     }
@@ -179,7 +182,9 @@ ShortcutShow ShortcutShow::describe(const RunDrives::Place &place, LinkJudge &li
 
     Writer out;
     out.raw(path);
-    out.line(QStringLiteral("Windows path"), place.win);
+    out.line(QStringLiteral("Windows path"),
+             place.shown ? place.win
+                         : QStringLiteral("none (a name on its path cannot be shown in Windows form)"));
     out.line(QStringLiteral("link flags"), linkFlagNames(link->linkFlags()));
     out.line(QStringLiteral("target attributes"), attributeNames(link->fileAttributes()));
     out.line(QStringLiteral("target size"), QStringLiteral("%1 bytes").arg(link->fileSize()));

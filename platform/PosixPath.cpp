@@ -242,4 +242,28 @@ QString shownPath(const QByteArray &bytes)
     return shown;
 }
 
+std::optional<QByteArray> readSmallFile(const QByteArray &path, qint64 maxBytes)
+{
+    UniqueFd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st;
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxBytes)
+        return std::nullopt;
+    QByteArray bytes(qsizetype(st.st_size) + 1, Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd.get(), bytes.data() + got, size_t(bytes.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        got += n;
+    }
+    if (got > maxBytes)
+        return std::nullopt;
+    bytes.truncate(got);
+    return bytes;
+}
+
 } // namespace posix

@@ -93,6 +93,10 @@ QByteArray parentPath(const QByteArray &path);
 // back the name's own bytes and "\uFEFFa.lnk" stays another name than "a.lnk".
 QString decodeName(const char *name, qsizetype size);
 
+// The whole of a regular file of at most maxBytes; nothing when it cannot be
+// read, is no regular file or is larger.
+std::optional<QByteArray> readSmallFile(const QByteArray &path, qint64 maxBytes);
+
 // A path as text to show on one line: its bytes read as UTF-8, each byte
 // that is not part of valid UTF-8 (a name in another encoding) or is a
 // control character written as \xNN.

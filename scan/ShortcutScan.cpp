@@ -92,7 +92,8 @@ ShortcutScan::ShortcutScan(LinkJudge &links, std::shared_ptr<const DriveContext>
     : m_links(links), m_drives(std::move(drives))
 {}
 
-std::optional<ScanCounts> ShortcutScan::run(const QString &root, ScanObserver &observer)
+std::optional<ScanCounts> ShortcutScan::run(const QString &root, ScanObserver &observer,
+                                            const QByteArray &posixRoot)
 {
     if (m_scanning)
         return std::nullopt;
@@ -103,7 +104,7 @@ std::optional<ScanCounts> ShortcutScan::run(const QString &root, ScanObserver &o
     {
         ScanSession session(m_links, [this] { progress(); });
         const QScopedValueRollback<FolderListingSource *> listings(m_listings, session.listings());
-        walkFolder(root, ShortcutPattern, true, observer);
+        walkFolder(root, ShortcutPattern, true, observer, posixRoot);
     }
     const ScanCounts counts = m_counts;
     observer.scanFinished(counts, stopping());
@@ -111,12 +112,14 @@ std::optional<ScanCounts> ShortcutScan::run(const QString &root, ScanObserver &o
 }
 
 void ShortcutScan::walkFolder(const QString &folder, const QString &pattern, bool recurse,
-                              ScanObserver &observer)
+                              ScanObserver &observer, const QByteArray &posixRoot)
 {
     const QScopedValueRollback<ScanObserver *> observed(m_observer, &observer);
     // The POSIX folder is worked out once here; every folder below is opened
     // relative to the one above it.
-    const std::optional<QByteArray> posixFolder = WinPath::toPosix(folder, *m_drives);
+    const bool shown = posixRoot.isEmpty();
+    const std::optional<QByteArray> posixFolder =
+        shown ? WinPath::toPosix(folder, *m_drives) : std::optional<QByteArray>(posixRoot);
     if (!posixFolder) {
         passOver(folder, QByteArray(), PassedOver::Reason::Unreadable);
         return;
@@ -129,7 +132,7 @@ void ShortcutScan::walkFolder(const QString &folder, const QString &pattern, boo
         FolderSearch search(
             *m_drives, *posixFolder, pattern, FolderSearch::Attributes::WithoutReadOnly,
             [this] { return waitForFolder(); }, m_listings);
-        walk(folder, search, pattern, recurse);
+        walk(folder, search, pattern, recurse, shown);
     }
     m_walked.clear();
     m_checked.clear();

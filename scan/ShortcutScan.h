@@ -43,7 +43,10 @@ public:
     // ticking the observer) and is told when the walk ends, however it ends;
     // an error goes on to the caller. A scan that runs already, or one asked
     // for from inside it, does nothing and returns nothing.
-    std::optional<ScanCounts> run(const QString &root, ScanObserver &observer);
+    // With `posixRoot`, the root is that folder of this machine, whose path
+    // holds a name with no Windows form; `root` then only shows it.
+    std::optional<ScanCounts> run(const QString &root, ScanObserver &observer,
+                                  const QByteArray &posixRoot = {});
 
     // Walks a folder (Windows form): every entry matching the pattern that
     // is not a folder is judged, then, with recurse, every subfolder that is
@@ -52,7 +55,8 @@ public:
     // over. The observer ticks after every entry the walk takes (and while a
     // search passes over many it does not); the walk stops once the observer
     // asks it to.
-    void walkFolder(const QString &folder, const QString &pattern, bool recurse, ScanObserver &observer);
+    void walkFolder(const QString &folder, const QString &pattern, bool recurse, ScanObserver &observer,
+                    const QByteArray &posixFolder = {});
 
     // Judges one shortcut file and tells the observer.
     LinkVerdict check(const QString &shortcutPath, ScanObserver &observer);

@@ -5,6 +5,7 @@
 #include "BufferConsole.h"
 
 #include "cli/CheckRun.h"
+#include "cli/CommandLineMain.h"
 #include "lnk/LnkFile.h"
 #include "shell/ShellLinkService.h"
 #include "support/TempDrives.h"
@@ -145,6 +146,33 @@ TEST_F(PassedOverTest, AStoppedCheckSaysSoAndEndsWith130)
     EXPECT_EQ(report.exitStatus(), CheckReport::ExitStopped);
     EXPECT_FALSE(
         QJsonDocument::fromJson(json.output).object().value(QStringLiteral("complete")).toBool(true));
+}
+
+TEST_F(PassedOverTest, ArgumentsThatAreNotUtf8AreFoundByTheirBytes)
+{
+    const QByteArray root = drives.posix(QStringLiteral("plain")).chopped(6);
+    const auto runWith = [&](const char *command, const QByteArray &operand, BufferConsole &console) {
+        const QList<QByteArray> raw = {command, "--prefix", drives.prefix(), operand};
+        QStringList arguments;
+        for (const QByteArray &argument : raw)
+            arguments << QString::fromLocal8Bit(argument);
+        return runCommand(arguments, console, raw);
+    };
+
+    // The shortcut whose name holds a byte that is not UTF-8 is shown...
+    BufferConsole show;
+    EXPECT_EQ(runWith("show", root + "/Gr\xfc\xdf.lnk", show), 1) << show.errors.constData();
+    EXPECT_TRUE(show.output.contains("verdict:") && show.output.contains("broken"))
+        << show.output.constData();
+    // ...the folder of such a name is checked, what it holds named...
+    BufferConsole check;
+    EXPECT_EQ(runWith("check", root + "/caf\xe9", check), CheckReport::ExitIncomplete)
+        << check.errors.constData();
+    EXPECT_TRUE(check.errors.contains("caf\\xE9/inner.lnk")) << check.errors.constData();
+    // ...and the trash, which only takes what a Windows path names, says why not.
+    BufferConsole trash;
+    EXPECT_EQ(runWith("trash", root + "/Gr\xfc\xdf.lnk", trash), 2);
+    EXPECT_TRUE(trash.errors.contains("cannot be shown in Windows form")) << trash.errors.constData();
 }
 
 } // namespace
