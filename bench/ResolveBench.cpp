@@ -185,7 +185,7 @@ int main(int argc, char **argv)
     std::shuffle(linkPaths.begin(), linkPaths.end(), random);
     std::printf("tree: %d entries (%d links), built in %.1f s\n", entries, kLinks, build.elapsed() / 1000.0);
 
-    // The scan's link steps for every shortcut, one service for all.
+    // The scan's judgement of every shortcut, one service for all.
     ShellLinkService service(drives);
     std::vector<double> ms;
     double foundMs = 0, brokenMs = 0;
@@ -193,25 +193,15 @@ int main(int argc, char **argv)
     QElapsedTimer clock;
     for (const QString &linkPath : linkPaths) {
         clock.start();
-        std::unique_ptr<ShellLink> link;
-        std::unique_ptr<PersistFile> file;
-        char16_t buffer[win::MAX_PATH + 1] = {};
-        win::WIN32_FIND_DATAW findData;
-        win::HRESULT resolved = win::E_FAIL;
-        if (service.CoCreateInstance(link) == win::S_OK && link->QueryPersistFile(file) == win::S_OK &&
-            file->Load(linkPath, win::STGM_READ) == win::S_OK) {
-            resolved = link->Resolve(0, win::SLR_NO_UI | win::SLR_UPDATE);
-            link->GetPath(buffer, win::MAX_PATH, &findData, win::SLGP_UNCPRIORITY);
-        }
-        file.reset();
-        link.reset();
+        const LinkVerdict verdict = service.judge(linkPath, LinkJudge::Options{true, true, 0, false});
         ms.push_back(clock.nsecsElapsed() / 1e6);
         if (ms.size() == 1)
             continue; // the first one reads the drive; counted apart
-        if (resolved == win::S_OK) {
+        if (verdict.status == LinkVerdict::Status::Repaired ||
+            verdict.status == LinkVerdict::Status::Healthy) {
             ++found;
             foundMs += ms.back();
-        } else if (resolved == win::S_FALSE) {
+        } else if (verdict.status == LinkVerdict::Status::Broken) {
             ++broken;
             brokenMs += ms.back();
         }
