@@ -7,11 +7,13 @@
 #include "platform/WinTypes.h"
 #include "shell/DirIndex.h"
 #include "shell/SearchBudget.h"
+#include "winpath/WinPathText.h"
 
-#include <QSet>
+#include <QList>
 
 #include <algorithm>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -49,37 +51,62 @@ bool TargetSearch::fits(const FileFacts &facts) const
     return m_want == Want::Folder ? facts.isDirectory : facts.isRegular;
 }
 
-// How well a moved candidate matches what the header recorded: 0 when it is
-// not the target, else the number of recorded times it has. A file must
-// have its size and one of its times, a folder its creation time.
-int TargetSearch::agreement(const FileFacts &facts, const TargetSearchRequest &request) const
-{
-    const bool sameCreation = request.creationTime != 0 && facts.creationTime != 0 &&
-                              distance(facts.creationTime, request.creationTime) <= kTimeTolerance;
-    if (m_want == Want::Folder)
-        return int(sameCreation);
-    const bool sameWrite =
-        request.writeTime != 0 && distance(facts.writeTime, request.writeTime) <= kTimeTolerance;
-    if (quint32(facts.size) != request.size)
-        return 0;
-    return int(sameCreation) + int(sameWrite);
-}
-
 bool TargetSearch::isShortcut(const FileFacts &facts, const TargetSearchRequest &request) const
 {
     return request.shortcut && request.shortcut->device == facts.device &&
            request.shortcut->inode == facts.inode;
 }
 
+TargetSearch::Evidence TargetSearch::evidence(const FileFacts &facts,
+                                              const TargetSearchRequest &request) const
+{
+    // Each fact the shortcut recorded and the candidate shows agrees or
+    // differs; one the candidate's file system cannot show (no birth time)
+    // counts neither way. The access time says nothing: reading a file
+    // changes it. A folder's write time changes with what it holds.
+    Evidence e;
+    const auto weigh = [&e](bool same) {
+        ++(same ? e.agree : e.differ);
+        return same;
+    };
+    const auto time = [&](quint64 shown, quint64 recorded) {
+        const quint64 apart = distance(shown, recorded);
+        e.exact += int(apart < kExactTime);
+        return weigh(apart <= kTimeTolerance);
+    };
+    if (m_want == Want::File && request.size != 0)
+        e.size = weigh(quint32(facts.size) == request.size);
+    if (request.creationTime != 0 && facts.creationTime != 0)
+        e.creation = time(facts.creationTime, request.creationTime);
+    if (m_want == Want::File && request.writeTime != 0)
+        e.write = time(facts.writeTime, request.writeTime);
+    return e;
+}
+
+bool TargetSearch::eligible(const Evidence &e, bool renamed) const
+{
+    // A folder is known by its creation time. A file of the same name needs
+    // its size and one of its times; one of another name (renamed in its
+    // folder) needs its creation time as well, which a copy does not share.
+    if (m_want == Want::Folder)
+        return e.creation;
+    return e.size && (renamed ? e.creation : e.creation || e.write);
+}
+
 std::optional<FoundTarget> TargetSearch::find(const TargetSearchRequest &request)
 {
     // Without the kind there is nothing to tell the target from any other
-    // entry of its name.
+    // entry of its name; without the facts a candidate must show, a name
+    // alone would have to do.
     if (request.attributes == 0)
         return std::nullopt;
     m_want = (request.attributes & win::FILE_ATTRIBUTE_DIRECTORY) ? Want::Folder : Want::File;
+    if (m_want == Want::File && (request.size == 0 || (request.creationTime == 0 && request.writeTime == 0)))
+        return std::nullopt;
+    if (m_want == Want::Folder && request.creationTime == 0)
+        return std::nullopt;
 
-    const QString &target = request.oldTarget;
+    const QString target = WinPathText::normalized(request.oldTarget);
     if (target.size() < 3 || target.at(1) != QLatin1Char(':'))
         return std::nullopt; // no drive to search (a network path)
     m_map = m_drives.map();
@@ -93,152 +120,123 @@ std::optional<FoundTarget> TargetSearch::find(const TargetSearchRequest &request
     m_index.beginSearch();
     m_index.addRoot(*driveRoot);
 
-    const QByteArray oldFolder = parentOf(*oldPosix);
-    if (posix::isFolder(oldFolder)) {
-        if (auto found = renamedInPlace(request, oldFolder))
-            return found;
-    }
-    if (m_budget.expired())
+    // Every candidate on the drive, one per file however many paths lead to
+    // it; the unique best wins.
+    std::vector<Candidate> candidates;
+    const QString name = WinPathText::finalName(target);
+    if (!name.isEmpty() && !sameName(request, *driveRoot, name.toUtf8(), candidates))
         return std::nullopt;
-    return byName(request, *oldPosix, *driveRoot);
+    const QByteArray oldFolder = parentOf(*oldPosix);
+    if (posix::isFolder(oldFolder) && !renamedInPlace(request, oldFolder, *driveRoot, name, candidates))
+        return std::nullopt;
+    return best(request, candidates);
 }
 
-std::optional<FoundTarget> TargetSearch::renamedInPlace(const TargetSearchRequest &request,
-                                                        const QByteArray &oldFolder)
+bool TargetSearch::admissible(const QByteArray &path, const QByteArray &driveRoot) const
 {
-    // Without a time there is nothing to tell the renamed target from any
-    // other entry of the same size.
-    if (request.creationTime == 0 && request.writeTime == 0)
-        return std::nullopt;
-    const std::optional<QByteArray> folder = canonical(oldFolder);
-    std::vector<std::pair<QByteArray, DirIndex::Kind>> entries;
-    if (!folder || !m_index.list(*folder, entries, m_budget))
-        return std::nullopt;
+    // Nothing in a recycle bin or a trash, nor in a folder the scan passes
+    // over (hidden ones, whose names begin with a dot), is the target.
+    if (!posix::isWithin(driveRoot, path) || path == driveRoot)
+        return false;
+    const QList<QByteArray> names = path.mid(driveRoot.size()).split('/');
+    for (const QByteArray &name : names) {
+        if (name.isEmpty())
+            continue;
+        const QByteArray lower = name.toLower();
+        if (name.startsWith('.') || lower == "$recycle.bin" || lower == "recycler" || lower == "recycled")
+            return false;
+    }
+    return true;
+}
 
-    // The entry that matches the most of the recorded times wins; two
-    // entries matching equally well cannot be told apart.
-    std::optional<FoundTarget> match;
-    int bestScore = 0;
-    bool tie = false;
+void TargetSearch::consider(const TargetSearchRequest &request, const QByteArray &path, bool renamed,
+                            std::vector<Candidate> &candidates)
+{
+    FileFacts facts;
+    if (readFacts(path, facts) != FactsStatus::Found || !fits(facts) || isShortcut(facts, request))
+        return;
+    const Evidence e = evidence(facts, request);
+    if (!eligible(e, renamed))
+        return;
+    // One file reached by several paths is one candidate, named by its
+    // shortest path.
+    for (Candidate &known : candidates) {
+        if (known.facts.device == facts.device && known.facts.inode == facts.inode) {
+            if (std::pair(path.size(), path) < std::pair(known.path.size(), known.path))
+                known.path = path;
+            return;
+        }
+    }
+    candidates.push_back(Candidate{e, renamed, path, facts});
+}
+
+bool TargetSearch::sameName(const TargetSearchRequest &request, const QByteArray &driveRoot,
+                            const QByteArray &name, std::vector<Candidate> &candidates)
+{
+    const std::string folded = DirIndex::foldName(name.constData(), size_t(name.size()));
+    // A tie that the search did not get to see could not be told: an index
+    // not read through decides nothing.
+    if (!m_index.complete(driveRoot, m_budget))
+        return false;
+    std::vector<DirIndex::Hit> hits;
+    m_index.find(folded, driveRoot, hits, &m_budget);
     int stats = 0;
-    for (const auto &[name, kind] : entries) {
-        if (kind == DirIndex::Kind::Other || (kind == DirIndex::Kind::File && m_want == Want::Folder) ||
-            (kind == DirIndex::Kind::Folder && m_want == Want::File))
+    for (const DirIndex::Hit &hit : hits) {
+        if (hit.kind == DirIndex::Kind::Other || !admissible(hit.path, driveRoot))
             continue;
         if (++stats % kStatsPerTick == 0 && !m_budget.tick())
-            return std::nullopt;
-        const QByteArray path = posix::join(*folder, name);
-        FileFacts facts;
-        if (readFacts(path, facts) != FactsStatus::Found || !fits(facts) || isShortcut(facts, request))
-            continue;
-        // The creation time alone identifies an entry (as for Windows,
-        // which matches attributes and creation time here); without it the
-        // size and the write time must both match.
-        const bool sameCreation = request.creationTime != 0 && facts.creationTime == request.creationTime;
-        const bool sameWrite = request.writeTime != 0 && facts.writeTime == request.writeTime;
-        const bool sameSize = !facts.isDirectory && quint32(facts.size) == request.size;
-        if (!sameCreation && !(sameWrite && (sameSize || facts.isDirectory)))
-            continue;
-        const int score = 2 * int(sameCreation) + int(sameWrite) + int(sameSize);
-        if (score < bestScore)
-            continue;
-        tie = score == bestScore;
-        bestScore = score;
-        match = makeFound(path, facts, *m_map);
+            return false;
+        consider(request, hit.path, false, candidates);
     }
-    if (tie)
-        return std::nullopt;
-    return match;
+    return !m_budget.expired();
 }
 
-std::optional<FoundTarget> TargetSearch::byName(const TargetSearchRequest &request,
-                                                const QByteArray &oldPosix, const QByteArray &driveRoot)
+bool TargetSearch::renamedInPlace(const TargetSearchRequest &request, const QByteArray &oldFolder,
+                                  const QByteArray &driveRoot, const QString &name,
+                                  std::vector<Candidate> &candidates)
 {
-    // Without the recorded facts a candidate has to match, a name alone
-    // would have to do: no search.
-    if (request.creationTime == 0 && (m_want == Want::Folder || request.writeTime == 0))
-        return std::nullopt;
-    const QString &target = request.oldTarget;
-    const QByteArray name = target.mid(target.lastIndexOf(QLatin1Char('\\')) + 1).toUtf8();
-    if (name.isEmpty())
-        return std::nullopt;
-    const std::string folded = DirIndex::foldName(name.constData(), size_t(name.size()));
-
-    // The folders to search, nearest first: the nearest existing folder
-    // above the old target, then each folder above it up to the drive's.
-    const QByteArray driveFolder = *m_map->folder(target.at(0));
-    QByteArray start = parentOf(oldPosix);
-    while (!posix::isFolder(start)) {
-        if (start == driveFolder || start == "/")
-            return std::nullopt;
-        start = parentOf(start);
-    }
-    const std::optional<QByteArray> nearest = canonical(start);
-    if (!nearest)
-        return std::nullopt;
-    std::vector<QByteArray> levels;
-    for (QByteArray folder = *nearest;; folder = parentOf(folder)) {
-        if (!posix::isWithin(driveRoot, folder)) {
-            // The old folder lies elsewhere (reached through a symbolic
-            // link): its own tree, then the drive's.
-            levels.push_back(*nearest);
-            levels.push_back(driveRoot);
-            break;
-        }
-        levels.push_back(folder);
-        if (folder == driveRoot || folder == "/")
-            break;
-    }
-
-    // Every candidate that matches the header, in the tree of the nearest
-    // level that has any.
-    struct Candidate
-    {
-        int score;
-        int level;
-        int depth;
-        QByteArray path;
-    };
-    std::vector<Candidate> candidates;
-    QSet<QByteArray> seen;
-    std::vector<DirIndex::Hit> hits;
+    const std::optional<QByteArray> folder = canonical(oldFolder);
+    std::vector<std::pair<QByteArray, DirIndex::Kind>> entries;
+    if (!folder || !admissible(posix::join(*folder, "x"), driveRoot))
+        return true; // nothing of that folder is a candidate
+    if (!m_index.list(*folder, entries, m_budget))
+        return false;
     int stats = 0;
-    for (int level = 0; level < int(levels.size()) && candidates.empty(); ++level) {
-        const bool complete = m_index.complete(levels[size_t(level)], m_budget);
-        hits.clear();
-        m_index.find(folded, levels[size_t(level)], hits, &m_budget);
-        for (const DirIndex::Hit &hit : hits) {
-            if (hit.kind == DirIndex::Kind::Other || seen.contains(hit.path))
-                continue;
-            seen.insert(hit.path);
-            if (++stats % kStatsPerTick == 0)
-                m_budget.tick();
-            FileFacts facts;
-            if (readFacts(hit.path, facts) != FactsStatus::Found || !fits(facts) ||
-                isShortcut(facts, request))
-                continue;
-            if (const int score = agreement(facts, request))
-                candidates.push_back(Candidate{score, level, hit.depth, hit.path});
-        }
-        if (!complete)
-            break;
+    for (const auto &[entry, kind] : entries) {
+        if (kind == DirIndex::Kind::Other || (kind == DirIndex::Kind::File && m_want == Want::Folder) ||
+            (kind == DirIndex::Kind::Folder && m_want == Want::File) || entry.startsWith('.') ||
+            QString::fromUtf8(entry).compare(name, Qt::CaseInsensitive) == 0)
+            continue;
+        if (++stats % kStatsPerTick == 0 && !m_budget.tick())
+            return false;
+        consider(request, posix::join(*folder, entry), true, candidates);
     }
+    return true;
+}
+
+std::optional<FoundTarget> TargetSearch::best(const TargetSearchRequest &request,
+                                              std::vector<Candidate> &candidates)
+{
     if (candidates.empty())
         return std::nullopt;
-
-    // The one matching the most recorded times, then the nearest, then the
-    // shallowest in its tree; two alike cannot be told apart, and neither is
-    // taken.
-    const auto rank = [](const Candidate &c) { return std::tuple(-c.score, c.level, c.depth); };
+    // The most agreeing facts, then the fewest differing ones, then the most
+    // times that agree to the microsecond (a file system with fine clocks
+    // tells an entry made a moment later from the one recorded); nearness
+    // and depth never decide, and two alike are a tie: neither is taken.
+    const auto rank = [](const Candidate &c) {
+        return std::tuple(-c.evidence.agree, c.evidence.differ, -c.evidence.exact);
+    };
     std::sort(candidates.begin(), candidates.end(),
               [&](const Candidate &a, const Candidate &b) { return rank(a) < rank(b); });
     if (candidates.size() > 1 && rank(candidates[0]) == rank(candidates[1]))
         return std::nullopt;
     // The progress hook may have run since the candidate was looked at: look
     // again before taking it.
+    const Candidate &chosen = candidates[0];
     FileFacts facts;
-    if (readFacts(candidates[0].path, facts) != FactsStatus::Found || !fits(facts) ||
-        agreement(facts, request) == 0)
+    if (readFacts(chosen.path, facts) != FactsStatus::Found || !fits(facts) ||
+        facts.device != chosen.facts.device || facts.inode != chosen.facts.inode ||
+        !eligible(evidence(facts, request), chosen.renamed))
         return std::nullopt;
-    return makeFound(candidates[0].path, facts, *m_map);
+    return makeFound(chosen.path, facts, *m_map);
 }

@@ -1,24 +1,29 @@
 #pragma once
 
-// The search for a link target that is no longer where the link says. A
-// place found is the same target only when it is of the kind the link
-// recorded (file or folder) and agrees with what the link recorded about it:
-//   1. renamed in place: an entry of the target's old folder, of the same
-//      kind, with exactly the creation time the link's header records, or
-//      else with its size and exactly its write time; the entry matching
-//      the most of them, and only when no other matches as well;
-//   2. moved: an entry of the same name (letter case aside) in the tree of
-//      the nearest existing folder above the old target, then its parent's
-//      tree, and so on up to the drive's root folder, that matches the
-//      header: a file its size and its creation or write time, a folder its
-//      creation time (times within two seconds, the coarsest stamps, FAT's).
-//      The one matching more of the recorded times wins, then the nearer;
-//      two alike cannot be told apart and neither is taken.
-// A link that recorded neither kind nor the facts a step needs is not
-// searched for by that step: a name alone never identifies a target.
-// Every candidate is looked at with a real stat() before it is accepted.
-// The search covers the target's drive; it gives up when the budget runs
-// out.
+// The search for a link target that is no longer where the link says, for
+// the same target found again, by all of the evidence:
+//  - Facts: what the link recorded (kind, size, creation and write time)
+//    against what a candidate shows; times agree within two seconds (FAT's
+//    coarse clocks). A fact the candidate's file system cannot show (no
+//    birth time) counts neither for nor against; the access time says
+//    nothing, and a folder is known by its creation time alone.
+//  - Candidates: every entry on the target's drive of the same kind and
+//    final name (letter case aside), and the entries of the target's old
+//    folder as renamed in place. One file reached by several paths is one
+//    candidate, named by its shortest path. Nothing in a recycle bin or a
+//    trash, or in a hidden folder, is a candidate, nor is a root.
+//  - Decision: a same-name file must have the recorded size and one of the
+//    recorded times, a same-name folder its creation time; a renamed one
+//    needs the creation time as well (a copy left in the folder shares size
+//    and write time, not creation). A time that differs counts against a
+//    candidate. The one with the most agreeing facts, then the fewest
+//    differing ones (then the most times agreeing to the microsecond, where
+//    both clocks are that fine), wins when it alone is best; otherwise
+//    nothing is taken. Nearness and depth never decide.
+// A link that recorded no size (for a file) or no time is not searched for:
+// a name alone never identifies a target. Every candidate is looked at with
+// a real stat() before it is accepted. The search gives up, taking nothing,
+// when the budget runs out before it has seen the whole drive.
 
 #include "shell/FileFacts.h"
 
@@ -27,6 +32,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 class DirIndex;
 class DriveContext;
@@ -62,16 +68,40 @@ public:
     // Tolerance for "same time" when comparing a moved candidate with the
     // header: two seconds, the coarsest time stamps (FAT).
     static constexpr quint64 kTimeTolerance = 2 * 10000000ULL;
+    // Times this close (one microsecond) are the same instant.
+    static constexpr quint64 kExactTime = 10;
 
 private:
     enum class Want { File, Folder };
 
-    std::optional<FoundTarget> renamedInPlace(const TargetSearchRequest &request,
-                                              const QByteArray &oldFolder);
-    std::optional<FoundTarget> byName(const TargetSearchRequest &request, const QByteArray &oldPosix,
-                                      const QByteArray &driveRoot);
+    // What a candidate's facts say to the recorded ones.
+    struct Evidence
+    {
+        int agree = 0;
+        int differ = 0;
+        int exact = 0;                                      // times that agree to the microsecond
+        bool size = false, creation = false, write = false; // agreeing facts
+    };
+    struct Candidate
+    {
+        Evidence evidence;
+        bool renamed = false;
+        QByteArray path;
+        FileFacts facts;
+    };
+
+    // Each collects candidates; false when the search must give up.
+    bool sameName(const TargetSearchRequest &request, const QByteArray &driveRoot, const QByteArray &name,
+                  std::vector<Candidate> &candidates);
+    bool renamedInPlace(const TargetSearchRequest &request, const QByteArray &oldFolder,
+                        const QByteArray &driveRoot, const QString &name, std::vector<Candidate> &candidates);
+    void consider(const TargetSearchRequest &request, const QByteArray &path, bool renamed,
+                  std::vector<Candidate> &candidates);
+    std::optional<FoundTarget> best(const TargetSearchRequest &request, std::vector<Candidate> &candidates);
+    bool admissible(const QByteArray &path, const QByteArray &driveRoot) const;
     bool fits(const FileFacts &facts) const;
-    int agreement(const FileFacts &facts, const TargetSearchRequest &request) const;
+    Evidence evidence(const FileFacts &facts, const TargetSearchRequest &request) const;
+    bool eligible(const Evidence &evidence, bool renamed) const;
     bool isShortcut(const FileFacts &facts, const TargetSearchRequest &request) const;
 
     DirIndex &m_index;

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -16,6 +19,15 @@ class RepairEvidenceTest : public ::testing::Test
 protected:
     QString win(const QString &relative) const { return m_drives.win(relative); }
     QByteArray posix(const QString &relative) const { return m_drives.posix(relative); }
+
+    // Gives `to` the access and modification times of `from` (as cp -p does).
+    void copyTimes(const QString &from, const QString &to) const
+    {
+        struct stat st;
+        ASSERT_EQ(::stat(posix(from).constData(), &st), 0);
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, posix(to).constData(), times, 0), 0);
+    }
 
     // Sets a file's access and modification times to a FILETIME.
     void setWriteTime(const QString &relative, quint64 filetime) const
@@ -204,11 +216,53 @@ TEST_F(RepairEvidenceTest, TwoEquallyGoodCandidatesAreNotGuessedBetween)
         setWriteTime(copy, in2016);
     }
     EXPECT_TRUE(resolve(QStringLiteral("links/data.lnk")).unchanged);
-    // One of them nearer the old place: that one.
+    // Nearness and depth never decide: one of them nearer the old place and
+    // less deep is no better.
     m_drives.makeFolder(QStringLiteral("old"));
-    ASSERT_TRUE(moveFile(m_drives, QStringLiteral("y/data.bin"), QStringLiteral("old/sub/data.bin")));
-    EXPECT_EQ(resolve(QStringLiteral("links/data.lnk")).stored,
-              linkForm(win(QStringLiteral("old\\sub\\data.bin"))));
+    ASSERT_TRUE(moveFile(m_drives, QStringLiteral("y/data.bin"), QStringLiteral("old/data.bin")));
+    EXPECT_TRUE(resolve(QStringLiteral("links/data.lnk")).unchanged);
+}
+
+TEST_F(RepairEvidenceTest, CopiesContradictedEntriesAndRecycleBinsAreNotTheTarget)
+{
+    m_drives.writeFile(QStringLiteral("Apps/Tool/app.exe"), QByteArray(5000, 'a'));
+    m_drives.writeFile(QStringLiteral("Docs/plan.txt"), "the plan");
+    m_drives.writeFile(QStringLiteral("Bin/kept.exe"), QByteArray(300, 'k'));
+    FileFacts facts;
+    ASSERT_EQ(readFacts(posix(QStringLiteral("Docs/plan.txt")), facts), FactsStatus::Found);
+    if (facts.creationTime == 0)
+        GTEST_SKIP() << "this file system keeps no birth times";
+    makeShortcut(m_drives, QStringLiteral("links/app.lnk"), QStringLiteral("Apps/Tool/app.exe"));
+    makeShortcut(m_drives, QStringLiteral("links/plan.lnk"), QStringLiteral("Docs/plan.txt"));
+    makeShortcut(m_drives, QStringLiteral("links/kept.lnk"), QStringLiteral("Bin/kept.exe"));
+    // What follows is born later than what the shortcuts recorded, by more
+    // than the two seconds within which times agree.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+
+    // The program deleted, the uninstaller beside it has its size and write
+    // time but was born apart: not the program.
+    ASSERT_TRUE(QFile::copy(QFile::decodeName(posix(QStringLiteral("Apps/Tool/app.exe"))),
+                            QFile::decodeName(posix(QStringLiteral("Apps/Tool/unins000.exe")))));
+    copyTimes(QStringLiteral("Apps/Tool/app.exe"), QStringLiteral("Apps/Tool/unins000.exe"));
+    ASSERT_EQ(::unlink(posix(QStringLiteral("Apps/Tool/app.exe")).constData()), 0);
+    EXPECT_TRUE(resolve(QStringLiteral("links/app.lnk")).unchanged);
+
+    // A copy with the original's times (cp -p) left in the old folder, the
+    // original moved further away: the original.
+    m_drives.writeFile(QStringLiteral("Docs/plan - Copy.txt"), "the plan");
+    m_drives.writeFile(QStringLiteral("Docs/Old/plan.txt"), "the plan");
+    copyTimes(QStringLiteral("Docs/plan.txt"), QStringLiteral("Docs/plan - Copy.txt"));
+    copyTimes(QStringLiteral("Docs/plan.txt"), QStringLiteral("Docs/Old/plan.txt"));
+    ASSERT_TRUE(
+        moveFile(m_drives, QStringLiteral("Docs/plan.txt"), QStringLiteral("Archive/2024/deep/plan.txt")));
+    EXPECT_EQ(resolve(QStringLiteral("links/plan.lnk")).stored,
+              linkForm(win(QStringLiteral("Archive\\2024\\deep\\plan.txt"))));
+
+    // Deleted into a recycle bin, the only entry of its name and facts is
+    // no place to point at.
+    ASSERT_TRUE(moveFile(m_drives, QStringLiteral("Bin/kept.exe"),
+                         QStringLiteral("$Recycle.Bin/S-1-5-21-1000/$R0A1B2C/kept.exe")));
+    EXPECT_TRUE(resolve(QStringLiteral("links/kept.lnk")).unchanged);
 }
 
 } // namespace

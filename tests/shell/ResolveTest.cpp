@@ -182,7 +182,7 @@ TEST_F(ResolveTest, AmbiguousRenameIsNotGuessed)
     }
 }
 
-TEST_F(ResolveTest, RenamedAndEditedIsFoundByItsCreationTime)
+TEST_F(ResolveTest, RenamedInPlaceNeedsItsSizeAndCreationTime)
 {
     m_drives.writeFile(QStringLiteral("notes/draft.txt"), "first words");
     FileFacts facts;
@@ -196,8 +196,22 @@ TEST_F(ResolveTest, RenamedAndEditedIsFoundByItsCreationTime)
     ASSERT_TRUE(file.open(QIODevice::Append));
     file.write(" and many more");
     file.close();
-    m_drives.writeFile(QStringLiteral("notes/other.txt"), "first words");
+    m_drives.writeFile(QStringLiteral("notes/other.txt"), "other words, more of them");
+    struct stat st;
+    ASSERT_EQ(::stat(posix(QStringLiteral("notes/chapter one.txt")).constData(), &st), 0);
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, posix(QStringLiteral("notes/other.txt")).constData(), times, 0), 0);
 
+    // Renamed and edited, it is no longer what was recorded: another name
+    // and another size is too little to go by.
+    win::HRESULT resolved = win::E_FAIL;
+    resolvedTarget(m_service, win(QStringLiteral("links\\draft.lnk")), &resolved);
+    EXPECT_EQ(resolved, win::S_FALSE);
+    // Renamed alone, its size and creation time single it out; the other
+    // file of the folder has its write time, not its size.
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("first words");
+    file.close();
     EXPECT_EQ(resolvedTarget(m_service, win(QStringLiteral("links\\draft.lnk"))),
               target(QStringLiteral("notes\\chapter one.txt")));
 }
