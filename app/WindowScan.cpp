@@ -101,6 +101,8 @@ void WindowScan::passedOver(const PassedOver &entry)
 {
     if (!entry.byRule())
         m_details << QStringLiteral("Could not be read: %1 (%2)").arg(entry.path, entry.reasonText());
+    else if (entry.reason == PassedOver::Reason::OtherPrefix)
+        m_details << QStringLiteral("Passed over: %1 (%2)").arg(entry.path, entry.reasonText());
 }
 
 void WindowScan::shortcutJudged(const LinkVerdict &verdict)

@@ -27,7 +27,9 @@ int CheckReport::exitStatus() const
         return ExitStopped;
     if (!broken.isEmpty() || repairsFailed() > 0)
         return ExitBroken;
-    if (!skipped.isEmpty() || !unjudged.isEmpty())
+    const bool failed =
+        std::any_of(skipped.cbegin(), skipped.cend(), [](const Skipped &s) { return !s.byRule; });
+    if (failed || !unjudged.isEmpty())
         return ExitIncomplete;
     return ExitClean;
 }
@@ -38,13 +40,16 @@ QString CheckReport::summary() const
     counts.repaired = repaired();
     counts.repairsFailed = repairsFailed();
     counts.unjudged = unjudged.size();
-    counts.passedOver = skipped.size();
+    for (const Skipped &entry : skipped)
+        ++(entry.byRule ? counts.otherPrefixes : counts.passedOver);
     return summaryLine(counts, !dryRun);
 }
 
 QString CheckReport::skippedMessage(const Skipped &skipped)
 {
-    return QStringLiteral("skipped %1: %2").arg(skipped.path, skipped.reason);
+    return QStringLiteral("%1 %2: %3")
+        .arg(skipped.byRule ? QStringLiteral("passed over") : QStringLiteral("skipped"), skipped.path,
+             skipped.reason);
 }
 
 QString CheckReport::unjudgedMessage(const Unjudged &unjudged)
@@ -105,6 +110,8 @@ QByteArray CheckReport::toJson() const
         QJsonObject object{{QStringLiteral("path"), found.path}, {QStringLiteral("reason"), found.reason}};
         if (!found.winPath.isEmpty())
             object.insert(QStringLiteral("windowsPath"), found.winPath);
+        if (found.byRule)
+            object.insert(QStringLiteral("byRule"), true);
         if (found.path != QString::fromUtf8(found.bytes))
             object.insert(QStringLiteral("pathBytes"), QString::fromLatin1(found.bytes.toBase64()));
         skippedList.append(object);
@@ -118,7 +125,8 @@ QByteArray CheckReport::toJson() const
         {QStringLiteral("broken"), qint64(broken.size())},
         {QStringLiteral("remote"), remote},
         {QStringLiteral("unjudged"), qint64(unjudged.size())},
-        {QStringLiteral("skipped"), qint64(skipped.size())},
+        {QStringLiteral("skipped"),
+         qint64(std::count_if(skipped.cbegin(), skipped.cend(), [](const Skipped &s) { return !s.byRule; }))},
         {QStringLiteral("skippedByRule"), skippedByRule},
     };
     const QJsonObject document{

@@ -43,6 +43,7 @@ struct CheckReport
         QByteArray bytes;
         QString winPath; // empty when the entry has no Windows form
         QString reason;
+        bool byRule = false; // passed over by rule (another Wine prefix): no failure
     };
     struct Root
     {

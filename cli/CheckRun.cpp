@@ -75,15 +75,18 @@ void CheckRun::scanFinished(const ScanCounts &counts, bool)
 
 void CheckRun::passedOver(const PassedOver &entry)
 {
-    if (entry.byRule()) {
+    if (entry.byRule())
         ++m_report.skippedByRule;
+    // Hidden and system folders are only counted; another Wine prefix is
+    // named, since its shortcuts were not looked at.
+    if (entry.byRule() && entry.reason != PassedOver::Reason::OtherPrefix)
         return;
-    }
     const QByteArray bytes =
         entry.posixPath.isEmpty() ? posixPathOf(*m_drives, entry.path).toUtf8() : entry.posixPath;
-    const CheckReport::Skipped skipped{
-        posix::shownPath(bytes), bytes,
-        entry.reason == PassedOver::Reason::NotRepresentable ? QString() : entry.path, entry.reasonText()};
+    const CheckReport::Skipped skipped{posix::shownPath(bytes), bytes,
+                                       entry.reason == PassedOver::Reason::NotRepresentable ? QString()
+                                                                                            : entry.path,
+                                       entry.reasonText(), entry.byRule()};
     m_report.skipped.append(skipped);
     tell(CheckReport::skippedMessage(skipped));
 }
@@ -130,7 +133,7 @@ void CheckRun::shortcutJudged(const LinkVerdict &verdict)
     case Status::Skipped: {
         const CheckReport::Shortcut named = shortcutNamed(verdict.shortcut);
         const CheckReport::Skipped skipped{named.path, QFile::encodeName(named.path), named.winPath,
-                                           verdict.reason};
+                                           verdict.reason, false};
         m_report.skipped.append(skipped);
         tell(CheckReport::skippedMessage(skipped));
         break;

@@ -842,6 +842,19 @@ const QByteArray &FolderSearch::posixFolder() const
     return m_state->folder;
 }
 
+bool FolderSearch::holdsName(const QByteArray &name) const
+{
+    const State &state = *m_state;
+    if (!state.isOpen() || !state.complete)
+        return false;
+    for (const FolderListing::Item &item : state.listing.items) {
+        if (item.nameSize == name.size() &&
+            std::memcmp(state.listing.name(item), name.constData(), size_t(name.size())) == 0)
+            return true;
+    }
+    return false;
+}
+
 QList<QByteArray> FolderSearch::unshownNames() const
 {
     QList<QByteArray> names;
@@ -857,9 +870,17 @@ QList<QByteArray> FolderSearch::unshownNames() const
     return names;
 }
 
-EntryType FolderSearch::unshownKind(const QByteArray &name) const
+EntryType FolderSearch::unshownKind(const QByteArray &name, bool *symbolicLink) const
 {
     const State &state = *m_state;
+    if (symbolicLink) {
+        struct stat own;
+        QByteArray ownScratch;
+        *symbolicLink = state.isOpen() && !state.mayHang &&
+                        ::fstatat(state.baseFd(), state.entryPath(name.constData(), ownScratch), &own,
+                                  AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0 &&
+                        S_ISLNK(own.st_mode);
+    }
     // A place that may not answer is not looked at again from here.
     if (!state.isOpen() || state.mayHang)
         return EntryType::Unknown;

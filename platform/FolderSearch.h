@@ -124,12 +124,16 @@ public:
     std::optional<FileIdentity> identityOf(const FindData &entry) const;
     // The POSIX folder being searched, as it was named.
     const QByteArray &posixFolder() const;
+    // Whether the folder holds an entry of exactly this name, when all of
+    // its entries are known (false otherwise); no file is looked at.
+    bool holdsName(const QByteArray &name) const;
     // The names of the folder that cannot be shown in Windows form (never
     // yielded), once every entry was taken; empty before.
     QList<QByteArray> unshownNames() const;
     // What such an entry is, following symbolic links (Other when it cannot
     // be looked at, Unknown on a place that may not answer).
-    EntryType unshownKind(const QByteArray &name) const;
+    // `symbolicLink` (when given) tells whether the entry itself is one.
+    EntryType unshownKind(const QByteArray &name, bool *symbolicLink = nullptr) const;
 
     struct State;
 

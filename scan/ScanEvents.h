@@ -48,6 +48,7 @@ struct ScanCounts
     qint64 unjudged = 0;      // shortcuts whose target could not be looked at
     qint64 passedOver = 0;    // files and folders not looked at for a failure (see PassedOver)
     qint64 passedOverByRule = 0;
+    qint64 otherPrefixes = 0; // of those, folders that are other Wine prefixes
 
     // Something the scan was asked to look at could not be looked at.
     bool incomplete() const { return unjudged > 0 || passedOver > 0; }

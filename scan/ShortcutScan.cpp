@@ -149,6 +149,13 @@ void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QStri
     if (const std::optional<FileIdentity> identity = search.folderIdentity();
         identity && !m_walked.enter(*identity))
         return; // walked already: a symbolic link led back to it
+    // Below the root, another Wine prefix: its shortcuts name its own
+    // drives, not these.
+    if (m_depth > 0 && recurse && isOtherPrefix(search)) {
+        passOver(dir, search.posixFolder(), PassedOver::Reason::OtherPrefix);
+        return;
+    }
+    const QScopedValueRollback<int> deeper(m_depth, m_depth + 1);
 
     // File pass: every matching entry that is not a folder. It is over
     // before the folder pass begins.
@@ -224,12 +231,18 @@ void ShortcutScan::unshownEntry(const QString &dir, FolderSearch &search, const 
 {
     const QByteArray posixPath = childPosix(search.posixFolder(), name);
     const QString shown = dir + posix::shownPath(name);
-    const EntryType kind = search.unshownKind(name);
+    bool symbolicLink = false;
+    const EntryType kind = search.unshownKind(name, &symbolicLink);
     if (kind == EntryType::Folder) {
         if (!recurse)
             return;
         if (name.startsWith('.')) {
             passOver(shown, posixPath, PassedOver::Reason::Hidden);
+            return;
+        }
+        // A link to a drive's folder (a Wine prefix's "c:") is that drive's.
+        if (symbolicLink && leadsToADrive(posixPath)) {
+            passOver(shown, posixPath, PassedOver::Reason::System);
             return;
         }
         // Walked all the same; nothing below it has a Windows path, so what
@@ -264,6 +277,32 @@ void ShortcutScan::checkUnshown(const QString &shown, const QByteArray &posixPat
     m_observer->passedOver(entry);
 }
 
+bool ShortcutScan::leadsToADrive(const QByteArray &posixPath) const
+{
+    const std::optional<QByteArray> real = posix::realPath(posixPath);
+    if (!real)
+        return false;
+    const std::shared_ptr<const DriveMap> map = m_drives->map();
+    for (const QChar letter : map->letters()) {
+        const std::optional<QByteArray> folder = map->folder(letter);
+        if (folder && posix::realPath(*folder) == real)
+            return true;
+    }
+    return false;
+}
+
+bool ShortcutScan::isOtherPrefix(const FolderSearch &search) const
+{
+    if (!search.holdsName(QByteArrayLiteral("dosdevices")) &&
+        !search.holdsName(QByteArrayLiteral("system.reg")))
+        return false;
+    // The prefix whose drives these are holds the folder of their c:.
+    const std::optional<QByteArray> folder = posix::realPath(search.posixFolder());
+    const std::optional<QByteArray> driveC = m_drives->map()->folder(QLatin1Char('c'));
+    const std::optional<QByteArray> realC = driveC ? posix::realPath(*driveC) : std::nullopt;
+    return !folder || !realC || !posix::isWithin(*folder, *realC);
+}
+
 void ShortcutScan::folderNotOpened(const QString &folder, const FolderSearch &search)
 {
     switch (search.error()) {
@@ -284,6 +323,7 @@ void ShortcutScan::passOver(const QString &path, const QByteArray &posixPath, Pa
 {
     PassedOver entry{path, posixPath, reason, isFolder, QString()};
     ++(entry.byRule() ? m_counts.passedOverByRule : m_counts.passedOver);
+    m_counts.otherPrefixes += int(reason == PassedOver::Reason::OtherPrefix);
     if (m_observer)
         m_observer->passedOver(entry);
 }
@@ -391,6 +431,11 @@ QString summaryLine(const ScanCounts &counts, bool written)
         parts << QStringLiteral("%1 %2 could not be read")
                      .arg(unread)
                      .arg(unread == 1 ? QStringLiteral("place") : QStringLiteral("places"));
+    }
+    if (counts.otherPrefixes > 0) {
+        parts << QStringLiteral("%1 other Wine %2 passed over")
+                     .arg(counts.otherPrefixes)
+                     .arg(counts.otherPrefixes == 1 ? QStringLiteral("prefix") : QStringLiteral("prefixes"));
     }
     return parts.join(QStringLiteral(", "));
 }

@@ -78,6 +78,11 @@ private:
     void passOver(const QString &path, const QByteArray &posixPath, PassedOver::Reason reason,
                   bool isFolder = true);
     void folderNotOpened(const QString &folder, const FolderSearch &search);
+    // A folder that is a Wine prefix (it holds dosdevices/ or system.reg)
+    // other than the one whose drives the scan goes by.
+    bool isOtherPrefix(const FolderSearch &search) const;
+    // Whether a path leads to the folder of one of the drives.
+    bool leadsToADrive(const QByteArray &posixPath) const;
     void unshownEntry(const QString &dir, FolderSearch &search, const QByteArray &name,
                       const QString &pattern, bool recurse);
     void checkUnshown(const QString &shown, const QByteArray &posixPath, bool regularFile);
@@ -101,4 +106,5 @@ private:
     WalkGuard m_checked; // shortcut files
     bool m_scanning = false;
     bool m_ticking = false;
+    int m_depth = 0; // folders entered above the one being walked
 };

@@ -175,4 +175,30 @@ TEST_F(PassedOverTest, ArgumentsThatAreNotUtf8AreFoundByTheirBytes)
     EXPECT_TRUE(trash.errors.contains("cannot be shown in Windows form")) << trash.errors.constData();
 }
 
+TEST(OtherPrefixes, AreNamedAndPassedOverNotJudgedByTheseDrives)
+{
+    // Two Wine prefixes kept on drive c:, one known by its dosdevices/
+    // folder, one by its registry; their shortcuts' C:\ means their own c:.
+    TempDrives drives(QStringLiteral("c"));
+    drives.makeFolder(QStringLiteral("Games/Steam Prefix/dosdevices"));
+    drives.writeFile(QStringLiteral("Games/Steam Prefix/drive_c/users/Public/Desktop/Game.lnk"),
+                     brokenLink());
+    drives.writeFile(QStringLiteral("Games/Old Prefix/system.reg"), "WINE REGISTRY Version 2");
+    drives.writeFile(QStringLiteral("Games/Old Prefix/drive_c/Tool.lnk"), brokenLink());
+    drives.writeFile(QStringLiteral("Desktop/Mine.lnk"), brokenLink());
+
+    BufferConsole console;
+    ShellLinkService service(drives.context());
+    CheckRun run({true, false, false, false}, service, console, drives.context());
+    const CheckReport &report = run.run({{drives.posix(QString()), QStringLiteral("c:\\")}});
+    ASSERT_EQ(report.broken.size(), 1);
+    EXPECT_TRUE(report.broken.first().shortcut.winPath.endsWith(QLatin1String("Mine.lnk")));
+    EXPECT_EQ(report.shortcuts, 1);
+    EXPECT_EQ(console.errors.count("passed over "), 2) << console.errors.constData();
+    EXPECT_TRUE(console.errors.contains("Steam Prefix")) << console.errors.constData();
+    // No failure: the run found what it could look at.
+    EXPECT_EQ(report.exitStatus(), CheckReport::ExitBroken);
+    EXPECT_EQ(report.summary(), QStringLiteral("2 other Wine prefixes passed over"));
+}
+
 } // namespace
