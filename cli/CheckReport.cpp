@@ -11,8 +11,9 @@
 
 qint64 CheckReport::repaired() const
 {
-    return std::count_if(repairs.cbegin(), repairs.cend(),
-                         [this](const Repair &repair) { return repair.written || dryRun; });
+    return std::count_if(repairs.cbegin(), repairs.cend(), [this](const Repair &repair) {
+        return repair.written || (dryRun && repair.failure.isEmpty());
+    });
 }
 
 qint64 CheckReport::repairsFailed() const

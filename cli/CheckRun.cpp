@@ -116,7 +116,8 @@ void CheckRun::shortcutJudged(const LinkVerdict &verdict)
         if (!repair.failure.isEmpty()) {
             m_progress.clear();
             m_console.message(
-                QStringLiteral("could not repair %1 (%2 -> %3): %4")
+                (found.predicted ? QStringLiteral("would repair %1 (%2 -> %3), but cannot write: %4")
+                                 : QStringLiteral("could not repair %1 (%2 -> %3): %4"))
                     .arg(repair.shortcut.path, repair.oldTarget, repair.newTarget, repair.failure));
         } else {
             print(m_report.repairLine(repair));

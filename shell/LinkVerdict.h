@@ -59,6 +59,8 @@ struct LinkRepair
     QString newTarget;
     Outcome outcome = Outcome::NotAsked;
     int error = 0;
+    // Not asked to write: `outcome` is what writing would have come to.
+    bool predicted = false;
 
     bool written() const { return outcome == Outcome::Written; }
     bool failed() const { return outcome != Outcome::NotAsked && outcome != Outcome::Written; }

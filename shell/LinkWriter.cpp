@@ -74,8 +74,8 @@ int LinkWriter::sync(int fd) const
     return error ? *error : flush(); // no thread to flush with: flush here
 }
 
-LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteArray &bytes,
-                                       const FileStamp &loaded, const QByteArray &within) const
+std::variant<LinkWriter::Prepared, LinkWriter::Result>
+LinkWriter::prepare(const QByteArray &posixPath, const FileStamp &loaded, const QByteArray &within) const
 {
     Result result;
     const auto failed = [&](int error) {
@@ -88,48 +88,91 @@ LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteA
     std::unique_ptr<char, decltype(&std::free)> real(::realpath(posixPath.constData(), nullptr), &std::free);
     if (!real)
         return failed(errno);
-    const QByteArray realPath(real.get());
-    const qsizetype slash = realPath.lastIndexOf('/');
-    const QByteArray folder = slash == 0 ? QByteArray("/") : realPath.left(slash);
-    const QByteArray baseName = realPath.mid(slash + 1);
+    Prepared p;
+    p.realPath = QByteArray(real.get());
+    const qsizetype slash = p.realPath.lastIndexOf('/');
+    p.folder = slash == 0 ? QByteArray("/") : p.realPath.left(slash);
+    p.baseName = p.realPath.mid(slash + 1);
 
-    posix::UniqueFd original(
-        ::open(realPath.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (original.get() < 0)
+    p.original = posix::UniqueFd(
+        ::open(p.realPath.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (p.original.get() < 0)
         return failed(errno);
-    struct stat st;
-    if (::fstat(original.get(), &st) != 0)
+    if (::fstat(p.original.get(), &p.st) != 0)
         return failed(errno);
-    if (!S_ISREG(st.st_mode) || !(FileStamp::of(st) == loaded)) {
+    if (!S_ISREG(p.st.st_mode) || !(FileStamp::of(p.st) == loaded)) {
         result.outcome = Outcome::Changed;
         return result;
     }
     // A new file renamed over one name would split it from its other hard
     // links; a symbolic link must not carry a change off the drive.
-    if (st.st_nlink > 1 || within.isEmpty() || !posix::isWithin(within, realPath)) {
+    if (p.st.st_nlink > 1 || within.isEmpty() || !posix::isWithin(within, p.realPath)) {
         result.outcome = Outcome::Shared;
         return result;
     }
     // A file without any write permission is read-only in the Windows
     // sense even for a user whom the system would let write it; rename()
     // would otherwise replace it regardless of its own bits.
-    if (FileAttributes::isReadOnly(st.st_mode) ||
-        ::faccessat(AT_FDCWD, realPath.constData(), W_OK, AT_EACCESS) != 0) {
+    if (FileAttributes::isReadOnly(p.st.st_mode) ||
+        ::faccessat(AT_FDCWD, p.realPath.constData(), W_OK, AT_EACCESS) != 0) {
         result.outcome = Outcome::ReadOnly;
         result.error = EACCES;
         return result;
     }
 
-    posix::UniqueFd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() < 0)
+    p.dir = posix::UniqueFd(::open(p.folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (p.dir.get() < 0)
         return failed(errno);
     // An append-only folder takes a new file but lets it neither replace the
     // shortcut nor be removed again; an immutable one takes nothing. Neither
-    // is begun, so nothing is left behind in it.
+    // is begun, so nothing is left behind in it. An immutable or append-only
+    // shortcut cannot be replaced either.
     int inodeFlags = 0;
-    if (::ioctl(dir.get(), FS_IOC_GETFLAGS, &inodeFlags) == 0 &&
+    if (::ioctl(p.dir.get(), FS_IOC_GETFLAGS, &inodeFlags) == 0 &&
         (inodeFlags & (FS_APPEND_FL | FS_IMMUTABLE_FL)))
         return failed(EPERM);
+    inodeFlags = 0;
+    if (::ioctl(p.original.get(), FS_IOC_GETFLAGS, &inodeFlags) == 0 &&
+        (inodeFlags & (FS_APPEND_FL | FS_IMMUTABLE_FL)))
+        return failed(EPERM);
+    return p;
+}
+
+LinkWriter::Result LinkWriter::wouldReplace(const QByteArray &posixPath, const FileStamp &loaded,
+                                            const QByteArray &within) const
+{
+    std::variant<Prepared, Result> prepared = prepare(posixPath, loaded, within);
+    if (Result *refused = std::get_if<Result>(&prepared))
+        return *refused;
+    const Prepared &p = std::get<Prepared>(prepared);
+    Result result;
+    // The new file is made in the shortcut's folder.
+    if (::faccessat(AT_FDCWD, p.folder.constData(), W_OK | X_OK, AT_EACCESS) != 0) {
+        result.outcome = Outcome::Failed;
+        result.error = errno ? errno : EACCES;
+        return result;
+    }
+    result.outcome = Outcome::Written;
+    return result;
+}
+
+LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteArray &bytes,
+                                       const FileStamp &loaded, const QByteArray &within) const
+{
+    std::variant<Prepared, Result> prepared = prepare(posixPath, loaded, within);
+    if (Result *refused = std::get_if<Result>(&prepared))
+        return *refused;
+    Prepared &p = std::get<Prepared>(prepared);
+    const QByteArray &baseName = p.baseName;
+    const posix::UniqueFd &original = p.original;
+    const posix::UniqueFd &dir = p.dir;
+    const struct stat &st = p.st;
+    Result result;
+    const auto failed = [&](int error) {
+        result.outcome = Outcome::Failed;
+        result.error = error ? error : EIO;
+        return result;
+    };
 
     if (const int error = fault(Step::CreateTemp))
         return failed(error);

@@ -12,10 +12,13 @@
 // with other names (hard links), which a new file would split from them,
 // or one that lies outside the folder its caller may change.
 
+#include "platform/PosixPath.h"
+
 #include <QByteArray>
 
 #include <functional>
 #include <optional>
+#include <variant>
 
 #include <sys/stat.h>
 
@@ -66,8 +69,24 @@ public:
     // (canonical; the drive the shortcut was found on).
     Result replace(const QByteArray &posixPath, const QByteArray &bytes, const FileStamp &loaded,
                    const QByteArray &within) const;
+    // What replace() would come to, without writing anything: every check
+    // it makes before it begins (the file as loaded, not shared, writable,
+    // no immutable or append-only flag on it or its folder), and whether a
+    // new file may be made in its folder. Written when nothing stands in
+    // the way that can be seen beforehand.
+    Result wouldReplace(const QByteArray &posixPath, const FileStamp &loaded, const QByteArray &within) const;
 
 private:
+    // The file and its folder, open and checked, ready to be replaced.
+    struct Prepared
+    {
+        QByteArray realPath, folder, baseName;
+        posix::UniqueFd original, dir;
+        struct stat st = {};
+    };
+    std::variant<Prepared, Result> prepare(const QByteArray &posixPath, const FileStamp &loaded,
+                                           const QByteArray &within) const;
+
     int fault(Step step) const { return m_faultHook ? m_faultHook(step) : 0; }
     int sync(int fd) const;
 

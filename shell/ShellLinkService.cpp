@@ -634,13 +634,24 @@ win::HRESULT ServiceShellLink::resolve(quint32 flags, LinkVerdict &verdict, bool
     // Written back only when asked to and when the bytes really change; a
     // file that cannot be written keeps its old bytes, and the link object
     // holds the found target all the same.
-    LinkRepair repair{request.oldTarget, found->winPath, LinkRepair::Outcome::NotAsked, 0};
-    if ((flags & win::SLR_UPDATE) && !(flags & SLR_NOUPDATE)) {
-        repair.outcome = LinkRepair::Outcome::Written;
-        const QByteArray bytes = s.link->serialize();
+    LinkRepair repair{request.oldTarget, found->winPath, LinkRepair::Outcome::NotAsked, 0, false};
+    const QByteArray bytes = s.link->serialize();
+    // Only a file of the drive the shortcut was found on is changed.
+    const QByteArray drive = map->folder(s.winPath.at(0)).value_or(QByteArray());
+    if (!(flags & win::SLR_UPDATE) || (flags & SLR_NOUPDATE)) {
+        // Not asked to write: what writing would come to, so that a dry run
+        // promises no repair the real run cannot make.
         if (bytes != s.bytes) {
-            // Only a file of the drive the shortcut was found on is changed.
-            const QByteArray drive = map->folder(s.winPath.at(0)).value_or(QByteArray());
+            const LinkWriter::Result would = context.writer.wouldReplace(s.posixPath, s.stamp, drive);
+            if (would.outcome != LinkWriter::Outcome::Written) {
+                repair.outcome = repairOutcome(would.outcome);
+                repair.error = would.error;
+                repair.predicted = true;
+            }
+        }
+    } else {
+        repair.outcome = LinkRepair::Outcome::Written;
+        if (bytes != s.bytes) {
             const LinkWriter::Result written = context.writer.replace(s.posixPath, bytes, s.stamp, drive);
             repair.outcome = repairOutcome(written.outcome);
             repair.error = written.error;

@@ -248,6 +248,16 @@ TEST_F(CheckCommandTest, ARepairThatCannotBeWrittenIsReportedNotHidden)
     EXPECT_EQ(counts.value(QStringLiteral("repairsFailed")).toInt(), 1);
     ASSERT_EQ(result.errLines().size(), 1);
     EXPECT_TRUE(result.errLines().first().startsWith(QStringLiteral("linkmend: could not repair ") + moved));
+
+    // A dry run promises nothing the real run cannot do: the same report,
+    // said as what would happen, and the same exit status.
+    const Run dry = run({QStringLiteral("check"), QStringLiteral("--dry-run"), QStringLiteral("c:")});
+    EXPECT_EQ(dry.status, result.status);
+    const QStringList told = dry.errLines().filter(QStringLiteral("linkmend: would repair ") + moved);
+    ASSERT_EQ(told.size(), 1) << dry.err.constData();
+    EXPECT_TRUE(told.first().contains(QLatin1String("but cannot write")));
+    EXPECT_FALSE(dry.out.contains("would repair"));
+    EXPECT_EQ(readWholeFile(QFile::encodeName(moved)), before);
 }
 
 TEST_F(CheckCommandTest, NothingBrokenExitsZeroWithNothingPrinted)
