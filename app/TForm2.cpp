@@ -339,23 +339,23 @@ void TForm2::CheckShortcut(const QString &shortcutPath, QString &targetPath)
 }
 void TForm2::CheckListBox1onClick(QObject *)
 {
-    m_review->CheckListBox1onClick();
+    m_review->showTarget(ResultList::CheckList);
 }
 void TForm2::CheckListBox1DblClick(QObject *)
 {
-    m_review->CheckListBox1DblClick();
+    m_review->openFolderOf(ResultList::CheckList);
 }
 void TForm2::ListBox1onclick(QObject *)
 {
-    m_review->ListBox1onclick();
+    m_review->showTarget(ResultList::PlainList);
 }
 void TForm2::ListBox1DblClick(QObject *)
 {
-    m_review->ListBox1DblClick();
+    m_review->openFolderOf(ResultList::PlainList);
 }
 void TForm2::DeleteCheckedShortcuts(QObject *)
 {
-    m_review->DeleteCheckedShortcuts();
+    m_review->deleteTicked();
 }
 void TForm2::DriveComboBox1Change(QObject *)
 {
@@ -515,7 +515,7 @@ bool TForm2::closing() const
 // ReviewHost.
 TListBox *TForm2::list(ResultList which) const
 {
-    return which == ResultList::ListBox1 ? ListBox1 : static_cast<TListBox *>(CheckListBox1);
+    return which == ResultList::PlainList ? ListBox1 : static_cast<TListBox *>(CheckListBox1);
 }
 int TForm2::entryCount(ResultList which) const
 {
@@ -541,7 +541,7 @@ void TForm2::removeEntry(ResultList which, int index)
 {
     delete list(which)->takeItem(index);
 }
-void TForm2::setBtdeleteEnabled(bool enabled)
+void TForm2::setDeleteEnabled(bool enabled)
 {
     if (Btdelete)
         Btdelete->SetButtonEnabled(enabled);

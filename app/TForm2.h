@@ -119,7 +119,8 @@ public:
     bool isTicked(int index) const override;
     void setToolTip(ResultList list, const QString &text) override;
     void removeEntry(ResultList list, int index) override;
-    void setBtdeleteEnabled(bool enabled) override;
+    void setCountLine(const QString &text) override { setLabel1Text(text); }
+    void setDeleteEnabled(bool enabled) override;
     QStringList &shortcutPaths() override;
 
     // DriveChoiceHost.

@@ -842,15 +842,17 @@ const QByteArray &FolderSearch::posixFolder() const
     return m_state->folder;
 }
 
-bool FolderSearch::holdsName(const QByteArray &name) const
+bool FolderSearch::holdsAnyName(std::initializer_list<QByteArrayView> names) const
 {
     const State &state = *m_state;
     if (!state.isOpen() || !state.complete)
         return false;
     for (const FolderListing::Item &item : state.listing.items) {
-        if (item.nameSize == name.size() &&
-            std::memcmp(state.listing.name(item), name.constData(), size_t(name.size())) == 0)
-            return true;
+        for (const QByteArrayView name : names) {
+            if (item.nameSize == name.size() &&
+                std::memcmp(state.listing.name(item), name.data(), size_t(name.size())) == 0)
+                return true;
+        }
     }
     return false;
 }

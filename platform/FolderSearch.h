@@ -5,10 +5,12 @@
 #include "platform/WinTypes.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 
@@ -124,9 +126,9 @@ public:
     std::optional<FileIdentity> identityOf(const FindData &entry) const;
     // The POSIX folder being searched, as it was named.
     const QByteArray &posixFolder() const;
-    // Whether the folder holds an entry of exactly this name, when all of
-    // its entries are known (false otherwise); no file is looked at.
-    bool holdsName(const QByteArray &name) const;
+    // Whether the folder holds an entry of exactly one of these names, when
+    // all of its entries are known (false otherwise); no file is looked at.
+    bool holdsAnyName(std::initializer_list<QByteArrayView> names) const;
     // The names of the folder that cannot be shown in Windows form (never
     // yielded), once every entry was taken; empty before.
     QList<QByteArray> unshownNames() const;

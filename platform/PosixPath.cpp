@@ -6,6 +6,7 @@
 #include <QList>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -242,27 +243,42 @@ QString shownPath(const QByteArray &bytes)
     return shown;
 }
 
+std::optional<QByteArray> readUpTo(int fd, qint64 maxBytes, qint64 sizeHint, int *error)
+{
+    // One byte more than allowed tells the caller the file is too large.
+    QByteArray bytes(std::clamp<qint64>(sizeHint + 1, 1, maxBytes + 1), Qt::Uninitialized);
+    qsizetype got = 0;
+    for (;;) {
+        if (got == bytes.size()) {
+            if (bytes.size() > maxBytes)
+                break;
+            bytes.resize(std::min<qsizetype>(bytes.size() * 2, maxBytes + 1));
+        }
+        const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            if (error)
+                *error = errno;
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    bytes.truncate(got);
+    return bytes;
+}
+
 std::optional<QByteArray> readSmallFile(const QByteArray &path, qint64 maxBytes)
 {
     UniqueFd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat st;
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxBytes)
         return std::nullopt;
-    QByteArray bytes(qsizetype(st.st_size) + 1, Qt::Uninitialized);
-    qsizetype got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd.get(), bytes.data() + got, size_t(bytes.size() - got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            break;
-        got += n;
-    }
-    if (got > maxBytes)
+    std::optional<QByteArray> bytes = readUpTo(fd.get(), maxBytes, st.st_size);
+    if (bytes && bytes->size() > maxBytes)
         return std::nullopt;
-    bytes.truncate(got);
     return bytes;
 }
 

@@ -93,6 +93,12 @@ QByteArray parentPath(const QByteArray &path);
 // back the name's own bytes and "\uFEFFa.lnk" stays another name than "a.lnk".
 QString decodeName(const char *name, qsizetype size);
 
+// What an open file holds from where it stands, read to its end but never
+// more than maxBytes + 1 bytes (one more than allowed: too large); sizeHint
+// is what it is expected to hold. Nothing, with *error set, when reading
+// fails.
+std::optional<QByteArray> readUpTo(int fd, qint64 maxBytes, qint64 sizeHint, int *error = nullptr);
+
 // The whole of a regular file of at most maxBytes; nothing when it cannot be
 // read, is no regular file or is larger.
 std::optional<QByteArray> readSmallFile(const QByteArray &path, qint64 maxBytes);

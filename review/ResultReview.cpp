@@ -13,26 +13,6 @@ ResultReview::ResultReview(ReviewHost &host, LinkJudge &links, ShellServices &sh
     : m_host(host), m_links(links), m_shell(shell)
 {}
 
-void ResultReview::CheckListBox1onClick()
-{
-    showTarget(ResultList::CheckListBox1);
-}
-
-void ResultReview::ListBox1onclick()
-{
-    showTarget(ResultList::ListBox1);
-}
-
-void ResultReview::CheckListBox1DblClick()
-{
-    openFolderOf(ResultList::CheckListBox1);
-}
-
-void ResultReview::ListBox1DblClick()
-{
-    openFolderOf(ResultList::ListBox1);
-}
-
 void ResultReview::showTarget(ResultList list)
 {
     const int index = m_host.selectedIndex(list);
@@ -56,12 +36,12 @@ void ResultReview::openFolderOf(ResultList list)
         m_shell.openFolder(folder);
 }
 
-void ResultReview::DeleteCheckedShortcuts()
+void ResultReview::deleteTicked()
 {
     QStringList &paths = m_host.shortcutPaths();
-    const int count = m_host.entryCount(ResultList::CheckListBox1);
+    const int count = m_host.entryCount(ResultList::CheckList);
 
-    // The ticked entries in index order, their paths taken from ShortcutPaths.
+    // The ticked entries in index order, their paths taken from the shortcut paths.
     QList<bool> ticked(count, false);
     QStringList request;
     for (int i = 0; i < count; ++i) {
@@ -81,7 +61,7 @@ void ResultReview::DeleteCheckedShortcuts()
             goneNow.insert(path);
     }
 
-    // An entry leaves ListBox1, CheckListBox1 and ShortcutPaths together when
+    // An entry leaves both lists and the shortcut paths together when
     // it was not ticked or its file is gone; a ticked shortcut still on disk
     // stays so the user can try again. From the last entry up, so the indices
     // still to visit stay valid.
@@ -92,18 +72,18 @@ void ResultReview::DeleteCheckedShortcuts()
             ++stillThere;
             continue;
         }
-        m_host.removeEntry(ResultList::CheckListBox1, i);
-        if (i < m_host.entryCount(ResultList::ListBox1))
-            m_host.removeEntry(ResultList::ListBox1, i);
+        m_host.removeEntry(ResultList::CheckList, i);
+        if (i < m_host.entryCount(ResultList::PlainList))
+            m_host.removeEntry(ResultList::PlainList, i);
         if (i < paths.size())
             paths.removeAt(i);
     }
 
     if (stillThere == 0)
-        m_host.setLabel1Text(QStringLiteral("Broken Shortcuts Deleted"));
+        m_host.setCountLine(QStringLiteral("Broken Shortcuts Deleted"));
     else if (stillThere == 1)
-        m_host.setLabel1Text(QStringLiteral("1 Broken Shortcut could not be deleted"));
+        m_host.setCountLine(QStringLiteral("1 Broken Shortcut could not be deleted"));
     else
-        m_host.setLabel1Text(QStringLiteral("%1 Broken Shortcuts could not be deleted").arg(stillThere));
-    m_host.setBtdeleteEnabled(stillThere > 0);
+        m_host.setCountLine(QStringLiteral("%1 Broken Shortcuts could not be deleted").arg(stillThere));
+    m_host.setDeleteEnabled(stillThere > 0);
 }

@@ -20,25 +20,20 @@ public:
     // tip becomes "Points to " and the target the selected shortcut holds now
     // (read afresh, never resolved, so the file is never rewritten). Nothing
     // when no entry is selected.
-    void CheckListBox1onClick();
-    void ListBox1onclick();
+    void showTarget(ResultList list);
 
     // A double-click: opens the folder that holds the selected shortcut.
-    void CheckListBox1DblClick();
-    void ListBox1DblClick();
-
-    // The Btdelete click: moves every ticked shortcut to the trash in one
-    // request. If the user declines, nothing changes. Otherwise the unticked
-    // entries and the ticked ones whose files are gone leave both lists and
-    // ShortcutPaths together; ticked shortcuts whose files are still there
-    // stay listed and ticked, and Label1 says how many. Btdelete stays enabled
-    // while anything is left to delete.
-    void DeleteCheckedShortcuts();
-
-private:
-    void showTarget(ResultList list);
     void openFolderOf(ResultList list);
 
+    // The delete button: moves every ticked shortcut to the trash in one
+    // request. If the user declines, nothing changes. Otherwise the unticked
+    // entries and the ticked ones whose files are gone leave both lists and
+    // the shortcut paths together; ticked shortcuts whose files are still
+    // there stay listed and ticked, and the count line says how many. The
+    // button stays enabled while anything is left to delete.
+    void deleteTicked();
+
+private:
     ReviewHost &m_host;
     LinkJudge &m_links;
     ShellServices &m_shell;

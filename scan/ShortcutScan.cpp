@@ -177,9 +177,7 @@ void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QStri
                 verdict.shortcut = dir + entry.name;
                 verdict.status = LinkVerdict::Status::NotShortcut;
                 verdict.reason = QStringLiteral("not a shortcut (not a regular file)");
-                ++m_counts.shortcuts;
-                ++m_counts.passedOver;
-                m_observer->shortcutJudged(verdict);
+                report(verdict);
             }
         }
         if (!tick())
@@ -293,8 +291,7 @@ bool ShortcutScan::leadsToADrive(const QByteArray &posixPath) const
 
 bool ShortcutScan::isOtherPrefix(const FolderSearch &search) const
 {
-    if (!search.holdsName(QByteArrayLiteral("dosdevices")) &&
-        !search.holdsName(QByteArrayLiteral("system.reg")))
+    if (!search.holdsAnyName({"dosdevices", "system.reg"}))
         return false;
     // The prefix whose drives these are holds the folder of their c:.
     const std::optional<QByteArray> folder = posix::realPath(search.posixFolder());
@@ -387,6 +384,12 @@ LinkVerdict ShortcutScan::check(const QString &shortcutPath, ScanObserver &obser
 {
     const QScopedValueRollback<ScanObserver *> observed(m_observer, &observer);
     const LinkVerdict verdict = m_links.judge(shortcutPath, m_options);
+    report(verdict);
+    return verdict;
+}
+
+void ShortcutScan::report(const LinkVerdict &verdict)
+{
     ++m_counts.shortcuts;
     switch (verdict.status) {
     case LinkVerdict::Status::Healthy:
@@ -408,34 +411,21 @@ LinkVerdict ShortcutScan::check(const QString &shortcutPath, ScanObserver &obser
         ++m_counts.passedOver;
         break;
     }
-    observer.shortcutJudged(verdict);
-    return verdict;
+    m_observer->shortcutJudged(verdict);
 }
 
 QString summaryLine(const ScanCounts &counts, bool written)
 {
     QStringList parts;
-    if (counts.repaired > 0) {
-        parts << QStringLiteral("%1 %2 %3")
-                     .arg(counts.repaired)
-                     .arg(counts.repaired == 1 ? QStringLiteral("shortcut") : QStringLiteral("shortcuts"),
-                          written ? QStringLiteral("repaired") : QStringLiteral("to repair"));
-    }
-    if (counts.repairsFailed > 0) {
-        parts << QStringLiteral("%1 %2 could not be written")
-                     .arg(counts.repairsFailed)
-                     .arg(counts.repairsFailed == 1 ? QStringLiteral("repair") : QStringLiteral("repairs"));
-    }
-    const qint64 unread = counts.passedOver + counts.unjudged;
-    if (unread > 0) {
-        parts << QStringLiteral("%1 %2 could not be read")
-                     .arg(unread)
-                     .arg(unread == 1 ? QStringLiteral("place") : QStringLiteral("places"));
-    }
-    if (counts.otherPrefixes > 0) {
-        parts << QStringLiteral("%1 other Wine %2 passed over")
-                     .arg(counts.otherPrefixes)
-                     .arg(counts.otherPrefixes == 1 ? QStringLiteral("prefix") : QStringLiteral("prefixes"));
-    }
+    // "1 place could not be read", "3 places could not be read".
+    const auto part = [&parts](qint64 count, const char *one, const char *many, const QString &what) {
+        if (count > 0)
+            parts << QStringLiteral("%1 %2 %3").arg(count).arg(QLatin1String(count == 1 ? one : many), what);
+    };
+    part(counts.repaired, "shortcut", "shortcuts",
+         written ? QStringLiteral("repaired") : QStringLiteral("to repair"));
+    part(counts.repairsFailed, "repair", "repairs", QStringLiteral("could not be written"));
+    part(counts.passedOver + counts.unjudged, "place", "places", QStringLiteral("could not be read"));
+    part(counts.otherPrefixes, "other Wine prefix", "other Wine prefixes", QStringLiteral("passed over"));
     return parts.join(QStringLiteral(", "));
 }

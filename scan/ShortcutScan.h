@@ -86,6 +86,8 @@ private:
     void unshownEntry(const QString &dir, FolderSearch &search, const QByteArray &name,
                       const QString &pattern, bool recurse);
     void checkUnshown(const QString &shown, const QByteArray &posixPath, bool regularFile);
+    // Counts a verdict and tells the observer.
+    void report(const LinkVerdict &verdict);
     // Ticks the observer; false when the walk must stop.
     bool tick();
     // The judge's progress hook during a scan: ticks the observer while a

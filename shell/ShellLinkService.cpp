@@ -246,26 +246,14 @@ private:
         // The stamp is taken before reading: a change while we read shows
         // as a different stamp when a repaired link is about to be written.
         const FileStamp stamp = FileStamp::of(fst);
-        QByteArray bytes;
-        bytes.resize(qsizetype(fst.st_size) + 1);
-        qsizetype got = 0;
-        for (;;) {
-            if (got == bytes.size()) {
-                if (bytes.size() > ShellLinkService::kMaxLinkFileSize)
-                    return noShortcut(s, tooLarge(bytes.size()), ERROR_FILE_TOO_LARGE);
-                bytes.resize(std::min<qsizetype>(bytes.size() * 2, ShellLinkService::kMaxLinkFileSize + 1));
-            }
-            const ssize_t n = ::read(fd.get(), bytes.data() + got, size_t(bytes.size() - got));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return failed(s, errno);
-            }
-            if (n == 0)
-                break;
-            got += n;
-        }
-        bytes.truncate(got);
+        int readError = 0;
+        const std::optional<QByteArray> read =
+            posix::readUpTo(fd.get(), ShellLinkService::kMaxLinkFileSize, fst.st_size, &readError);
+        if (!read)
+            return failed(s, readError);
+        const QByteArray &bytes = *read;
+        if (bytes.size() > ShellLinkService::kMaxLinkFileSize)
+            return noShortcut(s, tooLarge(bytes.size()), ERROR_FILE_TOO_LARGE);
 
         auto parsed = LnkFile::parse(bytes);
         if (const LnkError *error = std::get_if<LnkError>(&parsed)) {

@@ -27,7 +27,7 @@ TEST_F(DeleteCheckedShortcutsTest, AllTickedGoToTheTrashInOneRequest)
     const QStringList paths = listShortcuts(relatives);
     m_host.checkListToolTip = QStringLiteral("Points to c:\\x.exe");
 
-    m_review.DeleteCheckedShortcuts();
+    m_review.deleteTicked();
 
     EXPECT_EQ(m_ui.requests, QList<QStringList>{paths});
     EXPECT_TRUE(m_ui.messages.isEmpty());
@@ -52,7 +52,7 @@ TEST_F(DeleteCheckedShortcutsTest, TickedEntriesZeroAndTwoOfThree)
         {QStringLiteral("a/one.lnk"), QStringLiteral("b/two.lnk"), QStringLiteral("c/three.lnk")});
     m_host.ticks = {true, false, true};
 
-    m_review.DeleteCheckedShortcuts();
+    m_review.deleteTicked();
 
     EXPECT_EQ(m_ui.requests, QList<QStringList>{(QStringList{paths[0], paths[2]})});
     EXPECT_TRUE(m_host.checkList.isEmpty()); // the unticked entry leaves the lists too
@@ -70,7 +70,7 @@ TEST_F(DeleteCheckedShortcutsTest, NoneTickedAsksNothingAndEmptiesTheLists)
     listShortcuts({QStringLiteral("one.lnk"), QStringLiteral("two.lnk")});
     m_host.ticks = {false, false};
 
-    m_review.DeleteCheckedShortcuts();
+    m_review.deleteTicked();
 
     EXPECT_TRUE(m_ui.requests.isEmpty());
     EXPECT_TRUE(m_host.checkList.isEmpty());
@@ -87,7 +87,7 @@ TEST_F(DeleteCheckedShortcutsTest, DeclinedChangesNothing)
     m_host.ticks = {true, false};
     m_ui.answer = false;
 
-    m_review.DeleteCheckedShortcuts();
+    m_review.deleteTicked();
 
     EXPECT_EQ(m_ui.requests.size(), 1);
     EXPECT_EQ(m_host.checkList, paths);
@@ -110,7 +110,7 @@ TEST_F(DeleteCheckedShortcutsTest, ShortcutsLeftOnDiskStayTickedUntilASecondDele
     m_host.ticks = {true, true, true, false, true};
     ASSERT_TRUE(QFile::remove(QFile::decodeName(m_drives.posix(QStringLiteral("vanished.lnk")))));
 
-    m_review.DeleteCheckedShortcuts();
+    m_review.deleteTicked();
 
     // Entry 1 alone stays, in all three lists, still ticked; the vanished
     // shortcut leaves since its file is gone.
@@ -126,7 +126,7 @@ TEST_F(DeleteCheckedShortcutsTest, ShortcutsLeftOnDiskStayTickedUntilASecondDele
     EXPECT_EQ(trashFileCount(m_trash), 2);
 
     stuck.lift();
-    m_review.DeleteCheckedShortcuts();
+    m_review.deleteTicked();
 
     EXPECT_EQ(m_ui.requests.last(), QStringList{stuck.winPath()});
     EXPECT_TRUE(m_host.checkList.isEmpty());
@@ -145,7 +145,7 @@ TEST_F(DeleteCheckedShortcutsTest, CountsEveryShortcutThatCouldNotBeDeleted)
     const QStringList paths = {QStringLiteral("q:\\a.lnk"), QStringLiteral("q:\\b.lnk")};
     m_host.fill(paths);
 
-    m_review.DeleteCheckedShortcuts();
+    m_review.deleteTicked();
 
     EXPECT_EQ(m_host.checkList, paths);
     expectAligned();

@@ -80,7 +80,7 @@ TEST_F(DeleteFaultTest, TrashThatCannotBeMade)
     } removeBlocker{blocker};
     const QStringList paths = listShortcuts({QStringLiteral("a.lnk"), QStringLiteral("b/b.lnk")});
 
-    m_review.DeleteCheckedShortcuts();
+    m_review.deleteTicked();
 
     EXPECT_EQ(readWholeFile(posix(QStringLiteral("a.lnk"))), "a.lnk");
     EXPECT_EQ(readWholeFile(posix(QStringLiteral("b/b.lnk"))), "b/b.lnk");
@@ -101,7 +101,7 @@ TEST_F(DeleteFaultTest, ShortcutVanishesWhileTheUserIsAsked)
         m_drives.makeFolder(QStringLiteral("replaced.lnk"));
     };
 
-    m_review.DeleteCheckedShortcuts();
+    m_review.deleteTicked();
 
     EXPECT_TRUE(restorable(QStringLiteral("first.lnk")));
     EXPECT_TRUE(restorable(QStringLiteral("last.lnk")));
@@ -122,7 +122,7 @@ TEST_F(DeleteFaultTest, EveryShortcutVanishedAndNothingIsReportedMissing)
             ASSERT_TRUE(QFile::remove(QFile::decodeName(posix(QString::fromLatin1(name)))));
     };
 
-    m_review.DeleteCheckedShortcuts();
+    m_review.deleteTicked();
 
     expectListed({});
     EXPECT_TRUE(m_ui.messages.isEmpty());
@@ -150,7 +150,7 @@ TEST_F(DeleteFaultTest, ShortcutInAFolderTheUserMayNotWrite)
         const UnprivilegedFiles unprivileged;
         if (!unprivileged.binding())
             GTEST_SKIP() << "permissions cannot be made to bind here";
-        m_review.DeleteCheckedShortcuts();
+        m_review.deleteTicked();
     }
 
     EXPECT_EQ(readWholeFile(posix(QStringLiteral("locked/b.lnk"))), "locked/b.lnk");
@@ -163,7 +163,7 @@ TEST_F(DeleteFaultTest, ShortcutInAFolderTheUserMayNotWrite)
     // Allowed again, a second press moves it too.
     ASSERT_EQ(::chmod(posix(QStringLiteral("locked")).constData(), 0755), 0);
     m_ui.messages.clear();
-    m_review.DeleteCheckedShortcuts();
+    m_review.deleteTicked();
     EXPECT_TRUE(restorable(QStringLiteral("locked/b.lnk")));
     expectListed({});
     EXPECT_TRUE(m_ui.messages.isEmpty());

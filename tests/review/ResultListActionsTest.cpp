@@ -60,28 +60,28 @@ TEST_F(ResultListActionsTest, HintShowsTheTargetTheShortcutHoldsNowAndNeverRepai
     m_host.fill(
         {m_drives.win(QStringLiteral("Desktop/Old.lnk")), m_drives.win(QStringLiteral("Desktop/Tool.lnk"))});
 
-    m_review.CheckListBox1onClick(); // nothing selected yet
+    m_review.showTarget(ResultList::CheckList); // nothing selected yet
     EXPECT_TRUE(m_host.checkListToolTip.isEmpty());
 
     m_host.checkListSelected = 0;
-    m_review.CheckListBox1onClick();
+    m_review.showTarget(ResultList::CheckList);
     EXPECT_EQ(m_host.checkListToolTip, QStringLiteral("Points to C:\\Apps\\app.exe"));
     EXPECT_EQ(readWholeFile(m_drives.posix(QStringLiteral("Desktop/Old.lnk"))), bytes);
     EXPECT_TRUE(m_host.listBoxToolTip.isEmpty());
 
     // Changed on disk since the scan: the new target shows.
     writeShortcut(QStringLiteral("Desktop/Old.lnk"), QStringLiteral("D:\\Gone\\app.exe"));
-    m_review.CheckListBox1onClick();
+    m_review.showTarget(ResultList::CheckList);
     EXPECT_EQ(m_host.checkListToolTip, QStringLiteral("Points to D:\\Gone\\app.exe"));
 
     // Deleted since the scan: nothing after the words.
     ASSERT_TRUE(QFile::remove(QFile::decodeName(m_drives.posix(QStringLiteral("Desktop/Old.lnk")))));
-    m_review.CheckListBox1onClick();
+    m_review.showTarget(ResultList::CheckList);
     EXPECT_EQ(m_host.checkListToolTip, QStringLiteral("Points to "));
 
     // The hidden list has its own hint.
     m_host.listBoxSelected = 1;
-    m_review.ListBox1onclick();
+    m_review.showTarget(ResultList::PlainList);
     EXPECT_EQ(m_host.listBoxToolTip, QStringLiteral("Points to C:\\Apps\\Moved\\app.exe"));
     EXPECT_EQ(m_host.checkListToolTip, QStringLiteral("Points to "));
 }
@@ -93,16 +93,16 @@ TEST_F(ResultListActionsTest, DoubleClickOpensTheFolderThatHoldsTheShortcut)
     m_host.fill({m_drives.win(QStringLiteral("Users/Public/Desktop/Old.lnk")),
                  m_drives.win(QStringLiteral("Top.lnk"))});
 
-    m_review.CheckListBox1DblClick(); // nothing selected
-    m_review.ListBox1DblClick();
+    m_review.openFolderOf(ResultList::CheckList); // nothing selected
+    m_review.openFolderOf(ResultList::PlainList);
     EXPECT_TRUE(m_catcher.urls.isEmpty());
 
     m_host.checkListSelected = 0;
-    m_review.CheckListBox1DblClick();
+    m_review.openFolderOf(ResultList::CheckList);
     m_host.checkListSelected = 1;
-    m_review.CheckListBox1DblClick();
+    m_review.openFolderOf(ResultList::CheckList);
     m_host.listBoxSelected = 0;
-    m_review.ListBox1DblClick();
+    m_review.openFolderOf(ResultList::PlainList);
     EXPECT_EQ(m_catcher.urls,
               (QList<QUrl>{folderUrl(QStringLiteral("Users/Public/Desktop")), folderUrl(QString()),
                            folderUrl(QStringLiteral("Users/Public/Desktop"))}));

@@ -35,28 +35,28 @@ public:
     QString entry(ResultList list, int index) const override { return items(list).at(index); }
     int selectedIndex(ResultList list) const override
     {
-        return list == ResultList::ListBox1 ? listBoxSelected : checkListSelected;
+        return list == ResultList::PlainList ? listBoxSelected : checkListSelected;
     }
     bool isTicked(int index) const override { return ticks.at(index); }
     void setToolTip(ResultList list, const QString &text) override
     {
-        (list == ResultList::ListBox1 ? listBoxToolTip : checkListToolTip) = text;
+        (list == ResultList::PlainList ? listBoxToolTip : checkListToolTip) = text;
     }
     void removeEntry(ResultList list, int index) override
     {
-        if (list == ResultList::ListBox1) {
+        if (list == ResultList::PlainList) {
             listBox.removeAt(index);
         } else {
             checkList.removeAt(index);
             ticks.removeAt(index);
         }
     }
-    void setLabel1Text(const QString &text) override
+    void setCountLine(const QString &text) override
     {
         label1 = text;
         ++label1Writes;
     }
-    void setBtdeleteEnabled(bool enabled) override
+    void setDeleteEnabled(bool enabled) override
     {
         btdeleteEnabled = enabled;
         ++btdeleteWrites;
@@ -75,7 +75,7 @@ public:
 private:
     const QStringList &items(ResultList list) const
     {
-        return list == ResultList::ListBox1 ? listBox : checkList;
+        return list == ResultList::PlainList ? listBox : checkList;
     }
 };
 
