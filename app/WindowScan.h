@@ -48,8 +48,6 @@ public:
 
     bool isScanning() const { return m_scanning; }
 
-    // What the last scan did besides listing the broken shortcuts.
-    const QStringList &details() const { return m_details; }
 
     // ScanObserver.
     void passedOver(const PassedOver &entry) override;

@@ -50,8 +50,6 @@ struct ScanCounts
     qint64 passedOverByRule = 0;
     qint64 otherPrefixes = 0; // of those, folders that are other Wine prefixes
 
-    // Something the scan was asked to look at could not be looked at.
-    bool incomplete() const { return unjudged > 0 || passedOver > 0; }
 };
 
 // What a scan tells while it runs. Every event comes on the thread that
