@@ -48,7 +48,6 @@ public:
 
     bool isScanning() const { return m_scanning; }
 
-
     // ScanObserver.
     void passedOver(const PassedOver &entry) override;
     void shortcutJudged(const LinkVerdict &verdict) override;

@@ -49,7 +49,6 @@ struct ScanCounts
     qint64 passedOver = 0;    // files and folders not looked at for a failure (see PassedOver)
     qint64 passedOverByRule = 0;
     qint64 otherPrefixes = 0; // of those, folders that are other Wine prefixes
-
 };
 
 // What a scan tells while it runs. Every event comes on the thread that
