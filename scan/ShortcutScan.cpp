@@ -2,6 +2,7 @@
 
 #include "platform/DriveContext.h"
 #include "platform/PosixPath.h"
+#include "platform/ProfileLinks.h"
 #include "platform/WinPath.h"
 #include "platform/WinTypes.h"
 
@@ -10,6 +11,7 @@
 #include <QScopedValueRollback>
 #include <QStringList>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -64,6 +66,16 @@ public:
 private:
     LinkJudge &m_links;
 };
+
+// A FIFO, socket or device named x.lnk is never opened.
+LinkVerdict notAShortcut(const QString &path)
+{
+    LinkVerdict verdict;
+    verdict.shortcut = path;
+    verdict.status = LinkVerdict::Status::NotShortcut;
+    verdict.reason = QStringLiteral("not a shortcut (not a regular file)");
+    return verdict;
+}
 
 } // namespace
 
@@ -128,14 +140,97 @@ void ShortcutScan::walkFolder(const QString &folder, const QString &pattern, boo
     // the walk meets it again (through symbolic links or hard links).
     m_walked.clear();
     m_checked.clear();
+    m_deferred.clear();
+    m_linkedFolders.clear();
     {
         FolderSearch search(
             *m_drives, *posixFolder, pattern, FolderSearch::Attributes::WithoutReadOnly,
             [this] { return waitForFolder(); }, m_listings);
+        if (recurse)
+            deferProfileLinks(folder, *posixFolder, shown);
         walk(folder, search, pattern, recurse, shown);
     }
+    takeDeferred(pattern);
     m_walked.clear();
     m_checked.clear();
+    m_deferred.clear();
+    m_linkedFolders.clear();
+}
+
+void ShortcutScan::deferProfileLinks(const QString &folder, const QByteArray &posixFolder, bool shown)
+{
+    // The folders a Wine prefix links into its profiles (Desktop, Documents,
+    // and Music or Templates leading to the home folder that holds them)
+    // are known before the walk meets them: a folder of the home reached
+    // through one of them is taken by the shortest of them.
+    const std::optional<QByteArray> root = posix::realPath(posixFolder);
+    if (!shown || !root || folder.size() < 2 || folder.at(1) != QLatin1Char(':'))
+        return;
+    const std::optional<QByteArray> driveFolder = m_drives->map()->folder(folder.at(0));
+    const std::optional<QByteArray> driveRoot = driveFolder ? posix::realPath(*driveFolder) : std::nullopt;
+    if (!driveRoot)
+        return;
+    const ProfileLinks links = ProfileLinks::of(*driveRoot);
+    for (const ProfileLinks::Link &link : links.links()) {
+        // Its Windows path is the drive's letter and the link's place on it.
+        const qsizetype length = 2 + QString::fromUtf8(link.path.mid(driveRoot->size())).size();
+        const std::optional<FileIdentity> identity = identityOf(link.target);
+        if (identity && posix::isWithin(*root, link.path))
+            noteLinkedFolder(*identity, length);
+    }
+}
+
+void ShortcutScan::noteLinkedFolder(const FileIdentity &identity, qsizetype pathLength)
+{
+    auto [at, added] = m_linkedFolders.try_emplace({identity.device, identity.inode}, pathLength);
+    if (!added)
+        at->second = std::min(at->second, pathLength);
+}
+
+void ShortcutScan::defer(Linked linked)
+{
+    if (linked.isFolder && linked.identity)
+        noteLinkedFolder(*linked.identity, linked.path.size());
+    m_deferred.push_back(std::move(linked));
+    std::push_heap(m_deferred.begin(), m_deferred.end(), longerPath);
+}
+
+bool ShortcutScan::longerPath(const Linked &a, const Linked &b)
+{
+    // A heap whose top is the shortest path, then the first in text order,
+    // so every run takes them alike.
+    return std::pair(a.path.size(), a.path) > std::pair(b.path.size(), b.path);
+}
+
+bool ShortcutScan::reachedShorter(const FileIdentity &identity, qsizetype pathLength) const
+{
+    const auto at = m_linkedFolders.find({identity.device, identity.inode});
+    return at != m_linkedFolders.end() && at->second < pathLength;
+}
+
+void ShortcutScan::takeDeferred(const QString &pattern)
+{
+    const QScopedValueRollback<int> below(m_depth, 1);
+    while (!m_deferred.empty() && !stopping()) {
+        std::pop_heap(m_deferred.begin(), m_deferred.end(), longerPath);
+        const Linked linked = std::move(m_deferred.back());
+        m_deferred.pop_back();
+        if (linked.isFolder) {
+            FolderSearch search(
+                *m_drives, linked.posixPath, pattern, FolderSearch::Attributes::WithoutReadOnly,
+                [this] { return waitForFolder(); }, m_listings);
+            walk(linked.path, search, pattern, true, linked.shown);
+        } else if (!linked.identity || m_checked.enter(*linked.identity)) {
+            const bool regular = QFileInfo(QFile::decodeName(linked.posixPath)).isFile();
+            if (!linked.shown)
+                checkUnshown(linked.path, linked.posixPath, regular);
+            else if (regular)
+                check(linked.path, *m_observer);
+            else
+                report(notAShortcut(linked.path));
+        }
+        tick();
+    }
 }
 
 void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QString &pattern, bool recurse,
@@ -146,9 +241,12 @@ void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QStri
         folderNotOpened(dir, search);
         return;
     }
-    if (const std::optional<FileIdentity> identity = search.folderIdentity();
-        identity && !m_walked.enter(*identity))
-        return; // walked already: a symbolic link led back to it
+    if (const std::optional<FileIdentity> identity = search.folderIdentity()) {
+        // A link waiting to be taken reaches it by a shorter path: it is
+        // walked then. Otherwise once, by the first path that reaches it.
+        if (reachedShorter(*identity, dir.size() - 1) || !m_walked.enter(*identity))
+            return;
+    }
     // Below the root, another Wine prefix: its shortcuts name its own
     // drives, not these.
     if (m_depth > 0 && recurse && isOtherPrefix(search)) {
@@ -165,19 +263,18 @@ void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QStri
     for (FindData entry; search.next(entry); entry = FindData{}) {
         if (!wanted(entry.attributes, FilePassWanted))
             continue;
-        if (firstSeen(entry, search)) {
+        if (recurse && (entry.attributes & win::FILE_ATTRIBUTE_REPARSE_POINT)) {
+            // Another name of a file: after the files that are themselves.
+            defer(Linked{dir + entry.name, childPosix(search.posixFolder(), entry.name), shown, false,
+                         search.identityOf(entry)});
+        } else if (firstSeen(entry, search)) {
             if (!shown) {
                 checkUnshown(dir + entry.name, childPosix(search.posixFolder(), entry.name),
                              isRegularFile(entry, search));
             } else if (isRegularFile(entry, search)) {
                 check(dir + entry.name, *m_observer);
             } else {
-                // A FIFO, socket or device named x.lnk is never opened.
-                LinkVerdict verdict;
-                verdict.shortcut = dir + entry.name;
-                verdict.status = LinkVerdict::Status::NotShortcut;
-                verdict.reason = QStringLiteral("not a shortcut (not a regular file)");
-                report(verdict);
+                report(notAShortcut(dir + entry.name));
             }
         }
         if (!tick())
@@ -213,7 +310,10 @@ void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QStri
             }
             continue;
         }
-        if (isFolder && entry.name != QLatin1String(".") && entry.name != QLatin1String("..")) {
+        if (isFolder && (entry.attributes & win::FILE_ATTRIBUTE_REPARSE_POINT)) {
+            const QByteArray posixPath = childPosix(search.posixFolder(), entry.name);
+            defer(Linked{dir + entry.name, posixPath, shown, true, identityOf(posixPath)});
+        } else if (isFolder && entry.name != QLatin1String(".") && entry.name != QLatin1String("..")) {
             FolderSearch below(search, pattern, FolderSearch::Attributes::WithoutReadOnly);
             walk(dir + entry.name, below, pattern, true, shown);
             if (stopping())

@@ -8,7 +8,10 @@
 
 #include <QString>
 
+#include <map>
 #include <memory>
+#include <optional>
+#include <vector>
 
 class DriveContext;
 
@@ -86,6 +89,27 @@ private:
     void unshownEntry(const QString &dir, FolderSearch &search, const QByteArray &name,
                       const QString &pattern, bool recurse);
     void checkUnshown(const QString &shown, const QByteArray &posixPath, bool regularFile);
+    // Symbolic links (to folders, or shortcut files) are taken after
+    // everything else, shortest path first, so a place reached by several
+    // paths is taken by the shortest one.
+    struct Linked
+    {
+        QString path; // Windows form, or only shown
+        QByteArray posixPath;
+        bool shown = true;
+        bool isFolder = true;
+        std::optional<FileIdentity> identity; // of what it leads to
+    };
+    void defer(Linked linked);
+    void takeDeferred(const QString &pattern);
+    static bool longerPath(const Linked &a, const Linked &b);
+    // Notes the folders a Wine prefix links into the profiles of the drive
+    // being walked before the walk meets them (see ProfileLinks).
+    void deferProfileLinks(const QString &folder, const QByteArray &posixFolder, bool shown);
+    void noteLinkedFolder(const FileIdentity &identity, qsizetype pathLength);
+    // Whether a folder is one that a link waiting to be taken reaches by a
+    // shorter path.
+    bool reachedShorter(const FileIdentity &identity, qsizetype pathLength) const;
     // Counts a verdict and tells the observer.
     void report(const LinkVerdict &verdict);
     // Ticks the observer; false when the walk must stop.
@@ -104,8 +128,11 @@ private:
     ScanCounts m_counts;
     // The judge's listings, shared by the walk of a scan.
     FolderListingSource *m_listings = nullptr;
-    WalkGuard m_walked;  // folders
-    WalkGuard m_checked; // shortcut files
+    WalkGuard m_walked;             // folders
+    WalkGuard m_checked;            // shortcut files
+    std::vector<Linked> m_deferred; // a heap, shortest path on top
+    // The shortest path of a deferred link, by the folder it leads to.
+    std::map<std::pair<dev_t, ino_t>, qsizetype> m_linkedFolders;
     bool m_scanning = false;
     bool m_ticking = false;
     int m_depth = 0; // folders entered above the one being walked

@@ -261,9 +261,12 @@ void DirIndex::appendEntries(const FolderListing &listing, size_t from, size_t t
             entry.nameAt = m_names.append(block.data(), block.size());
         }
         if (item.type == EntryType::Folder) {
+            // A hidden folder holds no candidate and is never walked: it is
+            // listed, not entered (a home folder linked into a prefix holds
+            // the prefix itself, and caches, below such names).
             const SystemFolders::Place *place =
                 view.placeAt(m_recording.stamp.identity, std::string_view(name, item.nameSize));
-            if (place && place->system)
+            if (name[0] == '.' || (place && place->system))
                 entry.bits |= kSystemBit;
         }
         m_entries.push_back(entry);

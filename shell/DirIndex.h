@@ -17,9 +17,9 @@
 // the tree during a scan is seen once the walk or a search uses that folder;
 // candidates are always looked at for real before they are taken.
 //
-// What a walk of the drive may not enter is not indexed either: the mount
-// points of pseudo file systems and other drives' root folders are listed as
-// names only. A folder on a file system that may not answer is read on a
+// What a walk of the drive may not enter is not indexed either: hidden
+// folders, the mount points of pseudo file systems and other drives' root
+// folders are listed as names only. A folder on a file system that may not answer is read on a
 // worker thread within the search's time limit; one that does not answer is
 // passed over for the rest of the scan. Symbolic links are listed but never
 // followed, and a folder that repeats one above it is not entered.
@@ -134,7 +134,7 @@ private:
         quint16 foldedSize = 0;
     };
     static constexpr quint8 kKindBits = 7;
-    static constexpr quint8 kSystemBit = 8; // a folder the walk may not enter
+    static constexpr quint8 kSystemBit = 8; // a folder the walk may not enter (hidden, system)
     static_assert(quint8(Kind::Unknown) <= kKindBits);
 
     struct Node

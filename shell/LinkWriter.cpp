@@ -84,7 +84,15 @@ LinkWriter::prepare(const QByteArray &posixPath, const FileStamp &loaded, const 
         return result;
     };
 
-    // Through symbolic links to the file itself.
+    // A shortcut that is itself a symbolic link is another name of a file
+    // that lies elsewhere: it keeps its bytes, like one with hard links.
+    struct stat named;
+    if (::lstat(posixPath.constData(), &named) != 0)
+        return failed(errno);
+    if (S_ISLNK(named.st_mode)) {
+        result.outcome = Outcome::Shared;
+        return result;
+    }
     std::unique_ptr<char, decltype(&std::free)> real(::realpath(posixPath.constData(), nullptr), &std::free);
     if (!real)
         return failed(errno);
@@ -105,7 +113,8 @@ LinkWriter::prepare(const QByteArray &posixPath, const FileStamp &loaded, const 
         return result;
     }
     // A new file renamed over one name would split it from its other hard
-    // links; a symbolic link must not carry a change off the drive.
+    // links; a folder linked from elsewhere must not carry a change off the
+    // drive (`within` is the drive's folder, or one its prefix links in).
     if (p.st.st_nlink > 1 || within.isEmpty() || !posix::isWithin(within, p.realPath)) {
         result.outcome = Outcome::Shared;
         return result;

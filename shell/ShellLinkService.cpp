@@ -4,6 +4,7 @@
 #include "platform/DriveContext.h"
 #include "platform/FolderSearch.h"
 #include "platform/PosixPath.h"
+#include "platform/ProfileLinks.h"
 #include "platform/WinPath.h"
 #include "shell/DirIndex.h"
 #include "shell/FileFacts.h"
@@ -624,13 +625,22 @@ win::HRESULT ServiceShellLink::resolve(quint32 flags, LinkVerdict &verdict, bool
     // holds the found target all the same.
     LinkRepair repair{request.oldTarget, found->winPath, LinkRepair::Outcome::NotAsked, 0, false};
     const QByteArray bytes = s.link->serialize();
-    // Only a file of the drive the shortcut was found on is changed.
-    const QByteArray drive = map->folder(s.winPath.at(0)).value_or(QByteArray());
+    // Only a file of the drive the shortcut was found on is changed: one in
+    // the drive's folder, or in a folder its Wine prefix links into it.
+    const auto driveFolderHolding = [&]() -> QByteArray {
+        const std::optional<QByteArray> folder = map->folder(s.winPath.at(0));
+        const std::optional<QByteArray> root = folder ? posix::realPath(*folder) : std::nullopt;
+        const std::optional<QByteArray> real = posix::realPath(s.posixPath);
+        if (!root || !real)
+            return QByteArray();
+        return ProfileLinks::of(*root).folderHolding(*real).value_or(QByteArray());
+    };
     if (!(flags & win::SLR_UPDATE) || (flags & SLR_NOUPDATE)) {
         // Not asked to write: what writing would come to, so that a dry run
         // promises no repair the real run cannot make.
         if (bytes != s.bytes) {
-            const LinkWriter::Result would = context.writer.wouldReplace(s.posixPath, s.stamp, drive);
+            const LinkWriter::Result would =
+                context.writer.wouldReplace(s.posixPath, s.stamp, driveFolderHolding());
             if (would.outcome != LinkWriter::Outcome::Written) {
                 repair.outcome = repairOutcome(would.outcome);
                 repair.error = would.error;
@@ -640,7 +650,8 @@ win::HRESULT ServiceShellLink::resolve(quint32 flags, LinkVerdict &verdict, bool
     } else {
         repair.outcome = LinkRepair::Outcome::Written;
         if (bytes != s.bytes) {
-            const LinkWriter::Result written = context.writer.replace(s.posixPath, bytes, s.stamp, drive);
+            const LinkWriter::Result written =
+                context.writer.replace(s.posixPath, bytes, s.stamp, driveFolderHolding());
             repair.outcome = repairOutcome(written.outcome);
             repair.error = written.error;
             if (written.outcome == LinkWriter::Outcome::Written) {

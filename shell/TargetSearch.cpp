@@ -3,6 +3,7 @@
 #include "platform/DriveContext.h"
 #include "platform/DriveMap.h"
 #include "platform/PosixPath.h"
+#include "platform/ProfileLinks.h"
 #include "platform/WinPath.h"
 #include "platform/WinTypes.h"
 #include "shell/DirIndex.h"
@@ -36,11 +37,21 @@ quint64 distance(quint64 a, quint64 b)
     return a > b ? a - b : b - a;
 }
 
-std::optional<FoundTarget> makeFound(const QByteArray &posixPath, const FileFacts &facts, const DriveMap &map)
+// The found place in Windows form, by the letter of the drive it was
+// searched on: another drive's folder nested in that drive, which its
+// listings took in, is still that drive's folder to the shortcut.
+std::optional<FoundTarget> makeFound(const QByteArray &posixPath, const FileFacts &facts, const DriveMap &map,
+                                     QChar letter, const QByteArray &driveRoot)
 {
-    const std::optional<QString> winPath = WinPath::toWindows(posixPath, map);
+    std::optional<QString> winPath = WinPath::toWindows(posixPath, map);
     if (!winPath)
         return std::nullopt;
+    if (winPath->at(0).toLower() != letter.toLower() && posix::isWithin(driveRoot, posixPath)) {
+        const QByteArray rest = posixPath.mid(driveRoot.size());
+        *winPath = winPath->left(3).replace(0, 1, letter.toLower()) +
+                   posix::decodeName(rest.constData() + 1, rest.size() - 1)
+                       .replace(QLatin1Char('/'), QLatin1Char('\\'));
+    }
     return FoundTarget{posixPath, *winPath, facts};
 }
 
@@ -110,6 +121,7 @@ std::optional<FoundTarget> TargetSearch::find(const TargetSearchRequest &request
     if (target.size() < 3 || target.at(1) != QLatin1Char(':'))
         return std::nullopt; // no drive to search (a network path)
     m_map = m_drives.map();
+    m_letter = target.at(0);
     const std::optional<QByteArray> driveFolder = m_map->folder(target.at(0));
     const std::optional<QByteArray> oldPosix = WinPath::toPosix(target, *m_map, *m_drives.mounts());
     if (!driveFolder || !oldPosix || !posix::isWithin(*driveFolder, *oldPosix) || *oldPosix == *driveFolder)
@@ -119,34 +131,67 @@ std::optional<FoundTarget> TargetSearch::find(const TargetSearchRequest &request
         return std::nullopt;
     m_index.beginSearch();
     m_index.addRoot(*driveRoot);
+    // The drive as Wine sees it: with the folders its prefix links into the
+    // profiles, and with another drive's folder nested in this one when the
+    // old path runs through it.
+    m_links = ProfileLinks::of(*driveRoot);
+    std::vector<QByteArray> roots;
+    for (const ProfileLinks::Link &link : m_links.links())
+        roots.push_back(link.target);
+    // A linked folder within another (Desktop within the home folder that
+    // Music leads to) is searched with it.
+    std::erase_if(roots, [&roots](const QByteArray &root) {
+        return std::any_of(roots.begin(), roots.end(), [&root](const QByteArray &other) {
+            return other != root && posix::isWithin(other, root);
+        });
+    });
+    roots.insert(roots.begin(), *driveRoot);
+    // Another drive's folder is not part of this drive's listings: it is
+    // searched on its own.
+    const QByteArray oldCanonical = posix::canonicalPath(*oldPosix);
+    for (const QChar letter : m_map->letters()) {
+        const std::optional<QByteArray> folder = m_map->folder(letter);
+        const std::optional<QByteArray> real = folder ? canonical(*folder) : std::nullopt;
+        if (real && *real != *driveRoot && posix::isWithin(*driveRoot, *real) &&
+            posix::isWithin(*real, oldCanonical))
+            roots.push_back(*real);
+    }
 
     // Every candidate on the drive, one per file however many paths lead to
     // it; the unique best wins.
     std::vector<Candidate> candidates;
     const QString name = WinPathText::finalName(target);
-    if (!name.isEmpty() && !sameName(request, *driveRoot, name.toUtf8(), candidates))
-        return std::nullopt;
+    if (!name.isEmpty()) {
+        for (const QByteArray &root : roots) {
+            m_index.addRoot(root);
+            if (!sameName(request, root, name.toUtf8(), candidates))
+                return std::nullopt;
+        }
+    }
     const QByteArray oldFolder = parentOf(*oldPosix);
-    if (posix::isFolder(oldFolder) && !renamedInPlace(request, oldFolder, *driveRoot, name, candidates))
+    if (posix::isFolder(oldFolder) && !renamedInPlace(request, oldFolder, name, candidates))
         return std::nullopt;
     return best(request, candidates);
 }
 
-bool TargetSearch::admissible(const QByteArray &path, const QByteArray &driveRoot) const
+std::optional<QByteArray> TargetSearch::admissible(const QByteArray &canonicalPath) const
 {
-    // Nothing in a recycle bin or a trash, nor in a folder the scan passes
-    // over (hidden ones, whose names begin with a dot), is the target.
-    if (!posix::isWithin(driveRoot, path) || path == driveRoot)
-        return false;
-    const QList<QByteArray> names = path.mid(driveRoot.size()).split('/');
+    // The path as the drive names it; nothing in a recycle bin or a trash,
+    // nor in a folder the scan passes over (hidden ones, whose names begin
+    // with a dot), is the target, and neither is the drive's folder itself.
+    const QByteArray &driveRoot = m_links.driveRoot();
+    const std::optional<QByteArray> path = m_links.drivePath(canonicalPath);
+    if (!path || *path == driveRoot)
+        return std::nullopt;
+    const QList<QByteArray> names = path->mid(driveRoot.size()).split('/');
     for (const QByteArray &name : names) {
         if (name.isEmpty())
             continue;
         const QByteArray lower = name.toLower();
         if (name.startsWith('.') || lower == "$recycle.bin" || lower == "recycler" || lower == "recycled")
-            return false;
+            return std::nullopt;
     }
-    return true;
+    return path;
 }
 
 void TargetSearch::consider(const TargetSearchRequest &request, const QByteArray &path, bool renamed,
@@ -170,35 +215,38 @@ void TargetSearch::consider(const TargetSearchRequest &request, const QByteArray
     candidates.push_back(Candidate{e, renamed, path, facts});
 }
 
-bool TargetSearch::sameName(const TargetSearchRequest &request, const QByteArray &driveRoot,
+bool TargetSearch::sameName(const TargetSearchRequest &request, const QByteArray &root,
                             const QByteArray &name, std::vector<Candidate> &candidates)
 {
     const std::string folded = DirIndex::foldName(name.constData(), size_t(name.size()));
     // A tie that the search did not get to see could not be told: an index
     // not read through decides nothing.
-    if (!m_index.complete(driveRoot, m_budget))
+    if (!m_index.complete(root, m_budget))
         return false;
     std::vector<DirIndex::Hit> hits;
-    m_index.find(folded, driveRoot, hits, &m_budget);
+    m_index.find(folded, root, hits, &m_budget);
     int stats = 0;
     for (const DirIndex::Hit &hit : hits) {
-        if (hit.kind == DirIndex::Kind::Other || !admissible(hit.path, driveRoot))
+        const std::optional<QByteArray> path =
+            hit.kind == DirIndex::Kind::Other ? std::nullopt : admissible(hit.path);
+        if (!path)
             continue;
         if (++stats % kStatsPerTick == 0 && !m_budget.tick())
             return false;
-        consider(request, hit.path, false, candidates);
+        consider(request, *path, false, candidates);
     }
     return !m_budget.expired();
 }
 
 bool TargetSearch::renamedInPlace(const TargetSearchRequest &request, const QByteArray &oldFolder,
-                                  const QByteArray &driveRoot, const QString &name,
-                                  std::vector<Candidate> &candidates)
+                                  const QString &name, std::vector<Candidate> &candidates)
 {
     const std::optional<QByteArray> folder = canonical(oldFolder);
+    const std::optional<QByteArray> named = folder ? admissible(posix::join(*folder, "x")) : std::nullopt;
     std::vector<std::pair<QByteArray, DirIndex::Kind>> entries;
-    if (!folder || !admissible(posix::join(*folder, "x"), driveRoot))
+    if (!named)
         return true; // nothing of that folder is a candidate
+    const QByteArray drivePath = parentOf(*named);
     if (!m_index.list(*folder, entries, m_budget))
         return false;
     int stats = 0;
@@ -209,7 +257,7 @@ bool TargetSearch::renamedInPlace(const TargetSearchRequest &request, const QByt
             continue;
         if (++stats % kStatsPerTick == 0 && !m_budget.tick())
             return false;
-        consider(request, posix::join(*folder, entry), true, candidates);
+        consider(request, posix::join(drivePath, entry), true, candidates);
     }
     return true;
 }
@@ -238,5 +286,5 @@ std::optional<FoundTarget> TargetSearch::best(const TargetSearchRequest &request
         facts.device != chosen.facts.device || facts.inode != chosen.facts.inode ||
         !eligible(evidence(facts, request), chosen.renamed))
         return std::nullopt;
-    return makeFound(chosen.path, facts, *m_map);
+    return makeFound(chosen.path, facts, *m_map, m_letter, m_links.driveRoot());
 }

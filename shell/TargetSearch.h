@@ -9,9 +9,11 @@
 //    nothing, and a folder is known by its creation time alone.
 //  - Candidates: every entry on the target's drive of the same kind and
 //    final name (letter case aside), and the entries of the target's old
-//    folder as renamed in place. One file reached by several paths is one
-//    candidate, named by its shortest path. Nothing in a recycle bin or a
-//    trash, or in a hidden folder, is a candidate, nor is a root.
+//    folder as renamed in place. The drive is what Wine shows: its folder,
+//    the folders the prefix links into its profiles (see ProfileLinks), and
+//    another drive's folder nested in it when the old path runs through it. One file reached by several paths
+//    is one candidate, named by its shortest path. Nothing in a recycle bin or a trash, or in a hidden
+//    folder, is a candidate, nor is a root.
 //  - Decision: a same-name file must have the recorded size and one of the
 //    recorded times, a same-name folder its creation time; a renamed one
 //    needs the creation time as well (a copy left in the folder shares size
@@ -25,6 +27,7 @@
 // a real stat() before it is accepted. The search gives up, taking nothing,
 // when the budget runs out before it has seen the whole drive.
 
+#include "platform/ProfileLinks.h"
 #include "shell/FileFacts.h"
 
 #include <QByteArray>
@@ -91,14 +94,15 @@ private:
     };
 
     // Each collects candidates; false when the search must give up.
-    bool sameName(const TargetSearchRequest &request, const QByteArray &driveRoot, const QByteArray &name,
+    bool sameName(const TargetSearchRequest &request, const QByteArray &root, const QByteArray &name,
                   std::vector<Candidate> &candidates);
-    bool renamedInPlace(const TargetSearchRequest &request, const QByteArray &oldFolder,
-                        const QByteArray &driveRoot, const QString &name, std::vector<Candidate> &candidates);
+    bool renamedInPlace(const TargetSearchRequest &request, const QByteArray &oldFolder, const QString &name,
+                        std::vector<Candidate> &candidates);
     void consider(const TargetSearchRequest &request, const QByteArray &path, bool renamed,
                   std::vector<Candidate> &candidates);
     std::optional<FoundTarget> best(const TargetSearchRequest &request, std::vector<Candidate> &candidates);
-    bool admissible(const QByteArray &path, const QByteArray &driveRoot) const;
+    // A candidate's path as the drive names it, when it may be one.
+    std::optional<QByteArray> admissible(const QByteArray &canonicalPath) const;
     bool fits(const FileFacts &facts) const;
     Evidence evidence(const FileFacts &facts, const TargetSearchRequest &request) const;
     bool eligible(const Evidence &evidence, bool renamed) const;
@@ -108,5 +112,7 @@ private:
     SearchBudget &m_budget;
     const DriveContext &m_drives;
     std::shared_ptr<const DriveMap> m_map; // one map for the whole search
+    QChar m_letter;                        // of the target's drive
+    ProfileLinks m_links;                  // the drive's folder and those linked into it
     Want m_want = Want::File;
 };

@@ -288,7 +288,7 @@ TEST_F(ResolveTest, ShortcutChangedSinceLoadIsNotOverwritten)
     EXPECT_EQ(fileState(posix(QStringLiteral("links/a.lnk"))), theirs);
 }
 
-TEST_F(ResolveTest, SymbolicLinkShortcutIsWrittenThrough)
+TEST_F(ResolveTest, SymbolicLinkShortcutKeepsItsBytesAndItsFileIsRepairedByItsOwnName)
 {
     m_drives.writeFile(QStringLiteral("docs/a.txt"), "a");
     makeShortcut(m_drives, QStringLiteral("store/real.lnk"), QStringLiteral("docs/a.txt"));
@@ -296,15 +296,21 @@ TEST_F(ResolveTest, SymbolicLinkShortcutIsWrittenThrough)
     m_drives.makeFolder(QStringLiteral("desk"));
     ASSERT_EQ(::symlink("../store/real.lnk", posix(QStringLiteral("desk/alias.lnk")).constData()), 0);
     ASSERT_TRUE(moveFile(m_drives, QStringLiteral("docs/a.txt"), QStringLiteral("docs/moved/a.txt")));
+    const FileState before = fileState(posix(QStringLiteral("store/real.lnk")));
 
+    // Through the link: found, not written.
     EXPECT_EQ(resolvedTarget(m_service, win(QStringLiteral("desk\\alias.lnk"))),
               target(QStringLiteral("docs\\moved\\a.txt")));
+    EXPECT_EQ(fileState(posix(QStringLiteral("store/real.lnk"))), before);
 
+    // By its own name: written in place, permissions kept.
+    EXPECT_EQ(resolvedTarget(m_service, win(QStringLiteral("store\\real.lnk"))),
+              target(QStringLiteral("docs\\moved\\a.txt")));
     struct stat st;
     ASSERT_EQ(::lstat(posix(QStringLiteral("desk/alias.lnk")).constData(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     ASSERT_EQ(::stat(posix(QStringLiteral("store/real.lnk")).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u); // permissions kept
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(storedTarget(m_drives, win(QStringLiteral("store\\real.lnk"))),
               target(QStringLiteral("docs\\moved\\a.txt")));
     EXPECT_EQ(folderNames(posix(QStringLiteral("store"))), QStringList{QStringLiteral("real.lnk")});
