@@ -21,4 +21,8 @@ quint64 fromUnix(qint64 seconds, qint64 nanoseconds);
 // nothing for 0, which records no time.
 std::optional<qint64> toUnixSeconds(quint64 fileTime);
 
+// The FILETIME of a FAT date and time (two-second steps), as a shell item
+// records them, read as UTC; 0 for no date or an impossible one.
+quint64 fromFat(quint16 date, quint16 time);
+
 } // namespace FileTime

@@ -180,6 +180,18 @@ public:
     quint64 accessTime() const;
     quint64 writeTime() const;
     qint32 iconIndex() const;
+
+    // What the IDList's last item recorded of the target when it is a file
+    // entry: its size and write time, and its BEEF0004 block's creation and
+    // access time, as FILETIMEs (FAT times: two seconds fine); 0 where it
+    // holds none. A link whose header records no times still has these when
+    // the shell made its IDList.
+    struct ItemFacts
+    {
+        quint32 size = 0;
+        quint64 writeTime = 0, creationTime = 0, accessTime = 0;
+    };
+    std::optional<ItemFacts> targetItemFacts() const;
     quint32 showCommand() const;
     quint16 hotKey() const;
 

@@ -5,6 +5,7 @@
 
 #include "lnk/AnsiCodec.h"
 #include "lnk/ByteReader.h"
+#include "lnk/FileTime.h"
 #include "lnk/LnkLayout.h"
 #include "lnk/LnkReading.h"
 #include "lnk/ShellIds.h"
@@ -89,6 +90,38 @@ QString LnkFile::fileEntryName(const Span &item) const
         at += blockSize;
     }
     return primary;
+}
+
+std::optional<LnkFile::ItemFacts> LnkFile::targetItemFacts() const
+{
+    if (m_items.empty())
+        return std::nullopt;
+    const Span &item = m_items.back();
+    const ByteReader it(m_bytes.constData() + item.offset, item.size, item.offset);
+    quint8 type = 0;
+    quint16 date = 0, time = 0;
+    ItemFacts facts;
+    if (!it.peekAt(Item::Type, type) || (type & Item::GroupMask) != Item::FileEntryGroup ||
+        !it.peekAt(Item::FileEntrySize, facts.size) || !it.peekAt(Item::FileEntryWriteDate, date) ||
+        !it.peekAt(Item::FileEntryWriteTime, time))
+        return std::nullopt;
+    facts.writeTime = FileTime::fromFat(date, time);
+    // The extension block, where its offset in the item's last two bytes
+    // says, with Windows' signature.
+    quint16 extOffset = 0, extSize = 0;
+    quint32 signature = 0;
+    if (item.size >= 2 && it.peekAt(static_cast<quint64>(item.size) - sizeof extOffset, extOffset) &&
+        it.peekAt(extOffset, extSize) && extOffset + static_cast<qint64>(extSize) == item.size &&
+        extSize >= Beef0004::MinSize && it.peekAt(extOffset + Beef0004::SignatureField, signature) &&
+        signature == Beef0004::Signature) {
+        if (it.peekAt(extOffset + Beef0004::CreationDate, date) &&
+            it.peekAt(extOffset + Beef0004::CreationTime, time))
+            facts.creationTime = FileTime::fromFat(date, time);
+        if (it.peekAt(extOffset + Beef0004::AccessDate, date) &&
+            it.peekAt(extOffset + Beef0004::AccessTime, time))
+            facts.accessTime = FileTime::fromFat(date, time);
+    }
+    return facts;
 }
 
 // Appends the names of the file entries from item `first` on; nothing when

@@ -43,6 +43,10 @@ constexpr qint64 DriveMinSize = 0x06;
 // A file entry: its primary name at 14, in UTF-16 when this type bit is set.
 constexpr quint8 FileEntryUnicode = 0x04;
 constexpr qint64 FileEntryName = 0x0E;
+// Its size (32 bits) and write time (FAT date, then time).
+constexpr qint64 FileEntrySize = 0x04;
+constexpr qint64 FileEntryWriteDate = 0x08;
+constexpr qint64 FileEntryWriteTime = 0x0A;
 } // namespace Item
 
 // The BEEF0004 extension block of a file entry, which holds its long name.
@@ -54,6 +58,11 @@ constexpr qint64 HeaderSize = 0x08;
 constexpr qint64 VersionField = 0x02;
 constexpr qint64 SignatureField = 0x04;
 constexpr qint64 MinSize = 0x18;
+// Creation and access time, FAT date then time each.
+constexpr qint64 CreationDate = 0x08;
+constexpr qint64 CreationTime = 0x0A;
+constexpr qint64 AccessDate = 0x0C;
+constexpr qint64 AccessTime = 0x0E;
 // The long name's place, by the block's version: 3 to 6, 7, 8, 9 and later.
 constexpr qint64 NameFromVersion3 = 0x14;
 constexpr qint64 NameInVersion7 = 0x26;

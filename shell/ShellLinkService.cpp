@@ -580,6 +580,14 @@ win::HRESULT ServiceShellLink::resolve(quint32 flags, LinkVerdict &verdict, bool
     request.size = s.link->fileSize();
     request.creationTime = s.link->creationTime();
     request.writeTime = s.link->writeTime();
+    // A header without times (a shortcut made by a script, say) leaves them
+    // to what the shell's IDList recorded of the target.
+    if (const std::optional<LnkFile::ItemFacts> item = s.link->targetItemFacts()) {
+        if (request.creationTime == 0)
+            request.creationTime = item->creationTime;
+        if (request.writeTime == 0)
+            request.writeTime = item->writeTime;
+    }
     FileFacts shortcut;
     if (readFacts(s.posixPath, shortcut) == FactsStatus::Found)
         request.shortcut = shortcut;

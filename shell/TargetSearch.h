@@ -2,7 +2,8 @@
 
 // The search for a link target that is no longer where the link says, for
 // the same target found again, by all of the evidence:
-//  - Facts: what the link recorded (kind, size, creation and write time)
+//  - Facts: what the link recorded (kind, size, creation and write time;
+//    the IDList's times where the header has none)
 //    against what a candidate shows; times agree within two seconds (FAT's
 //    coarse clocks). A fact the candidate's file system cannot show (no
 //    birth time) counts neither for nor against; the access time says

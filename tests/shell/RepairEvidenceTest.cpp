@@ -182,6 +182,27 @@ TEST_F(RepairEvidenceTest, WhatTheLinkDidNotRecordCannotBeMatched)
     EXPECT_TRUE(resolve(QStringLiteral("links/photos.lnk")).unchanged);
 }
 
+TEST_F(RepairEvidenceTest, TimesOnlyTheIdListRecordedAreEvidenceToo)
+{
+    // Headers without times (as scripts make them) over IDLists that hold
+    // the target's write time: the one whose time the moved file shows is
+    // repaired, the one whose time it does not is left.
+    const quint64 in2019 = 132000000000000000ULL, in2016 = 131000000000000000ULL;
+    for (const auto &[name, when] : {std::pair("kept", in2019), std::pair("other", in2016)}) {
+        const QString link = QStringLiteral("links/%1.lnk").arg(QLatin1String(name));
+        const QString file = QStringLiteral("docs\\%1.txt").arg(QLatin1String(name));
+        writeLink(link, file, 0x20, 5, when);
+        QByteArray bytes = readWholeFile(posix(link));
+        bytes.replace(0x1C, 24, QByteArray(24, '\0')); // creation, access and write time
+        m_drives.writeFile(link, bytes);
+        m_drives.writeFile(QStringLiteral("docs/moved/%1.txt").arg(QLatin1String(name)), "12345");
+        setWriteTime(QStringLiteral("docs/moved/%1.txt").arg(QLatin1String(name)), in2019);
+    }
+    EXPECT_EQ(resolve(QStringLiteral("links/kept.lnk")).stored,
+              linkForm(win(QStringLiteral("docs\\moved\\kept.txt"))));
+    EXPECT_TRUE(resolve(QStringLiteral("links/other.lnk")).unchanged);
+}
+
 TEST_F(RepairEvidenceTest, AFolderIsKnownByItsCreationTime)
 {
     m_drives.makeFolder(QStringLiteral("work/Project"));
