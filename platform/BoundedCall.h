@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -23,6 +24,36 @@ namespace BoundedCall {
 
 // How often the caller's wait function runs while a call is under way.
 constexpr std::chrono::milliseconds kSlice{5};
+
+// A place that makes no progress at all for this long has stopped
+// answering. A slow one (a share a round trip away, a disk spinning up)
+// answers every request, however long the whole takes: it is waited for.
+constexpr std::chrono::milliseconds kNoAnswer{20000};
+
+// What a call tells of its progress while it runs (a piece of a folder
+// read, one entry looked at): the caller gives up only when no progress
+// came for a while, never for the time the whole takes.
+class Progress
+{
+public:
+    Progress() : m_lastNs(nowNs()) {}
+    void advance() { m_lastNs.store(nowNs(), std::memory_order_relaxed); }
+    // How long ago the last progress came.
+    std::chrono::milliseconds quietFor() const
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::nanoseconds(nowNs() - m_lastNs.load(std::memory_order_relaxed)));
+    }
+
+private:
+    static qint64 nowNs()
+    {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    std::atomic<qint64> m_lastNs;
+};
 
 // Places (a mount point, a device, a share) with a call that was given up
 // and has not returned yet. Shared with the worker threads, which may
@@ -99,6 +130,21 @@ std::optional<Result> run(const std::shared_ptr<HungPlaces> &hung, const QByteAr
             return std::nullopt;
         }
     }
+}
+
+// Runs `work` as run() does, handing it a Progress to advance as it goes,
+// and waits while it answers: the call is given up when `keepWaiting` says
+// so, or when no progress came for `noAnswer` (the place stopped answering).
+template <typename Result>
+std::optional<Result> runWhileAnswering(const std::shared_ptr<HungPlaces> &hung, const QByteArray &place,
+                                        std::function<Result(Progress &)> work,
+                                        const std::function<bool()> &keepWaiting,
+                                        std::chrono::milliseconds noAnswer = kNoAnswer)
+{
+    const auto progress = std::make_shared<Progress>();
+    return run<Result>(
+        hung, place, [progress, work = std::move(work)] { return work(*progress); },
+        [&] { return progress->quietFor() < noAnswer && (!keepWaiting || keepWaiting()); });
 }
 
 } // namespace BoundedCall

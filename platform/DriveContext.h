@@ -2,6 +2,10 @@
 
 #include "platform/DriveMap.h"
 
+#include "platform/BoundedCall.h"
+
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -39,9 +43,16 @@ public:
     // rebuilt when either changes.
     std::shared_ptr<const SystemFolders> systemFolders() const;
 
+    // How long a place that may not answer (a share, a FUSE mount) may give
+    // no answer at all before it counts as one that stopped answering
+    // (BoundedCall::kNoAnswer; tests shorten it).
+    std::chrono::milliseconds noAnswer() const { return std::chrono::milliseconds(m_noAnswerMs.load()); }
+    void setNoAnswer(std::chrono::milliseconds span) { m_noAnswerMs.store(span.count()); }
+
 private:
     std::shared_ptr<const MountSource> m_mounts;
     mutable std::mutex m_mutex;
     std::shared_ptr<const DriveMap> m_map;
     mutable std::shared_ptr<const SystemFolders> m_folders;
+    std::atomic<qint64> m_noAnswerMs{BoundedCall::kNoAnswer.count()};
 };

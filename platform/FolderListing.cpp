@@ -111,11 +111,12 @@ void FolderReader::readAll(int fd, FolderListing &listing)
 std::optional<FolderOpenedAside> openFolderAside(std::shared_ptr<posix::UniqueFd> base,
                                                  const QByteArray &name, int openFlags, bool read,
                                                  const QByteArray &place,
-                                                 const std::function<bool()> &keepWaiting)
+                                                 const std::function<bool()> &keepWaiting,
+                                                 std::chrono::milliseconds noAnswer)
 {
-    return BoundedCall::run<FolderOpenedAside>(
+    return BoundedCall::runWhileAnswering<FolderOpenedAside>(
         BoundedCall::processHungPlaces(), place,
-        [base, name, openFlags, read] {
+        [base, name, openFlags, read](BoundedCall::Progress &progress) {
             FolderOpenedAside out;
             out.fd = posix::UniqueFd(
                 ::openat(base && base->isValid() ? base->get() : AT_FDCWD, name.constData(), openFlags));
@@ -124,10 +125,16 @@ std::optional<FolderOpenedAside> openFolderAside(std::shared_ptr<posix::UniqueFd
                 out.fd.reset();
                 return out;
             }
+            progress.advance();
             out.listing.stamp = FolderStamp::of(out.st, wallClockNs());
-            if (read)
-                FolderReader().readAll(out.fd.get(), out.listing);
+            if (read) {
+                // Piece by piece: each piece that comes is an answer, so a
+                // folder of many entries on a slow share is waited for.
+                FolderReader reader;
+                while (reader.readPiece(out.fd.get(), out.listing))
+                    progress.advance();
+            }
             return out;
         },
-        keepWaiting);
+        keepWaiting, noAnswer);
 }

@@ -4,6 +4,7 @@
 // whether such a listing still holds: what the walk of a scan and the link
 // service's index of a drive share, so that each folder is read once.
 
+#include "platform/BoundedCall.h"
 #include "platform/FileIdentity.h"
 #include "platform/PosixPath.h"
 
@@ -92,8 +93,9 @@ private:
 
 // A folder on a file system that may not answer, opened (and read) on a
 // worker thread that owns what it works with, while the caller waits as
-// long as `keepWaiting` says (see BoundedCall; `place` names the file system
-// for the calls that hang there). It is opened relative to `base`, or by its
+// long as `keepWaiting` says and the place answers: it is given up only when
+// no piece of it came for `noAnswer` (see BoundedCall; `place` names the
+// file system for the calls that hang there). It is opened relative to `base`, or by its
 // path (`name`) without one, with the open flags given (O_NOFOLLOW or not);
 // with `read`, its entries are read too. Nothing when the call was given up;
 // `error` says why one that answered could not be opened.
@@ -107,7 +109,8 @@ struct FolderOpenedAside
 std::optional<FolderOpenedAside> openFolderAside(std::shared_ptr<posix::UniqueFd> base,
                                                  const QByteArray &name, int openFlags, bool read,
                                                  const QByteArray &place,
-                                                 const std::function<bool()> &keepWaiting);
+                                                 const std::function<bool()> &keepWaiting,
+                                                 std::chrono::milliseconds noAnswer = BoundedCall::kNoAnswer);
 
 // Listings of folders that another part of the program holds: the link
 // service's index of a drive, during a scan. A folder search given the source

@@ -11,8 +11,6 @@
 #include "platform/WinPath.h"
 #include "winpath/WinPathText.h"
 
-#include <QElapsedTimer>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -132,21 +130,21 @@ struct SlowStat
     int error = 0;
 };
 
-// Waits for a call on a place that may not answer, at most the search's
-// limit, running the wait hook meanwhile.
+// Waits for a call on a place that may not answer for as long as it
+// answers, running the wait hook meanwhile (which may stop the wait).
 template <typename Result>
 std::optional<Result> runSlow(const QByteArray &place, std::function<Result()> work,
-                              const FolderSearch::WaitHook &hook)
+                              const FolderSearch::WaitHook &hook, std::chrono::milliseconds noAnswer)
 {
-    QElapsedTimer clock;
-    clock.start();
-    return BoundedCall::run<Result>(BoundedCall::processHungPlaces(), place, std::move(work), [&] {
-        return clock.elapsed() < FolderSearch::kSlowFolderWaitMs && (!hook || hook());
-    });
+    return BoundedCall::runWhileAnswering<Result>(
+        BoundedCall::processHungPlaces(), place,
+        [work = std::move(work)](BoundedCall::Progress &) { return work(); }, [&] { return !hook || hook(); },
+        noAnswer);
 }
 
 std::optional<SlowStat> statSlowly(std::shared_ptr<posix::UniqueFd> base, const QByteArray &name,
-                                   const QByteArray &place, const FolderSearch::WaitHook &hook)
+                                   const QByteArray &place, const FolderSearch::WaitHook &hook,
+                                   std::chrono::milliseconds noAnswer)
 {
     return runSlow<SlowStat>(
         place,
@@ -156,7 +154,7 @@ std::optional<SlowStat> statSlowly(std::shared_ptr<posix::UniqueFd> base, const 
                 out.error = errno;
             return out;
         },
-        hook);
+        hook, noAnswer);
 }
 
 } // namespace
@@ -276,6 +274,13 @@ struct FolderSearch::State
         realFolder = posix::cleanPath(folder);
         if (const QByteArray *point = view->hangPointOf(realFolder)) {
             openSlow(nullptr, folder, *point);
+            // Shared all the same: the source reads the folders below ahead
+            // of the walk, which a share a round trip away needs most.
+            if (found && shared) {
+                source = shared;
+                handle = source->startFolder(folder, FileIdentity{opened.st_dev, opened.st_ino});
+                handOver();
+            }
             return;
         }
         fd =
@@ -309,17 +314,27 @@ struct FolderSearch::State
             item.type == EntryType::Folder && parent.lastRealPath.isEmpty() && !parent.realFolder.isEmpty()
                 ? posix::join(parent.realFolder, name)
                 : parent.lastRealPath;
-        if (parent.lastMayHang) {
-            if (!parent.ensureFd()) {
-                error = win::ERROR_PATH_NOT_FOUND;
-                return;
-            }
-            openSlow(parent.fd, name, parent.lastHangPlace);
-            return;
-        }
         source = parent.source;
         if (source && item.type == EntryType::Folder)
             handle = item.handle;
+        if (parent.lastMayHang) {
+            // What the source read of it during this walk (ahead of it, on
+            // the source's workers) is taken as it is; anything else is
+            // opened and read aside, never on this thread.
+            if (handle != 0 && source->listing(handle, listing) && listing.current) {
+                serveCurrent(parent, name);
+                mayHang = true;
+                hangPlace = parent.lastHangPlace;
+                return;
+            }
+            listing.clear();
+            const bool relativeToAnchor = !parent.hasFd();
+            openSlow(relativeToAnchor ? parent.anchor : parent.fd,
+                     relativeToAnchor ? parent.relative + '/' + name : name, parent.lastHangPlace);
+            if (found)
+                handOver();
+            return;
+        }
 
         // A listing the source holds is taken as it is when it was read
         // during this walk. Any other is checked with one look at the folder
@@ -329,12 +344,7 @@ struct FolderSearch::State
         relative = parent.hasFd() ? name : parent.relative + '/' + name;
         if (handle != 0 && source && source->listing(handle, listing)) {
             if (listing.current) {
-                opened = {};
-                opened.st_mode = S_IFDIR;
-                opened.st_dev = listing.stamp.identity.device;
-                opened.st_ino = listing.stamp.identity.inode;
-                found = true;
-                complete = true;
+                serveCurrent(parent, name);
                 return;
             }
             if (relative.size() < kLongestRelativePath &&
@@ -388,17 +398,43 @@ struct FolderSearch::State
         readFromStart(opened);
     }
 
+    // The listing the source read during this walk stands for the folder:
+    // named relative to the nearest open folder above, not opened.
+    void serveCurrent(State &parent, const QByteArray &name)
+    {
+        anchor = parent.hasFd() ? parent.fd : parent.anchor;
+        relative = parent.hasFd() ? name : parent.relative + '/' + name;
+        opened = {};
+        opened.st_mode = S_IFDIR;
+        opened.st_dev = listing.stamp.identity.device;
+        opened.st_ino = listing.stamp.identity.inode;
+        found = true;
+        complete = true;
+    }
+
+    // A whole listing read aside, handed to the source in one piece.
+    void handOver()
+    {
+        if (!source || handle == 0)
+            return;
+        listing.current = true;
+        source->beginListing(handle, listing.stamp);
+        source->addEntries(handle, listing, 0);
+        if (!source->endListing(handle, listing))
+            for (FolderListing::Item &item : listing.items)
+                item.handle = 0;
+    }
+
     void openSlow(std::shared_ptr<posix::UniqueFd> base, const QByteArray &name, const QByteArray &place)
     {
         mayHang = true;
         hangPlace = place;
-        QElapsedTimer clock;
-        clock.start();
-        std::optional<FolderOpenedAside> read =
-            openFolderAside(std::move(base), name, O_RDONLY | O_DIRECTORY | O_CLOEXEC, true, place, [&] {
-                return clock.elapsed() < kSlowFolderWaitMs && (!whileWaiting || whileWaiting());
-            });
+        std::optional<FolderOpenedAside> read = openFolderAside(
+            std::move(base), name, O_RDONLY | O_DIRECTORY | O_CLOEXEC, true, place,
+            [&] { return !whileWaiting || whileWaiting(); }, drives->noAnswer());
         if (!read) {
+            // Stopped, or the place stopped answering: not read either way
+            // (a stopped walk ends before it names anything more).
             error = win::ERROR_NOT_READY;
             return;
         }
@@ -500,7 +536,8 @@ struct FolderSearch::State
         if (!lastMayHang)
             return ::fstatat(baseFd(), path, &st, AT_NO_AUTOMOUNT) == 0;
         const std::optional<SlowStat> found =
-            statSlowly(fd, QByteArray(name, item.nameSize), lastHangPlace, whileWaiting);
+            statSlowly(hasFd() ? fd : anchor, hasFd() ? QByteArray(name, item.nameSize) : QByteArray(path),
+                       lastHangPlace, whileWaiting, drives->noAnswer());
         if (!found || found->error != 0)
             return false;
         st = found->st;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/BoundedCall.h"
 #include "platform/FileIdentity.h"
 #include "platform/FolderListing.h"
 #include "platform/WinTypes.h"
@@ -54,9 +55,10 @@ struct FindData
 // folder. A search for a sub-folder that another search yielded opens it
 // relative to that search's folder. A folder on a file system that may not
 // answer (network, FUSE) is opened and read on a worker thread while the
-// search waits at most kSlowFolderWaitMs, running the wait hook every few
-// milliseconds; one that does not answer in time counts as one that cannot
-// be opened.
+// search waits, running the wait hook every few milliseconds (which may stop
+// it): a slow folder is waited for however long it takes, as long as its
+// pieces keep coming; one that gives no answer at all for the context's
+// noAnswer() has stopped answering and fails with ERROR_NOT_READY.
 class FolderSearch
 {
 public:
@@ -70,7 +72,6 @@ public:
     // (a huge folder of other files); false gives up at once (next() then
     // ends with ERROR_OPERATION_ABORTED).
     using WaitHook = std::function<bool()>;
-    static constexpr int kSlowFolderWaitMs = 3000;
     static constexpr int kPassedOverPerWait = 1024;
 
     // The drives' map and mounts tell which places are system folders and

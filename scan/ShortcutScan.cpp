@@ -53,9 +53,10 @@ QByteArray childPosix(const QByteArray &posixFolder, const QString &name)
 class ScanSession
 {
 public:
-    ScanSession(LinkJudge &links, std::function<void()> hook) : m_links(links)
+    ScanSession(LinkJudge &links, std::function<void()> hook, std::function<bool()> stop) : m_links(links)
     {
         m_links.beginScan(std::move(hook));
+        m_links.stopWhen(std::move(stop));
     }
     ~ScanSession() { m_links.endScan(); }
     ScanSession(const ScanSession &) = delete;
@@ -114,7 +115,8 @@ std::optional<ScanCounts> ShortcutScan::run(const QString &root, ScanObserver &o
     m_counts = ScanCounts{};
     observer.scanStarted(root);
     {
-        ScanSession session(m_links, [this] { progress(); });
+        ScanSession session(
+            m_links, [this] { progress(); }, [this] { return stopping(); });
         const QScopedValueRollback<FolderListingSource *> listings(m_listings, session.listings());
         walkFolder(root, ShortcutPattern, true, observer, posixRoot);
     }

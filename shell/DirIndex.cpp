@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 #include <unordered_map>
 
 #include <fcntl.h>
@@ -211,6 +212,7 @@ void DirIndex::dropTree(quint32 id)
     while (!stack.empty()) {
         const quint32 at = stack.back();
         stack.pop_back();
+        forgetReadAhead(at);
         Node &dropped = node(at);
         if (dropped.state == State::Fresh) {
             for (quint32 i = 0; i < dropped.count; ++i)
@@ -362,6 +364,8 @@ void DirIndex::finishRecording(FolderListing &listing)
     done.readAtNs = stamp.readAtNs;
     done.walk = m_walk;
     setState(id, State::Fresh);
+    if (m_ahead)
+        readAhead(id);
 }
 
 void DirIndex::abortRecording()
@@ -374,6 +378,7 @@ void DirIndex::abortRecording()
 
 void DirIndex::markUnreadable(quint32 id)
 {
+    forgetReadAhead(id);
     Node &gone = node(id);
     if (gone.state == State::Fresh) {
         for (quint32 i = 0; i < gone.count; ++i) {
@@ -451,6 +456,8 @@ bool DirIndex::readNode(quint32 id, int fd, SearchBudget *budget)
         }
     }
     finishRecording(m_scratch);
+    if (budget)
+        budget->progressed();
     if (m_scratch.names.capacity() > (1 << 20)) {
         m_scratch = FolderListing{};
         m_scratch.items.shrink_to_fit();
@@ -469,13 +476,17 @@ bool DirIndex::readSlowNode(quint32 id, int parentFd, SearchBudget &budget, int 
     const QByteArray *point = view.hangPointOf(path);
     const QByteArray place = point ? *point : path;
     const bool wanted = node(id).state == State::Unread;
-    QElapsedTimer clock;
-    clock.start();
-    std::optional<FolderOpenedAside> found =
-        openFolderAside(base, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, wanted, place,
-                        [&] { return clock.elapsed() < kSlowFolderWaitMs && budget.tick(); });
+    // Waited for while it answers (and the search goes on): a slow share
+    // is read however long it takes, a place that stopped answering is not.
+    std::optional<FolderOpenedAside> found = openFolderAside(
+        base, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, wanted, place,
+        [&] {
+            budget.progressed(); // waiting for an answer that comes is no search running out
+            return budget.tick();
+        },
+        m_drives->noAnswer());
     if (!found || found->error != 0 || (wanted && repeatsAncestor(id, found->st))) {
-        // No answer in time, or none at all: passed over for this scan.
+        // No answer, or none at all: passed over for this scan.
         if (node(id).state == State::Unread || wanted)
             markUnreadable(id);
         return !budget.expired();
@@ -592,6 +603,12 @@ bool DirIndex::complete(const QByteArray &folder, SearchBudget &budget)
     const quint32 top = nodeFor(folder, budget);
     if (top == kNone)
         return !budget.expired();
+    if (node(top).unread == 0)
+        return true;
+    // What the workers read ahead first; whatever they do not have (a tree
+    // outside the walk's), the usual way.
+    if (!completeAhead(top, budget))
+        return false;
     if (node(top).unread == 0)
         return true;
 
@@ -733,21 +750,32 @@ quint32 DirIndex::startFolder(const QByteArray &posixFolder, const FileIdentity 
     for (const Root &root : m_roots) {
         const Node &known = node(root.node);
         if (root.path == posixFolder ||
-            (known.inode != 0 && FileIdentity{known.device, known.inode} == identity))
+            (known.inode != 0 && FileIdentity{known.device, known.inode} == identity)) {
+            startReadAhead(root.node);
             return root.node + 1;
+        }
     }
     const QByteArray canonical = posix::realPath(posixFolder).value_or(posixFolder);
     const quint32 known = existingNodeFor(canonical);
-    if (known != kNone && (node(known).state == State::Unread ||
-                           FileIdentity{node(known).device, node(known).inode} == identity))
-        return known + 1;
-    return rootFor(canonical) + 1;
+    const quint32 top = known != kNone && (node(known).state == State::Unread ||
+                                           FileIdentity{node(known).device, node(known).inode} == identity)
+                            ? known
+                            : rootFor(canonical);
+    startReadAhead(top);
+    return top + 1;
 }
 
 bool DirIndex::listing(quint32 handle, FolderListing &out)
 {
     if (handle == 0 || handle > m_nodes.size())
         return false;
+    if (m_ahead && m_recording.node == kNone) {
+        // Reads that came meanwhile go in (a few: the walk goes on), and a
+        // folder a worker has is waited for rather than read again.
+        storeReads(16, nullptr);
+        if (node(handle - 1).state == State::Unread)
+            waitForRead(handle - 1);
+    }
     const Node &known = node(handle - 1);
     if (known.state != State::Fresh)
         return false;
@@ -781,8 +809,7 @@ void DirIndex::beginListing(quint32 handle, const FolderStamp &stamp)
 {
     if (handle == 0 || handle > m_nodes.size())
         return;
-    const Node &known = node(handle - 1);
-    if (known.state == State::Dead || known.mayHang)
+    if (node(handle - 1).state == State::Dead)
         return;
     beginRecording(handle - 1, stamp);
 }
@@ -872,6 +899,162 @@ void DirIndex::compactIfWasteful(SearchBudget &budget)
     QThreadPool::globalInstance()->start([garbage = std::move(garbage)]() mutable { garbage.reset(); });
 }
 
+void DirIndex::startReadAhead(quint32 top)
+{
+    if (m_ahead && m_aheadTop == top)
+        return;
+    m_ahead.reset();
+    m_aheadKeys.clear();
+    m_aheadNodes.clear();
+    m_aheadTop = kNone;
+    // Opened as a place to start from only: that touches nothing behind a
+    // mount point that may not answer.
+    auto topFd =
+        std::make_shared<posix::UniqueFd>(::open(pathOf(top).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!topFd->isValid())
+        return;
+    m_ahead = std::make_unique<FolderReadAhead>(std::move(topFd), int(std::thread::hardware_concurrency()),
+                                                m_drives->noAnswer());
+    m_aheadTop = top;
+    if (node(top).state == State::Unread) {
+        const quint64 key = ++m_aheadSerial;
+        m_aheadKeys[top] = key;
+        m_aheadNodes[key] = top;
+        m_ahead->add(key, QByteArray());
+        return;
+    }
+    // Listings kept from before: their unread sub-folders.
+    std::vector<quint32> stack{top};
+    while (!stack.empty()) {
+        const quint32 id = stack.back();
+        stack.pop_back();
+        if (node(id).state != State::Fresh || node(id).unread == 0)
+            continue;
+        readAhead(id);
+        for (quint32 i = 0; i < node(id).count; ++i)
+            if (const quint32 child = m_entries[node(id).first + i].child; child != kNone)
+                stack.push_back(child);
+    }
+}
+
+void DirIndex::readAhead(quint32 id)
+{
+    // Its path below the top; a folder outside the walk's tree is not read
+    // ahead.
+    std::vector<quint32> chain;
+    for (quint32 at = id; at != m_aheadTop; at = node(at).parent) {
+        if (node(at).parent == kNone)
+            return;
+        chain.push_back(at);
+    }
+    QByteArray below;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        below.append(m_names.at(node(*it).nameAt), node(*it).nameSize);
+        below += '/';
+    }
+    const Node &parent = node(id);
+    const std::shared_ptr<const SystemFolders> view = m_drives->systemFolders();
+    for (quint32 i = 0; i < parent.count; ++i) {
+        const Entry &entry = m_entries[parent.first + i];
+        if (entry.child == kNone || node(entry.child).state != State::Unread ||
+            m_aheadKeys.contains(entry.child))
+            continue;
+        QByteArray place;
+        if (node(entry.child).mayHang) {
+            const QByteArray path = pathOf(entry.child);
+            const QByteArray *point = view->hangPointOf(path);
+            place = point ? *point : path;
+        }
+        const quint64 key = ++m_aheadSerial;
+        m_aheadKeys[entry.child] = key;
+        m_aheadNodes[key] = entry.child;
+        const std::string_view name = nameOf(entry);
+        m_ahead->add(key, below + QByteArray(name.data(), qsizetype(name.size())), place);
+    }
+}
+
+void DirIndex::forgetReadAhead(quint32 id)
+{
+    if (const auto it = m_aheadKeys.find(id); it != m_aheadKeys.end()) {
+        m_aheadNodes.erase(it->second);
+        m_aheadKeys.erase(it);
+    }
+}
+
+void DirIndex::storeRead(quint32 id, FolderReadAhead::Read &read)
+{
+    forgetReadAhead(id);
+    if (node(id).state != State::Unread)
+        return; // read meanwhile by the walk or a search
+    if (read.error != 0 || repeatsAncestor(id, read.st)) {
+        markUnreadable(id);
+        return;
+    }
+    ++m_readCount;
+    beginRecording(id, read.listing.stamp);
+    for (size_t from = 0; from < read.listing.items.size(); from += kEntriesPerTick)
+        appendEntries(read.listing, from, std::min(read.listing.items.size(), from + kEntriesPerTick));
+    finishRecording(read.listing);
+}
+
+size_t DirIndex::storeReads(size_t most, SearchBudget *budget)
+{
+    if (!m_ahead)
+        return 0;
+    m_reads.clear();
+    m_ahead->takeDone(m_reads, most);
+    size_t stored = 0;
+    for (FolderReadAhead::Read &read : m_reads) {
+        const auto it = m_aheadNodes.find(read.key);
+        if (it == m_aheadNodes.end())
+            continue; // forgotten since it was asked for
+        storeRead(it->second, read);
+        ++stored;
+        if (budget) {
+            budget->progressed();
+            budget->tick();
+        }
+    }
+    m_reads.clear();
+    return stored;
+}
+
+bool DirIndex::waitForRead(quint32 id)
+{
+    const auto it = m_aheadKeys.find(id);
+    if (it == m_aheadKeys.end() || !m_ahead)
+        return false;
+    std::optional<FolderReadAhead::Read> read =
+        m_ahead->waitFor(it->second, m_waitHook, m_drives->noAnswer());
+    if (!read) {
+        forgetReadAhead(id);
+        // A place that stopped answering is passed over for the rest of the
+        // scan (the walk names it); a wait that was stopped leaves it unread.
+        if (node(id).mayHang && !(m_waitHook && !m_waitHook()))
+            markUnreadable(id);
+        return false;
+    }
+    storeRead(id, *read);
+    return node(id).state == State::Fresh;
+}
+
+bool DirIndex::completeAhead(quint32 top, SearchBudget &budget)
+{
+    while (m_ahead) {
+        // A few at a time, so the budget's hook keeps its interval.
+        storeReads(8, &budget);
+        if (budget.expired())
+            return false;
+        if (node(top).unread == 0)
+            return true;
+        if (!m_ahead->waitAny(BoundedCall::kSlice))
+            return true; // nothing more under way: the rest is read the usual way
+        if (!budget.tick())
+            return false;
+    }
+    return true;
+}
+
 qsizetype DirIndex::bytesHeld() const
 {
     return qsizetype(m_entries.bytes() + m_names.bytes() + m_nodes.bytes() + m_table.bytes() +
@@ -904,6 +1087,10 @@ void DirIndex::clear()
     std::swap(garbage->roots, m_roots);
     std::swap(garbage->scratch, m_scratch);
     m_recording = Recording{};
+    m_ahead.reset();
+    m_aheadTop = kNone;
+    m_aheadKeys.clear();
+    m_aheadNodes.clear();
     m_unshown.clear();
     m_liveEntries = 0;
     m_deadEntries = 0;

@@ -19,9 +19,10 @@
 //
 // What a walk of the drive may not enter is not indexed either: hidden
 // folders, the mount points of pseudo file systems and other drives' root
-// folders are listed as names only. A folder on a file system that may not answer is read on a
-// worker thread within the search's time limit; one that does not answer is
-// passed over for the rest of the scan. Symbolic links are listed but never
+// folders are listed as names only. A folder on a file system that may not
+// answer is read on a worker thread, waited for as long as it answers (see
+// DriveContext::noAnswer); one that stops answering is passed over for the
+// rest of the scan. Symbolic links are listed but never
 // followed, and a folder that repeats one above it is not entered.
 //
 // Memory: about 16 bytes an entry, plus its name, plus about 11 bytes for the
@@ -29,11 +30,13 @@
 // a worker thread.
 
 #include "platform/FolderListing.h"
+#include "platform/FolderReadAhead.h"
 #include "shell/IndexStore.h"
 #include "shell/NameTable.h"
 
 #include <QByteArray>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -55,10 +58,6 @@ public:
         Kind kind;
         int depth; // folders between the search root and the entry
     };
-
-    // How long a read of a folder that may not answer may take at most
-    // (less when the search's time runs out first).
-    static constexpr int kSlowFolderWaitMs = 1000;
 
     // The drives tell which folders may not answer.
     explicit DirIndex(std::shared_ptr<const DriveContext> drives);
@@ -104,7 +103,12 @@ public:
     bool endListing(quint32 handle, FolderListing &listing);
     void dropListing(quint32 handle);
 
-    // Forgets everything; the memory is given back on a worker thread.
+    // What a wait for a folder read ahead runs every few milliseconds (the
+    // scan's progress); false stops the wait.
+    void setWaitHook(std::function<bool()> hook) { m_waitHook = std::move(hook); }
+
+    // Forgets everything, read-ahead included; the memory is given back on
+    // a worker thread.
     void clear();
 
     // Entries held, folder reads done by the index itself since it was
@@ -209,6 +213,19 @@ private:
     bool isBelow(quint32 id, quint32 ancestor, int &depth) const;
     void compactIfWasteful(SearchBudget &budget);
 
+    // Read-ahead (see startFolder): the unread sub-folders of a folder just
+    // stored are handed to the workers, their reads stored as they come.
+    void startReadAhead(quint32 top);
+    void readAhead(quint32 id);
+    void forgetReadAhead(quint32 id);
+    // Stores reads done (at most `most`); what was stored.
+    size_t storeReads(size_t most, SearchBudget *budget);
+    void storeRead(quint32 id, FolderReadAhead::Read &read);
+    // Waits for the read of an unread folder a worker has; false when it
+    // did not come (stopped, or its place stopped answering).
+    bool waitForRead(quint32 id);
+    bool completeAhead(quint32 top, SearchBudget &budget);
+
     ChunkedArray<Entry, 16> m_entries;
     NameBytes m_names;
     ChunkedArray<Node, 14> m_nodes;
@@ -228,4 +245,13 @@ private:
     qsizetype m_deadEntries = 0;
     qsizetype m_readCount = 0;
     quint8 m_walk = 0; // the walk now running, counted from 1 round to 255
+
+    // Folders read ahead of the walk now running, below its top folder.
+    std::unique_ptr<FolderReadAhead> m_ahead;
+    quint32 m_aheadTop = kNone;
+    quint64 m_aheadSerial = 0;
+    std::unordered_map<quint32, quint64> m_aheadKeys;  // node, its request
+    std::unordered_map<quint64, quint32> m_aheadNodes; // request, its node
+    std::vector<FolderReadAhead::Read> m_reads;
+    std::function<bool()> m_waitHook;
 };

@@ -58,6 +58,11 @@ public:
     // the judge's and are valid until endScan. endScan drops the hook, stops
     // the sharing and may free what was kept. The defaults do nothing.
     virtual void beginScan(std::function<void()> progress) { (void)progress; }
+    // During a scan, `stop` is asked as often as the progress hook runs:
+    // once it says so, a judgement under way ends its wait or search at once
+    // and the shortcut is left unjudged (never called broken for a search
+    // that did not end). endScan forgets it.
+    virtual void stopWhen(std::function<bool()> stop) { (void)stop; }
     virtual FolderListingSource *scanListings() { return nullptr; }
     virtual void endScan() {}
 };

@@ -105,13 +105,22 @@ struct ShellLinkService::Context
 
     explicit Context(std::shared_ptr<const DriveContext> d)
         : drives(std::move(d)), index(drives), look(drives)
-    {}
+    {
+        // A walk that waits for a folder a worker reads keeps the window
+        // alive, and stops waiting when the scan stops.
+        index.setWaitHook([this] {
+            if (hook)
+                hook();
+            return !(stop && stop());
+        });
+    }
 
     std::shared_ptr<const DriveContext> drives;
     DirIndex index;
     LinkWriter writer;
     TargetLook look;
     std::function<void()> hook;
+    std::function<bool()> stop;
     int hookIntervalMs = SearchBudget::kHookIntervalMs;
     bool searching = false;
     Listings listings{*this};
@@ -469,7 +478,7 @@ win::HRESULT ServiceShellLink::resolve(quint32 flags, LinkVerdict &verdict, bool
             return false; // called from the progress hook
         context.searching = true;
         done.flag = &context.searching;
-        budget.emplace(limitMs, context.hook, context.hookIntervalMs);
+        budget.emplace(limitMs, context.hook, context.hookIntervalMs, context.stop);
         return true;
     };
 
@@ -599,6 +608,10 @@ win::HRESULT ServiceShellLink::resolve(quint32 flags, LinkVerdict &verdict, bool
     // scan cannot know what changed since the last one.
     if (!context.sharing)
         context.index.clear();
+    if (!found && budget->stopped()) {
+        verdict.reason = QStringLiteral("the scan was stopped before the search for its target ended");
+        return win::E_ABORT;
+    }
     if (!found)
         return win::S_FALSE;
 
@@ -786,8 +799,14 @@ void ShellLinkService::beginScan(std::function<void()> progress)
     shareListings(true);
 }
 
+void ShellLinkService::stopWhen(std::function<bool()> stop)
+{
+    m_context->stop = std::move(stop);
+}
+
 void ShellLinkService::endScan()
 {
+    m_context->stop = {};
     shareListings(false);
     setProgressHook({});
     clearCaches();

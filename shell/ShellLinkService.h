@@ -74,6 +74,7 @@ public:
     // A scan's bracket: the progress hook and sharing on; at the end both
     // off and the cached listings dropped.
     void beginScan(std::function<void()> progress) override;
+    void stopWhen(std::function<bool()> stop) override;
     FolderListingSource *scanListings() override { return listingSource(); }
     void endScan() override;
 
