@@ -13,8 +13,9 @@
 //          round trip away does.
 //
 // Every tool gets the same question: the shortcut files of the drive, hidden
-// folders left out. find and bfs run `find . -name '.*' -prune -o -iname
-// '*.lnk' -print`, fd `fdfind -I -e lnk`, from the drive's folder; Linkmend
+// folders left out. find and bfs run `find DRIVE -name '.*' -prune -o -iname
+// '*.lnk' -print` (from ".", the start itself would match '.*' and be pruned),
+// fd `fdfind -I -e lnk` in the drive's folder; Linkmend
 // runs `Linkmend <command> --prefix P c:` on a temporary Wine prefix whose
 // c: is that folder. Each run is timed from the program's start to its exit
 // and checked: find, bfs and fd list the same files, as many as planted;
@@ -144,10 +145,10 @@ public:
         program.setProcessEnvironment(environment);
         QString executable;
         QStringList arguments;
-        const QStringList expression = {QStringLiteral("."),     QStringLiteral("-name"),
-                                        QStringLiteral(".*"),    QStringLiteral("-prune"),
-                                        QStringLiteral("-o"),    QStringLiteral("-iname"),
-                                        QStringLiteral("*.lnk"), QStringLiteral("-print")};
+        const QStringList expression = {QFile::decodeName(m_drive), QStringLiteral("-name"),
+                                        QStringLiteral(".*"),       QStringLiteral("-prune"),
+                                        QStringLiteral("-o"),       QStringLiteral("-iname"),
+                                        QStringLiteral("*.lnk"),    QStringLiteral("-print")};
         if (tool == QLatin1String("find") || tool == QLatin1String("bfs")) {
             executable = tool;
             arguments = expression;
@@ -203,8 +204,8 @@ private:
         for (QByteArray line : out.split('\n')) {
             if (line.isEmpty())
                 continue;
-            if (line.startsWith("./"))
-                line = line.mid(2);
+            if (line.startsWith(m_drive + '/'))
+                line = line.mid(m_drive.size() + 1);
             files.insert(line);
         }
         expect(files.size() == m_manifest.findLines, QStringLiteral("%1 listed %2 shortcut files, %3 planted")

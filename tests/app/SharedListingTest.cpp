@@ -6,6 +6,7 @@
 #include "shell/ShellLinkService.h"
 #include "support/TempDrives.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -78,6 +79,41 @@ TEST_F(SharedListingTest, ChangesDuringTheScanAreSeen)
     listed = host.checkList;
     listed.sort();
     EXPECT_EQ(listed, expected);
+}
+
+// Folders the index's workers read ahead of the walk are renamed and removed
+// before the walk gets there: no shortcut gets a verdict it does not have,
+// and the scan ends as a scan ends.
+TEST_F(SharedListingTest, FoldersRenamedOrRemovedAfterTheyWereReadAhead)
+{
+    drives.writeFile(QStringLiteral("target/app.exe"), "x");
+    LnkTargetInfo info;
+    info.winPath = QStringLiteral("C:\\target\\app.exe");
+    info.attributes = 0x20;
+    auto made = LnkFile::create(info, QStringLiteral("c:\\x.lnk"));
+    ASSERT_TRUE(std::holds_alternative<LnkFile>(made));
+    const QByteArray healthy = std::get<LnkFile>(made).serialize();
+    // "a" comes first; "m" and "z" are read ahead while the walk is in "a".
+    const QString first = brokenShortcut(QStringLiteral("a/First.lnk"));
+    for (int i = 0; i < 40; ++i)
+        drives.writeFile(QStringLiteral("m/%1/fine%1.lnk").arg(i), healthy);
+    for (int i = 0; i < 40; ++i)
+        drives.writeFile(QStringLiteral("z/deep/%1/fine%1.lnk").arg(i), healthy);
+
+    bool changed = false;
+    host.onDispatch = [&] {
+        if (changed || host.checkList.isEmpty())
+            return;
+        changed = true;
+        QDir top(QFile::decodeName(drives.root()));
+        ASSERT_TRUE(top.rename(QStringLiteral("m"), QStringLiteral("m-renamed")));
+        ASSERT_TRUE(QDir(top.filePath(QStringLiteral("z/deep"))).removeRecursively());
+    };
+    scan.ScanShortcuts();
+
+    ASSERT_TRUE(changed);
+    EXPECT_EQ(host.checkList, QStringList{first});
+    EXPECT_EQ(results.BrokenCount, 1);
 }
 
 } // namespace
