@@ -13,6 +13,8 @@
 #include "resources/Resources.h"
 #include "review/ResultReview.h"
 #include "scan/ShortcutScan.h"
+#include "shell/ChangeJournal.h"
+#include "shell/JournalUndo.h"
 #include "shell/ShellLinkService.h"
 #include "shell/ShellServices.h"
 
@@ -21,7 +23,9 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
+#include <QMenu>
 #include <QPixmap>
 #include <QTextLayout>
 
@@ -185,7 +189,21 @@ void TForm2::createFormControls()
     ReportLine->setAlignment(Qt::AlignRight | Qt::AlignTop);
     ReportLine->setTextFormat(Qt::RichText);
     ReportLine->hide();
-    connect(ReportLine, &QLabel::linkActivated, this, [this] { showReportDetails(); });
+    connect(ReportLine, &QLabel::linkActivated, this, [this](const QString &link) {
+        if (link == QLatin1String("undo"))
+            undoRepairs();
+        else
+            showReportDetails();
+    });
+    // Its menu: every entry it names, and the undo of the scan's repairs.
+    ReportLine->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ReportLine, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        QMenu menu(this);
+        menu.addAction(QStringLiteral("Show all"), this, [this] { showReportDetails(); });
+        QAction *undo = menu.addAction(UndoRepairsText, this, [this] { undoRepairs(); });
+        undo->setEnabled(canUndoRepairs());
+        menu.exec(ReportLine->mapToGlobal(at));
+    });
 
     // Windowed controls.
     // ListBox1, DirectoryListBox1 and the busy animation at rest lie beyond
@@ -327,7 +345,83 @@ bool TForm2::isScanning() const
 
 void TForm2::ScanShortcuts(QObject *)
 {
+    if (isScanning() || m_closing)
+        return;
+    // Each scan is a run of the change journal: every repair it makes is
+    // recorded before it is made, and the run can be undone as a whole.
+    m_undoJournal.reset();
+    const auto journal =
+        std::make_shared<ChangeJournal>(QStringLiteral("window scan of %1:").arg(Form2State.SelectedDrive));
+    m_links->setJournal(journal);
     m_windowScan->ScanShortcuts();
+    if (journal->replaceCount() > 0 && !m_closing) {
+        m_undoJournal = journal;
+        showReportLine();
+    }
+}
+
+bool TForm2::canUndoRepairs() const
+{
+    return m_undoJournal && !isScanning();
+}
+
+void TForm2::undoRepairs()
+{
+    if (!canUndoRepairs())
+        return;
+    const std::optional<JournalRun> run = ChangeJournal::read(m_undoJournal->filePath());
+    if (!run) {
+        Dialogs::current().showMessage(
+            QStringLiteral("The journal of this scan cannot be read any more, so its "
+                           "repairs cannot be undone here."));
+        return;
+    }
+    const int repairs = m_undoJournal->replaceCount();
+    if (!Dialogs::current().askYesNo(
+            repairs == 1
+                ? QStringLiteral("Put back the shortcut this scan repaired, as it was before?")
+                : QStringLiteral("Put back the %1 shortcuts this scan repaired, as they were before?")
+                      .arg(repairs)))
+        return;
+    setWaitCursor(true);
+    const JournalUndo::Report report = JournalUndo(JournalUndo::journalFor(*run)).undo(*run);
+    setWaitCursor(false);
+    // The repairs are undone; their shortcuts point where they did before.
+    m_undoJournal.reset();
+
+    using Result = JournalUndo::Item::Result;
+    QStringList details;
+    for (const JournalUndo::Item &item : report.items) {
+        const QString path = item.winPath.isEmpty() ? QFile::decodeName(item.path) : item.winPath;
+        switch (item.result) {
+        case Result::Restored:
+            details << QStringLiteral("Put back: %1").arg(path);
+            break;
+        case Result::AlreadyAsBefore:
+            break;
+        case Result::ChangedSince:
+        case Result::Gone:
+        case Result::Failed:
+            details << QStringLiteral("Left as it is: %1 (%2)").arg(path, item.reason);
+            break;
+        }
+    }
+    const int restored = report.count(Result::Restored);
+    const int left = int(report.items.size()) - restored - report.count(Result::AlreadyAsBefore);
+    QString line =
+        restored == 1 ? QStringLiteral("1 repair undone") : QStringLiteral("%1 repairs undone").arg(restored);
+    if (left > 0)
+        line += QStringLiteral(", %1 left as %2")
+                    .arg(left)
+                    .arg(left == 1 ? QStringLiteral("it is") : QStringLiteral("they are"));
+    setReportLine(line, details);
+    QString message = line + QLatin1Char('.');
+    if (restored > 0)
+        message += QStringLiteral(" Scan again to list the shortcuts that are broken now.");
+    if (left > 0)
+        message +=
+            QLatin1Char('\n') + details.filter(QStringLiteral("Left as it is: ")).join(QLatin1Char('\n'));
+    Dialogs::current().showMessage(message);
 }
 void TForm2::ScanFolder(const QString &folder, const QString &pattern, bool recurse)
 {
@@ -388,14 +482,25 @@ void TForm2::setLabel1Text(const QString &text)
 }
 void TForm2::setReportLine(const QString &text, const QStringList &details)
 {
+    m_reportText = text;
     m_reportDetails = details;
+    showReportLine();
+}
+void TForm2::showReportLine()
+{
+    const QString &text = m_reportText;
+    const QStringList &details = m_reportDetails;
     if (text.isEmpty()) {
         ReportLine->clear();
         ReportLine->setToolTip(QString());
         ReportLine->hide();
         return;
     }
-    ReportLine->setText(QStringLiteral("<a href=\"details\">%1</a>").arg(text.toHtmlEscaped()));
+    // After a scan that repaired anything, the line offers to undo it.
+    ReportLine->setText(QStringLiteral("<a href=\"details\">%1</a>").arg(text.toHtmlEscaped()) +
+                        (canUndoRepairs()
+                             ? QStringLiteral(" &nbsp; <a href=\"undo\">%1</a>").arg(UndoRepairsText)
+                             : QString()));
     // The hint names the first of them; the click names every one.
     constexpr qsizetype HintLines = 20;
     QStringList hint = details.mid(0, HintLines);

@@ -13,6 +13,7 @@
 #include <memory>
 
 class BusyAnimation;
+class ChangeJournal;
 class QCheckBox;
 class QLabel;
 class ResultReview;
@@ -87,8 +88,18 @@ public:
     TImageButton *Btscan = nullptr;
     TImageButton *Btdelete = nullptr;
     // The line beside the count: what the last scan repaired and could not
-    // read; a click on it names every one.
+    // read; a click on it names every one. After a scan that repaired
+    // anything it offers "Undo repairs" (on the line and in its menu).
     QLabel *ReportLine = nullptr;
+    static inline const QString UndoRepairsText = QStringLiteral("Undo repairs");
+
+    // Whether the last scan's repairs can be undone, and the undo itself:
+    // after a confirmation, every shortcut the scan repaired that is still
+    // as the scan left it gets its old bytes back (journalled, so the undo
+    // can be undone from the command line); the line and a message say
+    // what was put back and what was left as it is.
+    bool canUndoRepairs() const;
+    void undoRepairs();
 
     // ScanWindow.
     void setWaitCursor(bool on) override;
@@ -148,6 +159,7 @@ private:
     void startBusyAnimation();
     void createPictureButtons();
     void showReportDetails();
+    void showReportLine();
     TListBox *list(ResultList which) const;
 
     std::shared_ptr<const DriveContext> m_drives;
@@ -155,7 +167,10 @@ private:
     std::unique_ptr<ShellServices> m_shell;
     std::unique_ptr<ShortcutScan> m_scan;
     std::unique_ptr<WindowScan> m_windowScan;
+    QString m_reportText;
     QStringList m_reportDetails;
+    // The journal of the last scan, while its repairs can be undone.
+    std::shared_ptr<ChangeJournal> m_undoJournal;
     std::unique_ptr<ResultReview> m_review;
     std::unique_ptr<DriveChoice> m_driveChoice;
     bool m_closing = false;

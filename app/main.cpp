@@ -14,6 +14,10 @@ int main(int argc, char **argv)
     // without one it is the window.
     if (wantsCommandLine(argc, argv))
         return runCommandLine(argc, argv);
+    // Without a display the window cannot open: say how to use the command
+    // line instead of letting the toolkit abort.
+    if (!displayAvailable(argc, argv))
+        return runWithoutDisplay();
 
     LinkmendApplication app(argc, argv);
     loadProgramFonts();

@@ -1,17 +1,17 @@
-// Times `Linkmend check` from the command line (no window, no display)
+// Times `Linkmend repair` and `Linkmend check` from the command line (no window, no display)
 // against `find` listing the same shortcut files.
 //
 //   cli-bench [--size S|M|L] [--dir FOLDER] [--rounds N] [--check-only]
 //
 // The tree is the scan benchmark's (bench/make-tree, made in FOLDER, default
 // $TMPDIR/linkmend-bench-<size>, when it is not there yet). Each round puts
-// the moved shortcuts back as planted, runs `Linkmend check --json` on a
+// the moved shortcuts back as planted, runs `Linkmend repair --json` on a
 // temporary Wine prefix whose c: is the tree, runs find, puts the moved
-// shortcuts back again, runs `Linkmend check --dry-run --json`, and find
+// shortcuts back again, runs `Linkmend check --json` (which only looks), and find
 // again; each program's wall time from start to exit. Checked, every run:
 // the broken shortcuts reported are exactly the planted ones, the repairs
-// (made or, in the dry run, reported) are exactly the moved ones with their
-// new places, and the dry run left every moved shortcut as planted.
+// (made or, by check, reported) are exactly the moved ones with their
+// new places, and check left every moved shortcut as planted.
 // Printed: the median ratios check / find. Exit status 0 when every check
 // passed.
 
@@ -56,18 +56,20 @@ public:
                ::symlink(drive.constData(), (devices + "/c:").constData()) == 0;
     }
 
-    // One run of `Linkmend check`; its wall time in seconds.
+    // One run of `Linkmend repair` (or, dry, `check`); its wall time in seconds.
     double check(bool dryRun)
     {
         restoreMoved();
-        QStringList arguments = {QStringLiteral("check"), QStringLiteral("--json"),
-                                 QStringLiteral("--prefix"), m_prefix.path(), QStringLiteral("c:")};
-        if (dryRun)
-            arguments.insert(1, QStringLiteral("--dry-run"));
+        // `check` only looks; `repair` writes.
+        const QStringList arguments = {dryRun ? QStringLiteral("check") : QStringLiteral("repair"),
+                                       QStringLiteral("--json"), QStringLiteral("--prefix"), m_prefix.path(),
+                                       QStringLiteral("c:")};
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             environment.remove(QString::fromLatin1(name));
+        // The repairs' journal stays with the benchmark's prefix.
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), m_prefix.path() + QStringLiteral("/state"));
         program.setProcessEnvironment(environment);
         QElapsedTimer clock;
         clock.start();

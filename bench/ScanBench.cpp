@@ -250,6 +250,7 @@ bool Bench::setUpWindow()
     qputenv("WINEPREFIX", QFile::encodeName(base + QStringLiteral("/prefix")));
     qputenv("XDG_CACHE_HOME", QFile::encodeName(base + QStringLiteral("/cache")));
     qputenv("XDG_DATA_HOME", QFile::encodeName(base + QStringLiteral("/data")));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(base + QStringLiteral("/state")));
     Dialogs::install(&m_dialogs);
 
     // As main() starts the program, from a folder on drive c:, so that the

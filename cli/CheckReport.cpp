@@ -26,7 +26,7 @@ int CheckReport::exitStatus() const
 {
     if (stopped)
         return ExitStopped;
-    if (!broken.isEmpty() || repairsFailed() > 0)
+    if (!broken.isEmpty() || repairsFailed() > 0 || (dryRun && repaired() > 0))
         return ExitBroken;
     const bool failed =
         std::any_of(skipped.cbegin(), skipped.cend(), [](const Skipped &s) { return !s.byRule; });
@@ -43,7 +43,14 @@ QString CheckReport::summary() const
     counts.unjudged = unjudged.size();
     for (const Skipped &entry : skipped)
         ++(entry.byRule ? counts.otherPrefixes : counts.passedOver);
-    return summaryLine(counts, !dryRun);
+    const QString done = summaryLine(counts, !dryRun);
+    if (broken.isEmpty())
+        return done;
+    const QString found =
+        QStringLiteral("%1 broken %2")
+            .arg(broken.size())
+            .arg(broken.size() == 1 ? QStringLiteral("shortcut") : QStringLiteral("shortcuts"));
+    return done.isEmpty() ? found : found + QStringLiteral(", ") + done;
 }
 
 QString CheckReport::skippedMessage(const Skipped &skipped)
@@ -80,10 +87,18 @@ QByteArray CheckReport::toJson() const
             QJsonObject{{QStringLiteral("path"), root.path}, {QStringLiteral("windowsPath"), root.winPath}});
 
     // Each entry names its shortcut in both forms, then what is said of it.
-    const auto entry = [](const Shortcut &shortcut,
-                          std::initializer_list<std::pair<QString, QJsonValue>> fields) {
+    // A path that is not valid UTF-8 (or holds control characters) cannot
+    // be a JSON string as it is: "path" shows it with those bytes escaped,
+    // and "pathBytes" holds it exactly, in base64.
+    const auto exactly = [](QJsonObject &object, const QString &path, const QByteArray &bytes) {
+        if (!bytes.isEmpty() && path != QString::fromUtf8(bytes))
+            object.insert(QStringLiteral("pathBytes"), QString::fromLatin1(bytes.toBase64()));
+    };
+    const auto entry = [&exactly](const Shortcut &shortcut,
+                                  std::initializer_list<std::pair<QString, QJsonValue>> fields) {
         QJsonObject object{{QStringLiteral("path"), shortcut.path},
                            {QStringLiteral("windowsPath"), shortcut.winPath}};
+        exactly(object, shortcut.path, shortcut.bytes);
         for (const auto &[key, value] : fields)
             object.insert(key, value);
         return object;
@@ -103,9 +118,6 @@ QByteArray CheckReport::toJson() const
     QJsonArray unjudgedList;
     for (const Unjudged &found : unjudged)
         unjudgedList.append(entry(found.shortcut, {{QStringLiteral("reason"), found.reason}}));
-    // A path that is not UTF-8 cannot be a JSON string as it is: "path"
-    // shows it with those bytes (and control characters) escaped, and
-    // "pathBytes" holds it exactly, in base64.
     QJsonArray skippedList;
     for (const Skipped &found : skipped) {
         QJsonObject object{{QStringLiteral("path"), found.path}, {QStringLiteral("reason"), found.reason}};
@@ -113,8 +125,7 @@ QByteArray CheckReport::toJson() const
             object.insert(QStringLiteral("windowsPath"), found.winPath);
         if (found.byRule)
             object.insert(QStringLiteral("byRule"), true);
-        if (found.path != QString::fromUtf8(found.bytes))
-            object.insert(QStringLiteral("pathBytes"), QString::fromLatin1(found.bytes.toBase64()));
+        exactly(object, found.path, found.bytes);
         skippedList.append(object);
     }
 

@@ -10,11 +10,14 @@
 struct CheckReport
 {
     // A shortcut named in both forms: the path of this machine and the
-    // Windows form the scan and the link service know it by.
+    // Windows form the scan and the link service know it by. `path` is
+    // shown with bytes that are not UTF-8 and control characters escaped
+    // (\xFF); `bytes` holds the path exactly.
     struct Shortcut
     {
         QString path;
         QString winPath;
+        QByteArray bytes;
     };
     struct Broken
     {
@@ -51,7 +54,7 @@ struct CheckReport
         QString winPath;
     };
 
-    bool dryRun = false;
+    bool dryRun = false; // nothing was written: check, or repair -n
     bool ignoreRemote = false;
     QList<Root> roots;
     QList<Broken> broken;
@@ -71,15 +74,19 @@ struct CheckReport
 
     // Exit statuses of a check.
     static constexpr int ExitClean = 0;      // everything looked at, nothing broken
-    static constexpr int ExitBroken = 1;     // a broken shortcut, or a repair that could not be written
+    static constexpr int ExitBroken = 1;     // a broken shortcut, a repair that could not be written,
+                                             // or (nothing written) a shortcut to repair
     static constexpr int ExitIncomplete = 3; // nothing broken, but something could not be looked at
     static constexpr int ExitStopped = 130;  // stopped on request (Ctrl-C) before it was over
 
     // ExitClean, ExitBroken, or ExitIncomplete when something was skipped
-    // or unjudged and nothing is broken; ExitStopped wins over all.
+    // or unjudged and nothing is broken; ExitStopped wins over all. A run
+    // that writes nothing counts a shortcut it would repair as broken: it
+    // is, until it is repaired.
     int exitStatus() const;
-    // What the run did besides the broken shortcuts, in one line (see
-    // summaryLine); empty when there is nothing to say.
+    // What the run found and did, in one line ("2 broken shortcuts, 1
+    // shortcut repaired", see summaryLine); empty when there is nothing to
+    // say.
     QString summary() const;
 
     // "path<TAB>target\n".

@@ -1,6 +1,7 @@
 #include "cli/CheckRun.h"
 
 #include "platform/PosixPath.h"
+#include "platform/WinPath.h"
 #include "scan/ShortcutScan.h"
 #include "shell/LinkJudge.h"
 
@@ -15,9 +16,51 @@ CheckRun::CheckRun(const Options &options, LinkJudge &links, Console &console,
     m_report.ignoreRemote = options.ignoreRemote;
 }
 
+void CheckRun::setExcludes(const QStringList &patterns)
+{
+    m_names.clear();
+    m_paths.clear();
+    for (const QString &pattern : patterns) {
+        const bool path = pattern.contains(QLatin1Char('/')) || pattern.contains(QLatin1Char('\\'));
+        QString glob = pattern;
+        // A trailing separator names the folder all the same.
+        while (glob.size() > 1 && (glob.endsWith(QLatin1Char('/')) || glob.endsWith(QLatin1Char('\\'))))
+            glob.chop(1);
+        // A Windows path's backslashes are no escapes here.
+        if (!glob.startsWith(QLatin1Char('/')))
+            glob.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        const QRegularExpression expression(QRegularExpression::wildcardToRegularExpression(
+                                                glob, QRegularExpression::UnanchoredWildcardConversion)
+                                                .prepend(QLatin1Char('^'))
+                                                .append(QLatin1Char('$')),
+                                            QRegularExpression::CaseInsensitiveOption);
+        (path ? m_paths : m_names).append(expression);
+    }
+}
+
+bool CheckRun::excluded(const QString &folder, const QByteArray &posixFolder) const
+{
+    const QString name = folder.section(QLatin1Char('\\'), -1);
+    for (const QRegularExpression &pattern : m_names) {
+        if (pattern.match(name).hasMatch())
+            return true;
+    }
+    if (m_paths.isEmpty())
+        return false;
+    QString windowsForm = folder;
+    windowsForm.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const QString here = QFile::decodeName(posixFolder);
+    for (const QRegularExpression &pattern : m_paths) {
+        if (pattern.match(windowsForm).hasMatch() || pattern.match(here).hasMatch())
+            return true;
+    }
+    return false;
+}
+
 CheckReport::Shortcut CheckRun::shortcutNamed(const QString &winPath) const
 {
-    return CheckReport::Shortcut{posixPathOf(*m_drives, winPath), winPath};
+    const QByteArray bytes = WinPath::toPosix(winPath, *m_drives).value_or(winPath.toUtf8());
+    return CheckReport::Shortcut{posix::shownPath(bytes), winPath, bytes};
 }
 
 const CheckReport &CheckRun::run(const QList<RunDrives::Place> &roots)
@@ -25,11 +68,18 @@ const CheckReport &CheckRun::run(const QList<RunDrives::Place> &roots)
     ShortcutScan scan(m_links, m_drives);
     // Without writing, the judge finds moved targets all the same.
     scan.setWriteRepairs(!m_options.dryRun);
+    if (!m_names.isEmpty() || !m_paths.isEmpty())
+        scan.setExcluded([this](const QString &folder, const QByteArray &posixFolder) {
+            return excluded(folder, posixFolder);
+        });
     for (const RunDrives::Place &root : roots) {
         if (stopRequested())
             break;
         m_report.roots.append({QFile::decodeName(root.posix), root.win});
-        scan.run(root.win, *this, root.shown ? QByteArray() : root.posix);
+        if (root.isFile)
+            scan.check(root.win, *this);
+        else
+            scan.run(root.win, *this, root.shown ? QByteArray() : root.posix);
     }
     m_report.stopped = stopRequested();
     m_progress.clear();
@@ -79,7 +129,8 @@ void CheckRun::passedOver(const PassedOver &entry)
         ++m_report.skippedByRule;
     // Hidden and system folders are only counted; another Wine prefix is
     // named, since its shortcuts were not looked at.
-    if (entry.byRule() && entry.reason != PassedOver::Reason::OtherPrefix)
+    if (entry.byRule() && entry.reason != PassedOver::Reason::OtherPrefix &&
+        entry.reason != PassedOver::Reason::Excluded)
         return;
     const QByteArray bytes =
         entry.posixPath.isEmpty() ? posixPathOf(*m_drives, entry.path).toUtf8() : entry.posixPath;
@@ -102,7 +153,7 @@ void CheckRun::shortcutJudged(const LinkVerdict &verdict)
         if (verdict.listed(m_options.ignoreRemote)) {
             const CheckReport::Broken broken{shortcutNamed(verdict.shortcut), verdict.target};
             m_report.broken.append(broken);
-            print(CheckReport::brokenLine(broken));
+            print(m_null ? broken.shortcut.bytes + '\0' : CheckReport::brokenLine(broken));
         } else {
             ++m_report.remote;
         }
@@ -119,6 +170,10 @@ void CheckRun::shortcutJudged(const LinkVerdict &verdict)
                 (found.predicted ? QStringLiteral("would repair %1 (%2 -> %3), but cannot write: %4")
                                  : QStringLiteral("could not repair %1 (%2 -> %3): %4"))
                     .arg(repair.shortcut.path, repair.oldTarget, repair.newTarget, repair.failure));
+        } else if (m_null) {
+            // Standard output holds the broken shortcuts alone.
+            const QByteArray line = m_report.repairLine(repair);
+            tell(QString::fromUtf8(line.chopped(1)));
         } else {
             print(m_report.repairLine(repair));
         }
@@ -133,8 +188,7 @@ void CheckRun::shortcutJudged(const LinkVerdict &verdict)
     case Status::NotShortcut:
     case Status::Skipped: {
         const CheckReport::Shortcut named = shortcutNamed(verdict.shortcut);
-        const CheckReport::Skipped skipped{named.path, QFile::encodeName(named.path), named.winPath,
-                                           verdict.reason, false};
+        const CheckReport::Skipped skipped{named.path, named.bytes, named.winPath, verdict.reason, false};
         m_report.skipped.append(skipped);
         tell(CheckReport::skippedMessage(skipped));
         break;
@@ -152,7 +206,7 @@ void CheckRun::tell(const QString &message)
 
 void CheckRun::print(const QByteArray &line)
 {
-    if (m_options.json || line.isEmpty())
+    if (m_options.json || m_options.quiet || line.isEmpty())
         return;
     m_progress.clear();
     m_console.out(line);

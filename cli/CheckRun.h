@@ -6,24 +6,27 @@
 #include "scan/ScanEvents.h"
 
 #include <QList>
+#include <QRegularExpression>
 
 #include <functional>
 #include <memory>
 
 class LinkJudge;
 
-// The `check` command: the scan run over each folder named, observed. It
-// collects what the scan tells instead of filling lists, and shows progress
-// while the scan ticks. Broken shortcuts and repairs are printed as they are
-// found, and what could not be looked at is named on standard error (or
-// summed up in one line with `quiet`), unless the report is to be one JSON
-// document at the end.
+// The `check` and `repair` commands: the scan run over each folder named
+// (or the check of each shortcut named), observed. It collects what the
+// scan tells instead of filling lists, and shows progress while the scan
+// ticks. Broken shortcuts and repairs are printed as they are found, and
+// what could not be looked at is named on standard error, unless the
+// report is to be one JSON document at the end; with `quiet` one summary
+// line on standard error stands for all of that, and with `null` standard
+// output holds the broken shortcuts' paths alone, each ended by a NUL.
 class CheckRun : public ScanObserver
 {
 public:
     struct Options
     {
-        bool dryRun = false;
+        bool dryRun = false; // write nothing
         bool ignoreRemote = false;
         bool json = false;
         bool quiet = false;
@@ -36,7 +39,17 @@ public:
     CheckRun(const CheckRun &) = delete;
     CheckRun &operator=(const CheckRun &) = delete;
 
-    // Scans every root, one after the other, and prints the report.
+    // Standard output holds the broken shortcuts' paths alone, each ended
+    // by a NUL; repairs are told on standard error.
+    void setNullSeparated(bool on) { m_null = on; }
+    // Folders to pass over: a pattern without a slash or backslash is
+    // matched against a folder's name, one with them against its whole path
+    // (Windows form, or this machine's when it begins with "/"); * and ?
+    // are wildcards, letter case is ignored.
+    void setExcludes(const QStringList &patterns);
+
+    // Scans every root, one after the other (a shortcut file is checked
+    // alone), and prints the report.
     const CheckReport &run(const QList<RunDrives::Place> &roots);
 
     // ScanObserver.
@@ -50,6 +63,7 @@ public:
 
 private:
     void print(const QByteArray &line);
+    bool excluded(const QString &folder, const QByteArray &posixFolder) const;
     void tell(const QString &message);
     CheckReport::Shortcut shortcutNamed(const QString &winPath) const;
 
@@ -60,5 +74,7 @@ private:
     std::function<bool()> m_stop;
     Progress m_progress;
     CheckReport m_report;
-    qint64 m_shortcutsBefore = 0; // of the roots walked before this one
+    qint64 m_shortcutsBefore = 0;               // of the roots walked before this one
+    QList<QRegularExpression> m_names, m_paths; // --exclude patterns
+    bool m_null = false;
 };

@@ -48,6 +48,12 @@ QString CommandLine::name(Command command)
     switch (command) {
     case Command::Check:
         return QStringLiteral("check");
+    case Command::Repair:
+        return QStringLiteral("repair");
+    case Command::Undo:
+        return QStringLiteral("undo");
+    case Command::Drives:
+        return QStringLiteral("drives");
     case Command::Show:
         return QStringLiteral("show");
     case Command::Trash:
@@ -77,20 +83,22 @@ std::variant<CommandLine, CommandLine::Error> CommandLine::parse(const QStringLi
         line.command = Command::Version;
         return line;
     }
-    if (first == QLatin1String("check"))
-        line.command = Command::Check;
-    else if (first == QLatin1String("show"))
-        line.command = Command::Show;
-    else if (first == QLatin1String("trash"))
-        line.command = Command::Trash;
-    else if (first.startsWith(QLatin1Char('-')))
-        return usage(QStringLiteral("unknown option %1").arg(first));
-    else
+    static const QList<Command> named = {Command::Check, Command::Repair, Command::Show,
+                                         Command::Trash, Command::Undo,   Command::Drives};
+    for (const Command command : named) {
+        if (first == name(command))
+            line.command = command;
+    }
+    if (line.command == Command::Window) {
+        if (first.startsWith(QLatin1Char('-')))
+            return usage(QStringLiteral("unknown option %1").arg(first));
         return usage(QStringLiteral("unknown command %1").arg(first));
+    }
 
     const QString command = name(line.command);
     bool optionsEnded = false;
     bool prefixGiven = false;
+    const bool walks = line.command == Command::Check || line.command == Command::Repair;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
         if (optionsEnded || !argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-")) {
@@ -118,26 +126,54 @@ std::variant<CommandLine, CommandLine::Error> CommandLine::parse(const QStringLi
                 return usage(QStringLiteral("%1: --prefix given twice").arg(command));
             prefixGiven = true;
             line.prefix = value;
-        } else if (line.command == Command::Check && argument == QLatin1String("--dry-run")) {
+        } else if (walks && (argument == QLatin1String("--dry-run") || argument == QLatin1String("-n"))) {
             line.dryRun = true;
-        } else if (line.command == Command::Check && argument == QLatin1String("--ignore-remote")) {
+        } else if (walks && argument == QLatin1String("--ignore-remote")) {
             line.ignoreRemote = true;
-        } else if (line.command == Command::Check &&
+        } else if ((walks || line.command == Command::Undo) &&
                    (argument == QLatin1String("--quiet") || argument == QLatin1String("-q"))) {
             line.quiet = true;
-        } else if (line.command == Command::Check && argument == QLatin1String("--json")) {
+        } else if (walks && (argument == QLatin1String("--null") || argument == QLatin1String("-0"))) {
+            line.null = true;
+        } else if (walks && (argument == QLatin1String("--exclude") ||
+                             argument.startsWith(QLatin1String("--exclude=")))) {
+            QString value;
+            if (argument == QLatin1String("--exclude")) {
+                if (i + 1 >= arguments.size())
+                    return usage(QStringLiteral("%1: --exclude needs a pattern").arg(command));
+                value = arguments.at(++i);
+            } else {
+                value = argument.mid(int(qstrlen("--exclude=")));
+            }
+            if (value.isEmpty())
+                return usage(QStringLiteral("%1: --exclude needs a pattern").arg(command));
+            line.excludes << value;
+        } else if ((walks || line.command == Command::Show || line.command == Command::Drives) &&
+                   argument == QLatin1String("--json")) {
             line.json = true;
         } else if (line.command == Command::Trash &&
                    (argument == QLatin1String("--yes") || argument == QLatin1String("-y"))) {
             line.yes = true;
+        } else if (line.command == Command::Undo && argument == QLatin1String("--last")) {
+            line.last = true;
         } else {
             return usage(QStringLiteral("%1: unknown option %2").arg(command, argument));
         }
     }
 
+    switch (line.command) {
+    case Command::Drives:
+        return line;
+    case Command::Undo:
+        if (line.operands.size() > 1 || (line.last && !line.operands.isEmpty()))
+            return usage(QStringLiteral("undo: name one run, or --last"));
+        return line;
+    default:
+        break;
+    }
     if (line.operands.isEmpty()) {
-        return usage(line.command == Command::Check
-                         ? QStringLiteral("check: name at least one drive (c:) or folder")
+        return usage(walks
+                         ? QStringLiteral("%1: name at least one drive (c:), folder or shortcut").arg(command)
                          : QStringLiteral("%1: name at least one shortcut file").arg(command));
     }
     return line;

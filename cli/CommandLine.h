@@ -11,16 +11,20 @@
 // only checks that the words form a command.
 struct CommandLine
 {
-    enum class Command { Window, Check, Show, Trash, Help, Version };
+    enum class Command { Window, Check, Repair, Show, Trash, Undo, Drives, Help, Version };
 
     Command command = Command::Window;
-    bool dryRun = false;        // check: report the repairs, write nothing
-    bool ignoreRemote = false;  // check: leave out targets on another drive or a share
-    bool json = false;          // check: one JSON document instead of lines
-    bool quiet = false;         // check: what could not be looked at in one summary line
+    bool dryRun = false;        // repair: only look, as check does (-n, --dry-run)
+    bool ignoreRemote = false;  // check, repair: leave out targets on another drive or a share
+    bool json = false;          // check, repair, show, drives: one JSON document instead of lines
+    bool quiet = false;         // check, repair, undo: only the summary and errors
+    bool null = false;          // check, repair: the broken shortcuts' paths alone, each ended by NUL
     bool yes = false;           // trash: do not ask
+    bool last = false;          // undo: the newest run
+    QStringList excludes;       // check, repair: folders to pass over (--exclude, repeatable)
     QString prefix;             // the Wine prefix whose drive letters to use; empty: the usual one
-    QStringList operands;       // check: drives and folders; show, trash: shortcut files
+    QStringList operands;       // check, repair: drives, folders, shortcuts; show, trash: shortcut files;
+                                // undo: a run; drives: letters
     QList<qsizetype> operandAt; // where each operand stands among the arguments
 
     // A command line that cannot be run, with what was wrong (one line).
@@ -37,4 +41,7 @@ struct CommandLine
 
     // The command's name as typed ("check"); empty for the window.
     static QString name(Command command);
+
+    // Whether repairs are written: `repair` without -n.
+    bool writesRepairs() const { return command == Command::Repair && !dryRun; }
 };

@@ -7,7 +7,11 @@
 #include "cli/RunDrives.h"
 #include "cli/ShortcutShow.h"
 #include "cli/TerminalUi.h"
+#include "platform/PosixPath.h"
 #include "platform/StopSignal.h"
+#include "platform/VolumeServices.h"
+#include "shell/ChangeJournal.h"
+#include "shell/JournalUndo.h"
 #include "shell/ShellLinkService.h"
 #include "shell/ShellServices.h"
 #include "winpath/WinPathText.h"
@@ -15,6 +19,9 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <exception>
 #include <memory>
@@ -104,14 +111,35 @@ int runCheck(const CommandLine &line, const QList<QByteArray> &raw, Console &con
 
     // Every operand is checked before anything is walked: one that names
     // nothing stops the run with nothing touched.
+    // A shortcut named is checked alone; it must be one.
+    ShellLinkService service(drives->drives());
     QList<RunDrives::Place> roots;
     bool bad = false;
     for (qsizetype i = 0; i < line.operands.size(); ++i) {
-        if (const std::optional<RunDrives::Place> root =
-                placeOf(drives->folder(line.operands.at(i), raw.at(i)), console))
-            roots << *root;
-        else
+        const std::optional<RunDrives::Place> root =
+            placeOf(drives->folderOrFile(line.operands.at(i), raw.at(i)), console);
+        if (!root) {
             bad = true;
+            continue;
+        }
+        if (root->isFile) {
+            if (!root->shown) {
+                console.message(
+                    QStringLiteral("%1: its name cannot be shown in Windows form; check its folder "
+                                   "instead")
+                        .arg(root->win));
+                bad = true;
+                continue;
+            }
+            if (const LinkVerdict read = service.read(root->win);
+                read.status == LinkVerdict::Status::NotShortcut ||
+                read.status == LinkVerdict::Status::Skipped) {
+                console.message(QStringLiteral("%1: %2").arg(line.operands.at(i), read.reason));
+                bad = true;
+                continue;
+            }
+        }
+        roots << *root;
     }
     if (bad)
         return UsageError;
@@ -123,7 +151,7 @@ int runCheck(const CommandLine &line, const QList<QByteArray> &raw, Console &con
     for (qsizetype i = 0; i < roots.size(); ++i) {
         bool covered = false;
         for (qsizetype j = 0; j < roots.size() && !covered; ++j) {
-            if (i == j || !walkedWithin(roots[j].win, roots[i].win))
+            if (i == j || (roots[j].isFile && !roots[i].isFile) || !walkedWithin(roots[j].win, roots[i].win))
                 continue;
             // Of two equal roots the first stays.
             covered = !walkedWithin(roots[i].win, roots[j].win) || j < i;
@@ -132,11 +160,26 @@ int runCheck(const CommandLine &line, const QList<QByteArray> &raw, Console &con
             walked << roots[i];
     }
 
-    ShellLinkService service(drives->drives());
+    // Every repair is journalled, so that `undo` can put it back.
+    const bool writes = line.writesRepairs();
+    if (writes) {
+        QStringList named;
+        for (const RunDrives::Place &root : walked)
+            named << root.win;
+        service.setJournal(
+            std::make_shared<ChangeJournal>(QStringLiteral("repair ") + named.join(QLatin1Char(' '))));
+    }
     const StopSignal stop;
-    CheckRun run({line.dryRun, line.ignoreRemote, line.json, line.quiet}, service, console, drives->drives(),
+    CheckRun run({!writes, line.ignoreRemote, line.json, line.quiet}, service, console, drives->drives(),
                  [&stop] { return stop.requested(); });
-    return finish(console, run.run(walked).exitStatus());
+    run.setNullSeparated(line.null);
+    run.setExcludes(line.excludes);
+    const int status = run.run(walked).exitStatus();
+    if (writes && !service.journal()->runName().isEmpty() && !line.json && !line.quiet && !line.null)
+        console.message(
+            QStringLiteral("the repairs are journalled as run %1; linkmend undo %1 puts them back")
+                .arg(service.journal()->runName()));
+    return finish(console, status);
 }
 
 int runShow(const CommandLine &line, const QList<QByteArray> &raw, Console &console)
@@ -148,6 +191,7 @@ int runShow(const CommandLine &line, const QList<QByteArray> &raw, Console &cons
     ShellLinkService service(drives->drives());
     int status = 0;
     bool first = true;
+    QJsonArray shownList;
     for (qsizetype i = 0; i < line.operands.size(); ++i) {
         const std::optional<RunDrives::Place> place =
             placeOf(drives->file(line.operands.at(i), raw.at(i)), console);
@@ -162,12 +206,153 @@ int runShow(const CommandLine &line, const QList<QByteArray> &raw, Console &cons
             status = UsageError;
             continue;
         }
-        console.out((first ? QByteArray() : QByteArray("\n")) + shown.text);
+        if (line.json)
+            shownList.append(shown.json);
+        else
+            console.out((first ? QByteArray() : QByteArray("\n")) + shown.text);
         first = false;
         if (shown.verdict == ShortcutShow::Verdict::Broken && status == 0)
             status = 1;
     }
+    if (line.json)
+        console.out(QJsonDocument(shownList).toJson(QJsonDocument::Indented));
     return finish(console, status);
+}
+
+QString driveKind(quint32 type)
+{
+    switch (type) {
+    case win::DRIVE_REMOVABLE:
+        return QStringLiteral("removable");
+    case win::DRIVE_FIXED:
+        return QStringLiteral("fixed");
+    case win::DRIVE_REMOTE:
+        return QStringLiteral("network");
+    case win::DRIVE_CDROM:
+        return QStringLiteral("cd-rom");
+    case win::DRIVE_RAMDISK:
+        return QStringLiteral("ram");
+    case win::DRIVE_NO_ROOT_DIR:
+        return QStringLiteral("missing");
+    default:
+        break;
+    }
+    return QStringLiteral("unknown");
+}
+
+int runDrives(const CommandLine &line, Console &console)
+{
+    std::optional<RunDrives> drives = loadDrives(line, console);
+    if (!drives)
+        return UsageError;
+    const SystemVolumeServices volumes(drives->drives());
+    QJsonArray list;
+    QByteArray text;
+    for (const QChar letter : drives->map().letters()) {
+        const QString root = QString(letter) + QStringLiteral(":\\");
+        const QByteArray folder = drives->map().folder(letter).value_or(QByteArray());
+        const QString kind = driveKind(volumes.driveType(root));
+        const QString label = volumes.volumeLabel(root).value_or(QString());
+        QJsonObject drive{{QStringLiteral("letter"), QString(letter) + QLatin1Char(':')},
+                          {QStringLiteral("folder"), posix::shownPath(folder)},
+                          {QStringLiteral("kind"), kind},
+                          {QStringLiteral("label"), label}};
+        if (posix::shownPath(folder) != QString::fromUtf8(folder))
+            drive.insert(QStringLiteral("folderBytes"), QString::fromLatin1(folder.toBase64()));
+        list.append(drive);
+        text += QString(letter).toUtf8() + ":\t" + posix::shownPath(folder).toUtf8() + '\t' + kind.toUtf8() +
+                '\t' + printable(label) + '\n';
+    }
+    console.out(line.json ? QJsonDocument(list).toJson(QJsonDocument::Indented) : text);
+    return finish(console, 0);
+}
+
+QString runSummary(const JournalRun &run)
+{
+    int repairs = 0, trashed = 0, untrashed = 0;
+    for (const JournalChange &change : run.changes) {
+        if (change.kind == JournalChange::Kind::Replace)
+            ++repairs;
+        else
+            ++(change.kind == JournalChange::Kind::Trash ? trashed : untrashed);
+    }
+    QStringList parts;
+    const auto part = [&parts](int count, const char *one, const char *many) {
+        if (count > 0)
+            parts << QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
+    };
+    part(repairs, "shortcut rewritten", "shortcuts rewritten");
+    part(trashed, "moved to the trash", "moved to the trash");
+    part(untrashed, "put back from the trash", "put back from the trash");
+    return parts.isEmpty() ? QStringLiteral("nothing changed") : parts.join(QStringLiteral(", "));
+}
+
+int runUndo(const CommandLine &line, Console &console)
+{
+    if (line.operands.isEmpty() && !line.last) {
+        // The runs, oldest first, the newest last: name, time, what, changes.
+        const QList<JournalRun> runs = ChangeJournal::runs();
+        if (runs.isEmpty())
+            console.message(QStringLiteral("nothing has been changed yet (the journal is in %1)")
+                                .arg(posix::shownPath(ChangeJournal::defaultFolder())));
+        QByteArray text;
+        for (const JournalRun &run : runs)
+            text += printable(run.name) + '\t' +
+                    run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8() +
+                    '\t' + printable(run.what) + '\t' + printable(runSummary(run)) + '\n';
+        console.out(text);
+        return finish(console, 0);
+    }
+    const std::variant<JournalRun, QString> found =
+        ChangeJournal::find(line.last ? QStringLiteral("--last") : line.operands.first());
+    if (const auto *error = std::get_if<QString>(&found)) {
+        console.message(*error);
+        return UsageError;
+    }
+    const JournalRun &run = std::get<JournalRun>(found);
+    const StopSignal stop;
+    const std::shared_ptr<ChangeJournal> journal = JournalUndo::journalFor(run);
+    const JournalUndo::Report report = JournalUndo(journal, [&stop] { return stop.requested(); }).undo(run);
+
+    using Result = JournalUndo::Item::Result;
+    for (const JournalUndo::Item &item : report.items) {
+        const QString path = posix::shownPath(item.path);
+        switch (item.result) {
+        case Result::Restored:
+            if (!line.quiet)
+                console.out("put back " + printable(path) + '\n');
+            break;
+        case Result::AlreadyAsBefore:
+            if (!line.quiet)
+                console.message(QStringLiteral("%1: nothing to put back (%2)").arg(path, item.reason));
+            break;
+        case Result::ChangedSince:
+            console.message(QStringLiteral("left alone %1: %2").arg(path, item.reason));
+            break;
+        case Result::Gone:
+            console.message(QStringLiteral("not put back %1: %2").arg(path, item.reason));
+            break;
+        case Result::Failed:
+            console.message(QStringLiteral("could not put back %1: %2").arg(path, item.reason));
+            break;
+        }
+    }
+    const int restored = report.count(Result::Restored);
+    QString summary = QStringLiteral("%1 of %2 put back").arg(restored).arg(report.items.size());
+    if (const int left =
+            report.count(Result::ChangedSince) + report.count(Result::Gone) + report.count(Result::Failed))
+        summary += QStringLiteral(", %1 left as %2")
+                       .arg(left)
+                       .arg(left == 1 ? QStringLiteral("it is") : QStringLiteral("they are"));
+    if (!journal->runName().isEmpty())
+        summary +=
+            QStringLiteral("; this undo is run %1, which linkmend undo %1 undoes").arg(journal->runName());
+    if (report.stopped)
+        summary += QStringLiteral("; stopped before the undo was over");
+    console.message(summary);
+    if (report.stopped)
+        return finish(console, CheckReport::ExitStopped);
+    return finish(console, report.complete() ? 0 : 1);
 }
 
 int runTrash(const CommandLine &line, const QList<QByteArray> &raw, Console &console)
@@ -257,7 +442,12 @@ int runCommand(const QStringList &arguments, Console &console, const QList<QByte
         console.out(versionText());
         return finish(console, 0);
     case CommandLine::Command::Check:
+    case CommandLine::Command::Repair:
         return runCheck(line, rawOperandsOf(line, raw), console);
+    case CommandLine::Command::Undo:
+        return runUndo(line, console);
+    case CommandLine::Command::Drives:
+        return runDrives(line, console);
     case CommandLine::Command::Show:
         return runShow(line, rawOperandsOf(line, raw), console);
     case CommandLine::Command::Trash:
@@ -265,6 +455,29 @@ int runCommand(const QStringList &arguments, Console &console, const QList<QByte
     case CommandLine::Command::Window:
         break;
     }
+    return UsageError;
+}
+
+bool displayAvailable(int argc, char **argv)
+{
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        if (!qEnvironmentVariableIsEmpty(name))
+            return true;
+    }
+    for (const QString &argument : argumentsOf(argc, argv)) {
+        if (argument == QLatin1String("-platform") || argument == QLatin1String("--platform") ||
+            argument.startsWith(QLatin1String("-platform=")) ||
+            argument.startsWith(QLatin1String("--platform=")))
+            return true;
+    }
+    return false;
+}
+
+int runWithoutDisplay()
+{
+    Console::standard().message(
+        QStringLiteral("no display to open the window on; from a terminal, "
+                       "check a drive with: linkmend check c: (linkmend --help for more)"));
     return UsageError;
 }
 

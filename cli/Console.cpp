@@ -78,10 +78,19 @@ void Progress::clear()
 
 QByteArray printable(const QString &text)
 {
-    QString shown = text;
-    for (QChar &c : shown) {
-        if (c.category() == QChar::Other_Control)
-            c = QLatin1Char('?');
+    // A tab or a line end inside a field would split a line of output, so
+    // control characters are written as \xNN, as in the paths.
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.category() != QChar::Other_Control)
+            shown += c;
+        else if (c.unicode() < 0x100)
+            shown += QStringLiteral("\\x") +
+                     QString::number(c.unicode(), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        else
+            shown += QStringLiteral("\\u") +
+                     QString::number(c.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0'));
     }
     return shown.toUtf8();
 }

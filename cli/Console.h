@@ -57,6 +57,7 @@ private:
 };
 
 // Text for one field of a line of output: control characters (a tab, a line
-// end) become '?', which no Windows path holds, so every record stays one
-// line and its fields stay apart. JSON holds them exactly.
+// end) are written \xNN (\uNNNN above U+00FF), as bytes that are not UTF-8
+// are in paths, so every record stays one line and its fields stay apart.
+// JSON holds them exactly.
 QByteArray printable(const QString &text);

@@ -133,6 +133,21 @@ std::variant<RunDrives::Place, RunDrives::Error> RunDrives::file(const QString &
     return placeOf(posix, QFile::encodeName(info.absolutePath()), operand);
 }
 
+std::variant<RunDrives::Place, RunDrives::Error> RunDrives::folderOrFile(const QString &operand,
+                                                                         const QByteArray &raw)
+{
+    std::variant<Place, Error> asFolder = folder(operand, raw);
+    if (std::holds_alternative<Place>(asFolder))
+        return asFolder;
+    std::variant<Place, Error> asFile = file(operand, raw);
+    if (Place *place = std::get_if<Place>(&asFile)) {
+        place->isFile = true;
+        return asFile;
+    }
+    // What a shortcut's name was meant to be is said as of a file.
+    return operand.endsWith(QLatin1String(".lnk"), Qt::CaseInsensitive) ? asFile : asFolder;
+}
+
 std::variant<RunDrives::Place, RunDrives::Error>
 RunDrives::placeOf(const QByteArray &posix, const QByteArray &folder, const QString &operand)
 {

@@ -30,6 +30,7 @@ public:
         // (bytes that are not UTF-8, a control character...): `win` is then
         // only its path shown with such bytes escaped, never a Windows path.
         bool shown = true;
+        bool isFile = false; // a file rather than a folder
     };
     // Why an operand names nothing the command can use: one line.
     struct Error
@@ -46,6 +47,8 @@ public:
     // `raw` is the operand's bytes as given, which a path of this machine is
     // taken from exactly (empty: the operand's own encoding).
     std::variant<Place, Error> folder(const QString &operand, const QByteArray &raw = {});
+    // A folder as folder() takes it, or else a file as file() takes it.
+    std::variant<Place, Error> folderOrFile(const QString &operand, const QByteArray &raw = {});
     // A file named by a path of this machine or in Windows form.
     std::variant<Place, Error> file(const QString &operand, const QByteArray &raw = {});
 

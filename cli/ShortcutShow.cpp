@@ -1,5 +1,7 @@
 #include "cli/ShortcutShow.h"
 
+#include <QJsonArray>
+
 #include "cli/Console.h"
 #include "lnk/FileTime.h"
 #include "lnk/LnkFile.h"
@@ -182,6 +184,17 @@ ShortcutShow ShortcutShow::describe(const RunDrives::Place &place, LinkJudge &li
 
     Writer out;
     out.raw(path);
+    QJsonObject &json = shown.json;
+    json.insert(QStringLiteral("path"), posix::shownPath(place.posix));
+    if (posix::shownPath(place.posix) != QString::fromUtf8(place.posix))
+        json.insert(QStringLiteral("pathBytes"), QString::fromLatin1(place.posix.toBase64()));
+    json.insert(QStringLiteral("windowsPath"), place.shown ? QJsonValue(place.win) : QJsonValue());
+    json.insert(QStringLiteral("linkFlags"), qint64(link->linkFlags()));
+    json.insert(QStringLiteral("targetAttributes"), qint64(link->fileAttributes()));
+    json.insert(QStringLiteral("targetSize"), qint64(link->fileSize()));
+    json.insert(QStringLiteral("targetCreated"), timeText(link->creationTime()));
+    json.insert(QStringLiteral("targetAccessed"), timeText(link->accessTime()));
+    json.insert(QStringLiteral("targetWritten"), timeText(link->writeTime()));
     out.line(QStringLiteral("Windows path"),
              place.shown ? place.win
                          : QStringLiteral("none (a name on its path cannot be shown in Windows form)"));
@@ -201,6 +214,16 @@ ShortcutShow ShortcutShow::describe(const RunDrives::Place &place, LinkJudge &li
         if (value)
             out.line(label, *value);
     }
+    const std::pair<QString, std::optional<QString>> jsonStrings[] = {
+        {QStringLiteral("name"), link->name()},
+        {QStringLiteral("workingFolder"), link->workingDirectory()},
+        {QStringLiteral("arguments"), link->arguments()},
+        {QStringLiteral("icon"), link->iconLocation()},
+    };
+    for (const auto &[key, value] : jsonStrings) {
+        if (value)
+            json.insert(key, *value);
+    }
 
     if (judged.looks.isEmpty()) {
         out.line(QStringLiteral("target forms"), QStringLiteral("none (no file-system target)"));
@@ -213,6 +236,18 @@ ShortcutShow ShortcutShow::describe(const RunDrives::Place &place, LinkJudge &li
                          place + QStringLiteral("   ") + seenText(look.seen));
         }
     }
+    QJsonArray forms;
+    for (const FormLook &look : judged.looks) {
+        QJsonObject form{{QStringLiteral("source"), sourceName(look.source)},
+                         {QStringLiteral("place"), look.reading},
+                         {QStringLiteral("seen"), seenText(look.seen)}};
+        if (!look.stored.isEmpty())
+            form.insert(QStringLiteral("stored"), look.stored);
+        if (look.otherCodePage)
+            form.insert(QStringLiteral("otherCodePage"), true);
+        forms.append(form);
+    }
+    json.insert(QStringLiteral("forms"), forms);
 
     // Which form the check went by.
     if (!judged.target.isEmpty()) {
@@ -225,6 +260,9 @@ ShortcutShow ShortcutShow::describe(const RunDrives::Place &place, LinkJudge &li
             used = QStringLiteral("the path Windows would show");
         const bool exists =
             judged.repair || (judged.decidingLook >= 0 && judged.looks.at(judged.decidingLook).exists());
+        json.insert(QStringLiteral("uses"), QJsonObject{{QStringLiteral("target"), judged.target},
+                                                        {QStringLiteral("form"), used},
+                                                        {QStringLiteral("exists"), exists}});
         out.line(
             QStringLiteral("the check uses"),
             QStringLiteral("%1 (%2)   %3")
@@ -243,8 +281,8 @@ ShortcutShow ShortcutShow::describe(const RunDrives::Place &place, LinkJudge &li
         break;
     case LinkVerdict::Status::Repaired:
         shown.verdict = Verdict::NotBroken;
-        verdict = QStringLiteral("not broken: its target moved to %1; check repairs the shortcut to "
-                                 "point there (--dry-run only reports it)")
+        verdict = QStringLiteral("not broken: its target moved to %1; repair rewrites the shortcut to "
+                                 "point there (check only reports it)")
                       .arg(judged.repair->newTarget);
         break;
     case LinkVerdict::Status::RepairNotWritten:
@@ -268,5 +306,10 @@ ShortcutShow ShortcutShow::describe(const RunDrives::Place &place, LinkJudge &li
     }
     out.line(QStringLiteral("verdict"), verdict);
     shown.text = out.text;
+    QJsonObject verdictObject{{QStringLiteral("status"), LinkVerdict::statusName(judged.status)},
+                              {QStringLiteral("text"), verdict}};
+    if (judged.repair)
+        verdictObject.insert(QStringLiteral("newTarget"), judged.repair->newTarget);
+    json.insert(QStringLiteral("verdict"), verdictObject);
     return shown;
 }

@@ -3,6 +3,7 @@
 #include "cli/RunDrives.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 
 class LinkJudge;
 
@@ -18,6 +19,11 @@ struct ShortcutShow
     // For NotShortcut, one line saying why; otherwise the whole account,
     // several lines, each ended by a line end.
     QByteArray text;
+    // The same account as one JSON object (for --json): path (and
+    // pathBytes when it is not plain UTF-8 text), windowsPath, the header's
+    // fields, "forms" (source, stored, place, seen), "uses" and the
+    // "verdict" with its "status" and "reason".
+    QJsonObject json;
 
     static ShortcutShow describe(const RunDrives::Place &place, LinkJudge &links);
 };

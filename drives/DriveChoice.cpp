@@ -2,6 +2,7 @@
 #include "platform/AsciiCase.h"
 
 #include "platform/DriveContext.h"
+#include "platform/PosixPath.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,6 +27,18 @@ DriveChoice::DriveChoice(DriveChoiceHost &host, std::shared_ptr<const DriveConte
     m_listDrive = m_drives->map()->driveOf(folder);
     if (!m_listDrive.isNull())
         m_lastFolder.insert(m_listDrive, folder);
+}
+
+QChar DriveChoice::startupDrive(const DriveMap &map, const QByteArray &folder)
+{
+    const QChar drive = map.driveOf(folder);
+    const std::optional<QByteArray> driveFolder = drive.isNull() ? std::nullopt : map.folder(drive);
+    const bool wholeMachine = drive.isNull() || (driveFolder && posix::cleanPath(*driveFolder) == "/");
+    const QChar c = QLatin1Char('c');
+    const std::optional<QByteArray> cFolder = map.folder(c);
+    if (wholeMachine && cFolder && posix::cleanPath(*cFolder) != "/")
+        return c;
+    return drive;
 }
 
 void DriveChoice::DriveComboBox1Change()

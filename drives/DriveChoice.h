@@ -53,6 +53,13 @@ public:
     // drive when a run ends.
     void DriveComboBox1Change();
 
+    // The drive the selector starts on: that of the start-up folder, but c:
+    // when the folder lies on the drive that maps / or on no drive (on this
+    // system the start-up folder is usually the home folder, and a scan of
+    // / would walk the whole machine, other Wine prefixes included). When
+    // the map has no c:, the folder's drive (or none).
+    static QChar startupDrive(const DriveMap &map, const QByteArray &folder);
+
     // Whether the drive of a letter (either case) holds a readable volume:
     // any answer to the free-space query, a zero-size volume too. A failed or
     // timed-out query, or no letter at all, means no disk.

@@ -1,4 +1,5 @@
 #include "drives/DriveComboBox.h"
+#include "drives/DriveChoice.h"
 #include "platform/AsciiCase.h"
 
 #include "platform/DriveMap.h"
@@ -102,8 +103,9 @@ TDriveComboBox::TDriveComboBox(QWidget *parent, std::shared_ptr<const DriveConte
     for (int i = 0; i < int(m_pictures.size()); ++i)
         m_pictures[i] = loadPicture(pictureName(Picture(i)));
 
-    // The drive of the process's current folder; none when no drive holds it.
-    m_drive = drives->map()->driveOf(QFile::encodeName(QDir::currentPath()));
+    // The drive of the process's current folder, unless that is the whole
+    // machine (or no drive): then c:.
+    m_drive = DriveChoice::startupDrive(*drives->map(), QFile::encodeName(QDir::currentPath()));
 
     m_timer.start();
     m_clock = [this] { return m_timer.elapsed(); };

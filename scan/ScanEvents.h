@@ -17,6 +17,7 @@ struct PassedOver
         Hidden,      // a hidden folder (its name begins with a dot)
         System,      // a system folder, or the folder of another drive
         OtherPrefix, // a folder that is another Wine prefix
+        Excluded,    // a folder the user asked to pass over
     };
 
     // Windows form where the entry has one; otherwise the nearest folder
@@ -31,7 +32,8 @@ struct PassedOver
 
     bool byRule() const
     {
-        return reason == Reason::Hidden || reason == Reason::System || reason == Reason::OtherPrefix;
+        return reason == Reason::Hidden || reason == Reason::System || reason == Reason::OtherPrefix ||
+               reason == Reason::Excluded;
     }
     // The reason in words.
     QString reasonText() const;

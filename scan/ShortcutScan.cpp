@@ -95,6 +95,8 @@ QString PassedOver::reasonText() const
         return QStringLiteral("a hidden folder");
     case Reason::System:
         return QStringLiteral("a system folder or another drive's folder");
+    case Reason::Excluded:
+        return QStringLiteral("excluded");
     case Reason::OtherPrefix:
         break;
     }
@@ -312,7 +314,11 @@ void ShortcutScan::walk(const QString &folder, FolderSearch &search, const QStri
             }
             continue;
         }
-        if (isFolder && (entry.attributes & win::FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (isFolder && entry.name != QLatin1String(".") && entry.name != QLatin1String("..") && m_excluded &&
+            m_excluded(dir + entry.name, childPosix(search.posixFolder(), entry.name))) {
+            passOver(dir + entry.name, childPosix(search.posixFolder(), entry.name),
+                     PassedOver::Reason::Excluded);
+        } else if (isFolder && (entry.attributes & win::FILE_ATTRIBUTE_REPARSE_POINT)) {
             const QByteArray posixPath = childPosix(search.posixFolder(), entry.name);
             defer(Linked{dir + entry.name, posixPath, shown, true, identityOf(posixPath)});
         } else if (isFolder && entry.name != QLatin1String(".") && entry.name != QLatin1String("..")) {

@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -71,6 +72,12 @@ public:
     void setWriteRepairs(bool on) { m_options.writeRepairs = on; }
     bool writesRepairs() const { return m_options.writeRepairs; }
 
+    // Folders below the root that the walk passes over on request (told as
+    // passed over, by rule): those for which `excluded` (their Windows path
+    // and their path here) says so. None by default.
+    using Exclusion = std::function<bool(const QString &folder, const QByteArray &posixFolder)>;
+    void setExcluded(Exclusion excluded) { m_excluded = std::move(excluded); }
+
 private:
     // `shown` is false below a folder whose name has no Windows form: the
     // Windows paths there are only shown, never used.
@@ -123,6 +130,7 @@ private:
     LinkJudge &m_links;
     std::shared_ptr<const DriveContext> m_drives;
     LinkJudge::Options m_options{true, true, 0};
+    Exclusion m_excluded;
     // The observer of the walk under way.
     ScanObserver *m_observer = nullptr;
     ScanCounts m_counts;

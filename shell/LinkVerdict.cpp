@@ -17,6 +17,9 @@ QString LinkRepair::failureText() const
                               "as it is");
     case Outcome::Failed:
         return QString::fromLocal8Bit(std::strerror(error));
+    case Outcome::NotJournalled:
+        return QStringLiteral("the change could not be recorded in the journal (%1), so it was not made")
+            .arg(QString::fromLocal8Bit(std::strerror(error)));
     }
     return QString();
 }

@@ -47,12 +47,13 @@ struct FormLook
 struct LinkRepair
 {
     enum class Outcome {
-        NotAsked, // the check was not asked to write: nothing written
-        Written,  // the file now holds the new target
-        ReadOnly, // nobody may write the file: it keeps the old target
-        Changed,  // the file changed on disk since it was read: left alone
-        Shared,   // other names lead to the file, or it lies off the drive: left alone
-        Failed,   // writing failed (`error` holds the errno): it keeps the old target
+        NotAsked,      // the check was not asked to write: nothing written
+        Written,       // the file now holds the new target
+        ReadOnly,      // nobody may write the file: it keeps the old target
+        Changed,       // the file changed on disk since it was read: left alone
+        Shared,        // other names lead to the file, or it lies off the drive: left alone
+        Failed,        // writing failed (`error` holds the errno): it keeps the old target
+        NotJournalled, // the change could not be journalled (`error`): it keeps the old target
     };
 
     QString oldTarget;

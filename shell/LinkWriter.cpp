@@ -5,6 +5,7 @@
 #include "platform/FileClock.h"
 #include "platform/PosixPath.h"
 #include "platform/ReplaceFile.h"
+#include "shell/ChangeJournal.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -166,7 +167,8 @@ LinkWriter::Result LinkWriter::wouldReplace(const QByteArray &posixPath, const F
 }
 
 LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteArray &bytes,
-                                       const FileStamp &loaded, const QByteArray &within) const
+                                       const FileStamp &loaded, const QByteArray &within,
+                                       const Note &note) const
 {
     std::variant<Prepared, Result> prepared = prepare(posixPath, loaded, within);
     if (Result *refused = std::get_if<Result>(&prepared))
@@ -220,6 +222,35 @@ LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteA
         atPath.st_dev != now.st_dev || atPath.st_ino != now.st_ino) {
         result.outcome = Outcome::Changed;
         return result;
+    }
+
+    // The journal holds the change, flushed, before it is made: the old
+    // bytes as the file holds them now, read through the open descriptor.
+    if (m_journal) {
+        int error = fault(Step::Journal);
+        std::optional<QByteArray> old;
+        if (!error && ::lseek(original.get(), 0, SEEK_SET) == 0)
+            old = posix::readUpTo(original.get(), now.st_size, now.st_size, &error);
+        if (!error && (!old || old->size() != now.st_size))
+            error = EIO;
+        if (!error) {
+            JournalChange change;
+            change.path = p.realPath;
+            change.winPath = note.winPath;
+            change.device = quint64(now.st_dev);
+            change.inode = quint64(now.st_ino);
+            change.oldBytes = *old;
+            change.newSha256 = JournalChange::digest(bytes);
+            change.newSize = bytes.size();
+            change.oldTarget = note.oldTarget;
+            change.newTarget = note.newTarget;
+            error = m_journal->record(change);
+        }
+        if (error) {
+            result.outcome = Outcome::NotJournalled;
+            result.error = error;
+            return result;
+        }
     }
 
     if (const int error = fault(Step::Rename))

@@ -16,11 +16,16 @@
 
 #include <QByteArray>
 
+#include <QString>
+
 #include <functional>
+#include <memory>
 #include <optional>
 #include <variant>
 
 #include <sys/stat.h>
+
+class ChangeJournal;
 
 // What identifies the contents of a file as it was read.
 struct FileStamp
@@ -38,13 +43,21 @@ struct FileStamp
 class LinkWriter
 {
 public:
-    enum class Step { CreateTemp, Write, Sync, Rename };
+    enum class Step { CreateTemp, Write, Sync, Journal, Rename };
     enum class Outcome {
         Written,
-        ReadOnly, // nobody may write the file (no write bit, or access denied)
-        Changed,  // the file on disk is not the one that was loaded
-        Shared,   // other names lead to the file, or it lies outside `within`
-        Failed,   // an error; `error` holds the errno
+        ReadOnly,      // nobody may write the file (no write bit, or access denied)
+        Changed,       // the file on disk is not the one that was loaded
+        Shared,        // other names lead to the file, or it lies outside `within`
+        Failed,        // an error; `error` holds the errno
+        NotJournalled, // the change could not be journalled (`error`): nothing written
+    };
+    // What the journal says of a replacement besides the file and its bytes.
+    struct Note
+    {
+        QString winPath;
+        QString oldTarget;
+        QString newTarget;
     };
     struct Result
     {
@@ -58,6 +71,13 @@ public:
     using FaultHook = std::function<int(Step)>;
     void setFaultHook(FaultHook hook) { m_faultHook = std::move(hook); }
 
+    // Every replacement is recorded here (the file's old bytes read from
+    // the file itself, its device and inode, the new contents' digest) and
+    // flushed to disk before the new file is renamed into place; one that
+    // cannot be recorded is not made. Without a journal nothing is recorded.
+    void setJournal(std::shared_ptr<ChangeJournal> journal) { m_journal = std::move(journal); }
+    const std::shared_ptr<ChangeJournal> &journal() const { return m_journal; }
+
     // Runs every few milliseconds while the new file is flushed to disk,
     // which on a slow or busy disk can take a while (the caller keeps its
     // window alive with it). The flush is always waited for.
@@ -68,7 +88,7 @@ public:
     // other hard link, and the real file lies in the folder `within`
     // (canonical; the drive the shortcut was found on).
     Result replace(const QByteArray &posixPath, const QByteArray &bytes, const FileStamp &loaded,
-                   const QByteArray &within) const;
+                   const QByteArray &within, const Note &note = {}) const;
     // What replace() would come to, without writing anything: every check
     // it makes before it begins (the file as loaded, not shared, writable,
     // no immutable or append-only flag on it or its folder), and whether a
@@ -92,4 +112,5 @@ private:
 
     FaultHook m_faultHook;
     std::function<void()> m_waitHook;
+    std::shared_ptr<ChangeJournal> m_journal;
 };

@@ -6,6 +6,7 @@
 #include "platform/PosixPath.h"
 #include "platform/ProfileLinks.h"
 #include "platform/WinPath.h"
+#include "shell/ChangeJournal.h"
 #include "shell/DirIndex.h"
 #include "shell/FileFacts.h"
 #include "shell/LinkWriter.h"
@@ -57,6 +58,8 @@ LinkRepair::Outcome repairOutcome(LinkWriter::Outcome written)
         return LinkRepair::Outcome::Changed;
     case LinkWriter::Outcome::Shared:
         return LinkRepair::Outcome::Shared;
+    case LinkWriter::Outcome::NotJournalled:
+        return LinkRepair::Outcome::NotJournalled;
     case LinkWriter::Outcome::Failed:
         break;
     }
@@ -113,6 +116,9 @@ struct ShellLinkService::Context
                 hook();
             return !(stop && stop());
         });
+        // Every repair is journalled; callers that know what the run is
+        // give it a journal of its own.
+        writer.setJournal(std::make_shared<ChangeJournal>(QStringLiteral("repair")));
     }
 
     std::shared_ptr<const DriveContext> drives;
@@ -672,7 +678,8 @@ win::HRESULT ServiceShellLink::resolve(quint32 flags, LinkVerdict &verdict, bool
         repair.outcome = LinkRepair::Outcome::Written;
         if (bytes != s.bytes) {
             const LinkWriter::Result written =
-                context.writer.replace(s.posixPath, bytes, s.stamp, driveFolderHolding());
+                context.writer.replace(s.posixPath, bytes, s.stamp, driveFolderHolding(),
+                                       {s.winPath, request.oldTarget, found->winPath});
             repair.outcome = repairOutcome(written.outcome);
             repair.error = written.error;
             if (written.outcome == LinkWriter::Outcome::Written) {
@@ -821,6 +828,16 @@ void ShellLinkService::clearCaches()
 qsizetype ShellLinkService::cachedEntries() const
 {
     return m_context->index.entryCount();
+}
+
+void ShellLinkService::setJournal(std::shared_ptr<ChangeJournal> journal)
+{
+    m_context->writer.setJournal(std::move(journal));
+}
+
+const std::shared_ptr<ChangeJournal> &ShellLinkService::journal() const
+{
+    return m_context->writer.journal();
 }
 
 LinkWriter &ShellLinkService::linkWriter()

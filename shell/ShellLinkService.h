@@ -27,6 +27,7 @@
 #include <memory>
 #include <optional>
 
+class ChangeJournal;
 class DriveContext;
 class LinkWriter;
 class TargetLook;
@@ -84,6 +85,12 @@ public:
     void clearCaches();
     // Entries in the cached listings (for measurements).
     qsizetype cachedEntries() const;
+
+    // The journal every repair is recorded in before it is made. The
+    // service starts with one of its own (a run called "repair"); the
+    // window and the command line give each run its own.
+    void setJournal(std::shared_ptr<ChangeJournal> journal);
+    const std::shared_ptr<ChangeJournal> &journal() const;
 
     // The writer of repaired shortcuts; tests install a fault hook on it.
     LinkWriter &linkWriter();

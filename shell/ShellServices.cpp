@@ -1,6 +1,8 @@
 #include "shell/ShellServices.h"
 
+#include "platform/PosixPath.h"
 #include "platform/WinPath.h"
+#include "shell/ChangeJournal.h"
 #include "shell/ShellUi.h"
 
 #include <QDir>
@@ -9,9 +11,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <optional>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 // GIO's headers name a structure field "signals", which Qt defines as a macro.
 #pragma push_macro("signals")
@@ -121,6 +127,8 @@ public:
         result.confirmed = true;
 
         QList<Failure> failures;
+        QList<Failure> notJournalled;
+        ChangeJournal journal(QStringLiteral("trash"));
         for (const QString &winPath : winPaths) {
             const std::optional<QByteArray> posix = WinPath::toPosix(winPath, *m_drives);
             if (!posix) {
@@ -144,12 +152,21 @@ public:
                 continue;
             }
 
+            struct stat identity = {};
+            const bool known = ::lstat(posix->constData(), &identity) == 0;
             GFilePtr file(g_file_new_for_path(posix->constData()));
             GError *rawError = nullptr;
             const bool trashed = g_file_trash(file.get(), nullptr, &rawError);
             const GErrorPtr error(rawError);
             if (trashed) {
                 result.moved << winPath;
+                JournalChange change;
+                change.kind = JournalChange::Kind::Trash;
+                change.winPath = winPath;
+                change.files.append(known ? trashedEntry(*posix, identity.st_dev, identity.st_ino)
+                                          : TrashedFile{*posix, {}, {}, {}, 0, 0});
+                if (const int failed = journal.record(change))
+                    notJournalled.append({winPath, QString::fromLocal8Bit(std::strerror(failed))});
             } else if (entryAt(*posix) == Entry::Missing) {
                 result.gone << winPath;
             } else {
@@ -159,6 +176,14 @@ public:
         }
         if (!failures.isEmpty())
             m_ui.showMessage(failureMessage(failures));
+        // They are in the trash all the same, and can be restored from there.
+        if (!notJournalled.isEmpty()) {
+            m_ui.showMessage(QStringLiteral("Moved to the Trash, but not recorded for undo (%1): %2")
+                                 .arg(notJournalled.first().reason, notJournalled.first().path) +
+                             (notJournalled.size() > 1
+                                  ? QStringLiteral(" and %1 more").arg(notJournalled.size() - 1)
+                                  : QString()));
+        }
         return result;
     }
 
@@ -179,6 +204,68 @@ QString ShellServices::deleteQuestion(const QStringList &winPaths)
     if (winPaths.size() == 1)
         return QStringLiteral("Are you sure you want to move \"%1\" to the Trash?").arg(winPaths.first());
     return QStringLiteral("Are you sure you want to move these %1 files to the Trash?").arg(winPaths.size());
+}
+
+namespace {
+
+// The folder at the top of the file system that holds `path`: the last
+// folder on the way up that is on the same device.
+QByteArray topFolderOf(const QByteArray &path, dev_t device)
+{
+    QByteArray folder = posix::parentPath(posix::cleanPath(path));
+    while (folder != "/") {
+        const QByteArray up = posix::parentPath(folder);
+        struct stat st;
+        if (::stat(up.constData(), &st) != 0 || st.st_dev != device)
+            break;
+        folder = up;
+    }
+    return folder;
+}
+
+// The entry of `trash` (a trash folder holding files/ and info/) that is
+// the file with that device and inode. The trash names an entry after the
+// file, with a number after the part of its name before the first dot when
+// the name is taken ("Old Game.2.lnk"), so only such names are looked at.
+std::optional<QByteArray> entryIn(const QByteArray &trash, const QByteArray &name, dev_t device, ino_t inode)
+{
+    const QByteArray files = trash + "/files";
+    const posix::DirHandle dir = posix::openFolder(files);
+    if (!dir)
+        return std::nullopt;
+    const qsizetype dot = name.indexOf('.', 1);
+    const QByteArray stem = dot > 0 ? name.left(dot) : name;
+    while (const dirent *entry = ::readdir(dir.get())) {
+        const QByteArray candidate(entry->d_name);
+        if (!candidate.startsWith(stem))
+            continue;
+        struct stat st;
+        if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            st.st_dev == device && st.st_ino == inode)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+TrashedFile ShellServices::trashedEntry(const QByteArray &path, quint64 device, quint64 inode)
+{
+    TrashedFile file{path, {}, {}, {}, device, inode};
+    const QByteArray uid = QByteArray::number(::getuid());
+    QList<QByteArray> trashes{homeTrashFolder()};
+    const QByteArray top = topFolderOf(path, dev_t(device));
+    trashes << top + "/.Trash/" + uid << top + "/.Trash-" + uid;
+    const QByteArray name = posix::baseName(posix::cleanPath(path));
+    for (const QByteArray &trash : trashes) {
+        if (const std::optional<QByteArray> entry = entryIn(trash, name, dev_t(device), ino_t(inode))) {
+            file.trashPath = trash + "/files/" + *entry;
+            file.infoPath = trash + "/info/" + *entry + ".trashinfo";
+            file.info = posix::readSmallFile(file.infoPath, 1 << 16).value_or(QByteArray());
+            break;
+        }
+    }
+    return file;
 }
 
 QByteArray ShellServices::homeTrashFolder()

@@ -8,6 +8,7 @@
 
 class DriveContext;
 class ShellUi;
+struct TrashedFile;
 
 // The outcome of one request to move files to the trash. Every requested path
 // is in exactly one of the three lists (when the request was confirmed), in
@@ -50,6 +51,8 @@ public:
     // still there (a file already gone is reported as gone, not as a
     // failure), and reports what became of each path. Never deletes anything
     // for good. An empty request asks nothing and counts as confirmed.
+    // Each request is a run of the change journal: every file moved is
+    // recorded with the place the trash keeps it, so it can be undone.
     virtual TrashResult deleteToTrash(const QStringList &winPaths) = 0;
 
     // The services of this platform: the file manager and web browser through
@@ -59,6 +62,12 @@ public:
 
     // The question asked before moving `winPaths` to the trash.
     static QString deleteQuestion(const QStringList &winPaths);
+
+    // Where the trash keeps a file it has just taken from `path` (a file
+    // keeps its device and inode on its way into the trash, which never
+    // copies it): its entry and note, the note's bytes. The entry is empty
+    // when no trash holds it.
+    static TrashedFile trashedEntry(const QByteArray &path, quint64 device, quint64 inode);
 
     // The POSIX folder of the trash that files on the home file system go to
     // ($XDG_DATA_HOME/Trash as GIO settled it for this process).

@@ -6,8 +6,9 @@
 
 namespace {
 
-// `Linkmend check` as a process on a drive c: with healthy, moved, broken,
-// remote and unreadable shortcuts, and a hidden folder it must not enter.
+// `Linkmend check` and `Linkmend repair` as processes on a drive c: with
+// healthy, moved, broken, remote and unreadable shortcuts, and a hidden
+// folder they must not enter.
 class CheckCommandTest : public ProgramFixture
 {
 protected:
@@ -57,7 +58,7 @@ protected:
 
 TEST_F(CheckCommandTest, PrintsEveryBrokenShortcutAndEveryRepairThenFindsOnlyTheBrokenOnesAgain)
 {
-    const Run first = run({QStringLiteral("check"), QStringLiteral("c:")});
+    const Run first = run({QStringLiteral("repair"), QStringLiteral("c:")});
     EXPECT_EQ(first.status, 1) << first.err.constData();
     QStringList expected = brokenLines();
     expected << QStringLiteral("repaired ") + repairText();
@@ -66,8 +67,9 @@ TEST_F(CheckCommandTest, PrintsEveryBrokenShortcutAndEveryRepairThenFindsOnlyThe
     // Broken lines have a tab, repair lines none: `cut -s -f1` gives the paths.
     EXPECT_EQ(first.out.count('\t'), 4);
     // Without a terminal, no progress; on standard error only the file that
-    // is no shortcut, with why.
-    EXPECT_EQ(first.err.count('\n'), 1) << first.err.constData();
+    // is no shortcut, with why, and the run the repair is journalled as.
+    EXPECT_EQ(first.err.count('\n'), 2) << first.err.constData();
+    EXPECT_TRUE(first.errLines().last().contains(QLatin1String("linkmend undo "))) << first.err.constData();
     EXPECT_TRUE(first.err.startsWith("linkmend: skipped " +
                                      QFile::encodeName(path(QStringLiteral("Desktop/NotALink.lnk"))) +
                                      ": not a shortcut ("))
@@ -83,7 +85,7 @@ TEST_F(CheckCommandTest, PrintsEveryBrokenShortcutAndEveryRepairThenFindsOnlyThe
 
 TEST_F(CheckCommandTest, JsonHoldsEveryBrokenShortcutRepairAndCount)
 {
-    const Run result = run({QStringLiteral("check"), QStringLiteral("--json"), QStringLiteral("c:")});
+    const Run result = run({QStringLiteral("repair"), QStringLiteral("--json"), QStringLiteral("c:")});
     EXPECT_EQ(result.status, 1);
     const QJsonObject report = parse(result.out);
     EXPECT_FALSE(report.value(QStringLiteral("dryRun")).toBool(true));
@@ -142,18 +144,23 @@ TEST_F(CheckCommandTest, JsonHoldsEveryBrokenShortcutRepairAndCount)
               QStringLiteral("c:\\"));
 }
 
-TEST_F(CheckCommandTest, DryRunChangesNoByteAndNoTimeAndReportsTheRepairItWouldMake)
+TEST_F(CheckCommandTest, CheckChangesNoByteAndNoTimeAndReportsTheRepairItWouldMake)
 {
     const auto before = snapshot();
-    const Run plain = run({QStringLiteral("check"), QStringLiteral("--dry-run"), QStringLiteral("c:")});
-    EXPECT_EQ(plain.status, 1);
     QStringList expected = brokenLines();
     expected << QStringLiteral("would repair ") + repairText();
     expected.sort();
-    EXPECT_EQ(plain.sortedLines(), expected);
+    // check looks; repair -n and repair --dry-run are the same look.
+    for (const QStringList &command :
+         {QStringList{QStringLiteral("check"), QStringLiteral("c:")},
+          QStringList{QStringLiteral("repair"), QStringLiteral("-n"), QStringLiteral("c:")},
+          QStringList{QStringLiteral("repair"), QStringLiteral("--dry-run"), QStringLiteral("c:")}}) {
+        const Run plain = run(command);
+        EXPECT_EQ(plain.status, 1) << command.join(QLatin1Char(' ')).toStdString();
+        EXPECT_EQ(plain.sortedLines(), expected);
+    }
 
-    const Run json = run({QStringLiteral("check"), QStringLiteral("--dry-run"), QStringLiteral("--json"),
-                          QStringLiteral("c:")});
+    const Run json = run({QStringLiteral("check"), QStringLiteral("--json"), QStringLiteral("c:")});
     const QJsonObject report = parse(json.out);
     EXPECT_TRUE(report.value(QStringLiteral("dryRun")).toBool());
     const QJsonObject repair = report.value(QStringLiteral("repairs")).toArray().first().toObject();
@@ -162,13 +169,26 @@ TEST_F(CheckCommandTest, DryRunChangesNoByteAndNoTimeAndReportsTheRepairItWouldM
     EXPECT_FALSE(repair.value(QStringLiteral("written")).toBool(true));
     EXPECT_EQ(report.value(QStringLiteral("counts")).toObject().value(QStringLiteral("repaired")).toInt(), 1);
 
-    // Not a byte, not a time, not a file more or less.
+    // Not a byte, not a time, not a file more or less; no journal either.
     EXPECT_EQ(snapshot(), before);
+    EXPECT_FALSE(QFileInfo::exists(home.path() + QStringLiteral("/state/linkmend")));
+
+    // With only the moved shortcut, what check says of it is in its exit
+    // status: something is to be repaired.
+    ::unlink(QFile::encodeName(broken).constData());
+    ::unlink(QFile::encodeName(deeper).constData());
+    ::unlink(QFile::encodeName(onD).constData());
+    ::unlink(QFile::encodeName(onShare).constData());
+    ::unlink(QFile::encodeName(path(QStringLiteral("Desktop/NotALink.lnk"))).constData());
+    EXPECT_EQ(run({QStringLiteral("check"), QStringLiteral("c:")}).status, 1);
+    EXPECT_EQ(run({QStringLiteral("repair"), QStringLiteral("c:")}).status, 0);
+    EXPECT_EQ(run({QStringLiteral("check"), QStringLiteral("c:")}).status, 0);
 }
 
 TEST_F(CheckCommandTest, IgnoreRemoteLeavesOutTargetsOnOtherDrivesAndShares)
 {
-    const Run plain = run({QStringLiteral("check"), QStringLiteral("--ignore-remote"), QStringLiteral("c:")});
+    const Run plain =
+        run({QStringLiteral("repair"), QStringLiteral("--ignore-remote"), QStringLiteral("c:")});
     QStringList expected = brokenLines(false);
     expected << QStringLiteral("repaired ") + repairText();
     expected.sort();
@@ -237,7 +257,7 @@ TEST_F(CheckCommandTest, ARepairThatCannotBeWrittenIsReportedNotHidden)
 {
     ASSERT_EQ(::chmod(QFile::encodeName(moved).constData(), 0444), 0);
     const QByteArray before = readWholeFile(QFile::encodeName(moved));
-    const Run result = run({QStringLiteral("check"), QStringLiteral("--json"), QStringLiteral("c:")});
+    const Run result = run({QStringLiteral("repair"), QStringLiteral("--json"), QStringLiteral("c:")});
     EXPECT_EQ(readWholeFile(QFile::encodeName(moved)), before);
     const QJsonObject report = parse(result.out);
     const QJsonObject repair = report.value(QStringLiteral("repairs")).toArray().first().toObject();
@@ -249,9 +269,9 @@ TEST_F(CheckCommandTest, ARepairThatCannotBeWrittenIsReportedNotHidden)
     ASSERT_EQ(result.errLines().size(), 1);
     EXPECT_TRUE(result.errLines().first().startsWith(QStringLiteral("linkmend: could not repair ") + moved));
 
-    // A dry run promises nothing the real run cannot do: the same report,
-    // said as what would happen, and the same exit status.
-    const Run dry = run({QStringLiteral("check"), QStringLiteral("--dry-run"), QStringLiteral("c:")});
+    // check promises nothing the real run cannot do: the same report, said
+    // as what would happen, and the same exit status.
+    const Run dry = run({QStringLiteral("check"), QStringLiteral("c:")});
     EXPECT_EQ(dry.status, result.status);
     const QStringList told = dry.errLines().filter(QStringLiteral("linkmend: would repair ") + moved);
     ASSERT_EQ(told.size(), 1) << dry.err.constData();
@@ -319,8 +339,10 @@ TEST_F(CommandLineProgram, HelpAndVersionNeedNoDisplay)
     // A short synopsis; the whole manual is the manual page.
     const Run help = run({QStringLiteral("--help")});
     EXPECT_EQ(help.status, 0);
-    EXPECT_TRUE(help.out.contains(
-        "\n  linkmend check [--dry-run] [--ignore-remote] [--json] [-q] [--prefix DIR] WHERE...\n"));
+    EXPECT_TRUE(
+        help.out.contains("\n  linkmend check [--ignore-remote] [--json] [-q] [-0] [--exclude PATTERN] "
+                          "[--prefix DIR] WHERE...\n"));
+    EXPECT_TRUE(help.out.contains("\n  linkmend undo [--last] [-q] [RUN]\n"));
     EXPECT_TRUE(help.out.contains("\n  linkmend trash [--yes] [--prefix DIR] FILE.lnk...\n"));
     EXPECT_TRUE(help.out.endsWith("\nSee man linkmend for the whole manual.\n"));
     EXPECT_FALSE(help.out.contains("EXIT STATUS"));

@@ -88,14 +88,14 @@ TEST(CommandLineParse, MistakesAreNamedInOneLine)
 
 CheckReport::Shortcut shortcutAt(const QString &name)
 {
-    return {QStringLiteral("/d/") + name, QStringLiteral("c:\\") + name};
+    return {QStringLiteral("/d/") + name, QStringLiteral("c:\\") + name, QByteArray()};
 }
 
 TEST(CheckReportOutput, LinesStayOneRecordEachWhateverTheTargetHolds)
 {
     EXPECT_EQ(
         CheckReport::brokenLine({shortcutAt(QStringLiteral("a.lnk")), QStringLiteral("C:\\x\ty\nz.exe")}),
-        QByteArray("/d/a.lnk\tC:\\x?y?z.exe\n"));
+        QByteArray("/d/a.lnk\tC:\\x\\x09y\\x0Az.exe\n"));
 
     CheckReport report;
     const CheckReport::Repair made{shortcutAt(QStringLiteral("m.lnk")), QStringLiteral("C:\\Old\\m.exe"),

@@ -126,7 +126,8 @@ TEST_F(PassedOverTest, EveryShortcutIsCountedAndWhatCannotBeListedIsNamedWithIts
     EXPECT_EQ(text.errors.count('\n'), 5) << text.errors.constData();
     Buffers quiet;
     check({true, false, false, true}, quiet);
-    EXPECT_EQ(quiet.errors, QByteArray("linkmend: 5 places could not be read\n"));
+    EXPECT_EQ(quiet.errors, QByteArray("linkmend: 1 broken shortcut, 5 places could not be read\n"));
+    EXPECT_TRUE(quiet.output.isEmpty());
 
     // With the listed one gone, nothing is listed, yet the run is no clean one.
     ::unlink(drives.posix(QStringLiteral("plain/Old.lnk")).constData());
@@ -198,7 +199,7 @@ TEST(OtherPrefixes, AreNamedAndPassedOverNotJudgedByTheseDrives)
     EXPECT_TRUE(console.errors.contains("Steam Prefix")) << console.errors.constData();
     // No failure: the run found what it could look at.
     EXPECT_EQ(report.exitStatus(), CheckReport::ExitBroken);
-    EXPECT_EQ(report.summary(), QStringLiteral("2 other Wine prefixes passed over"));
+    EXPECT_EQ(report.summary(), QStringLiteral("1 broken shortcut, 2 other Wine prefixes passed over"));
 }
 
 } // namespace

@@ -74,6 +74,7 @@ protected:
         environment.insert(QStringLiteral("HOME"), home.path());
         environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + QStringLiteral("/data"));
         environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.path() + QStringLiteral("/cache"));
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), home.path() + QStringLiteral("/state"));
         if (prefixInEnvironment)
             environment.insert(QStringLiteral("WINEPREFIX"), QFile::decodeName(drives.prefix()));
         QProcess process;

@@ -225,14 +225,29 @@ TEST_F(DriveChoiceTest, NoUsableDriveLeavesTheSelectorEmpty)
     EXPECT_EQ(currentFolder(), startFolder);
 }
 
-TEST_F(DriveChoiceTest, StartUpOutsideEveryDriveNamesNoDrive)
+TEST_F(DriveChoiceTest, StartUpOnTheWholeMachineOrOnNoDriveStartsOnC)
 {
+    // Started from / with a prefix whose z: is /, as a menu or a terminal in
+    // the home folder starts the program: c:, not the whole machine, and no
+    // missing-disk message.
+    {
+        TempDrives drives(QStringLiteral("c"));
+        drives.mapLetter(QLatin1Char('z'), "/");
+        ASSERT_TRUE(QDir::setCurrent(QStringLiteral("/")));
+        Form form(drives, fixedDrives("cz"));
+        EXPECT_TRUE(form.host.messages.isEmpty()) << form.host.messages.join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(form.combo.drive(), QLatin1Char('c'));
+        EXPECT_EQ(form.host.selectedDrive, QStringLiteral("c"));
+        // Still free to choose z:.
+        form.choose('z');
+        EXPECT_EQ(form.host.selectedDrive, QStringLiteral("z"));
+    }
+    // Started from a folder on no drive: c: as well.
     TempDrives drives(QStringLiteral("c"));
     QTemporaryDir elsewhere;
     ASSERT_TRUE(QDir::setCurrent(elsewhere.path()));
-
     Form form(drives, fixedDrives("c"));
-    EXPECT_EQ(form.host.messages, QStringList{QStringLiteral("There is no disk in drive ")});
+    EXPECT_TRUE(form.host.messages.isEmpty());
     EXPECT_EQ(form.combo.drive(), QLatin1Char('c'));
     EXPECT_EQ(form.host.selectedDrive, QStringLiteral("c"));
     EXPECT_EQ(currentFolder(), canonical(drives.root('c')));

@@ -85,7 +85,7 @@ done <"$scratch/usage.txt"
 # The shell completions offer the commands, each command's options, the
 # drive letters of the Wine prefix (the entries x: that lead to a folder),
 # and shortcut files whatever the case of their extension.
-export HOME="$scratch/home" XDG_CACHE_HOME="$scratch/cache" XDG_DATA_HOME="$scratch/data" WINEPREFIX="$scratch/noprefix"
+export HOME="$scratch/home" XDG_CACHE_HOME="$scratch/cache" XDG_DATA_HOME="$scratch/data" XDG_STATE_HOME="$scratch/state" WINEPREFIX="$scratch/noprefix"
 mkdir -p "$HOME" "$scratch/prefix/dosdevices" "$scratch/prefix/drive_c" "$scratch/files/sub folder"
 ln -s ../drive_c "$scratch/prefix/dosdevices/c:"
 ln -s / "$scratch/prefix/dosdevices/z:"
@@ -98,16 +98,16 @@ expect_completion() { # shell, command line, what it offered, what it must offer
 # is the one completed.
 bash_complete() {
   # shellcheck disable=SC2016
-  (cd "$scratch/files" && WINEPREFIX="$scratch/prefix" bash -c '
+  (cd "$scratch/files" && PATH="$root/usr/bin:$PATH" WINEPREFIX="$scratch/prefix" bash -c '
     source /usr/share/bash-completion/bash_completion
     source "$0"
     COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
     _linkmend "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
-    printf "%s\n" "${COMPREPLY[@]}" | sort | paste -sd" "' \
+    printf "%s\n" "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd" "' \
     "$root/usr/share/bash-completion/completions/linkmend" "$@")
 }
-expect_completion bash 'linkmend ' "$(bash_complete linkmend '')" '--help --version check show trash'
-expect_completion bash 'linkmend check -' "$(bash_complete linkmend check -)" '--dry-run --ignore-remote --json --prefix -q'
+expect_completion bash 'linkmend ' "$(bash_complete linkmend '')" '--help --version check drives repair show trash undo'
+expect_completion bash 'linkmend check -' "$(bash_complete linkmend check -)" '--exclude --ignore-remote --json --prefix -0 -q'
 expect_completion bash 'linkmend trash -' "$(bash_complete linkmend trash -)" '--prefix --yes'
 expect_completion bash 'linkmend check ' "$(bash_complete linkmend check '')" 'c: z:'
 expect_completion bash 'linkmend check z' "$(bash_complete linkmend check z)" 'z:'
@@ -118,26 +118,26 @@ expect_completion bash 'Linkmend show ' "$(bash_complete Linkmend show '')" 'B.L
 # print what they were asked to offer.
 zsh_complete() {
   # shellcheck disable=SC2016
-  (cd "$scratch/files" && WINEPREFIX="$scratch/prefix" zsh -f -c '
+  (cd "$scratch/files" && PATH="$root/usr/bin:$PATH" WINEPREFIX="$scratch/prefix" zsh -f -c '
     compadd() { [[ $1 == -- ]] && shift; print -rl -- "$@"; }
     _files() { print -r -- "(files $*)"; }
     fpath=("$0" $fpath); autoload -Uz _linkmend
     words=("$@"); CURRENT=$#; PREFIX=$words[-1]; _linkmend' \
-    "$root/usr/share/zsh/vendor-completions" "$@" | sort | paste -sd' ')
+    "$root/usr/share/zsh/vendor-completions" "$@" | LC_ALL=C sort | paste -sd' ')
 }
-expect_completion zsh 'linkmend ' "$(zsh_complete linkmend '')" '--help --version check show trash'
-expect_completion zsh 'linkmend check -' "$(zsh_complete linkmend check -)" '--dry-run --ignore-remote --json --prefix -q'
+expect_completion zsh 'linkmend ' "$(zsh_complete linkmend '')" '--help --version check drives repair show trash undo'
+expect_completion zsh 'linkmend check -' "$(zsh_complete linkmend check -)" '--exclude --ignore-remote --json --prefix -0 -q'
 expect_completion zsh 'linkmend check ' "$(zsh_complete linkmend check '')" '(files -/) c: z:'
 expect_completion zsh 'linkmend show ' "$(zsh_complete linkmend show '')" '(files -g *.(#i)lnk(-.))'
 # fish finds the completions where it looks for them, for a program it finds.
 fish_complete() {
   # shellcheck disable=SC2016
   (cd "$scratch/files" && PATH="$root/usr/bin:$PATH" XDG_DATA_DIRS="$root/usr/share:/usr/share" \
-     WINEPREFIX="$scratch/prefix" fish -c 'complete -C"$argv"' "$1" | cut -f1 | sort | paste -sd' ')
+     WINEPREFIX="$scratch/prefix" fish -c 'complete -C"$argv"' "$1" | cut -f1 | LC_ALL=C sort | paste -sd' ')
 }
-expect_completion fish 'linkmend ' "$(fish_complete 'linkmend ')" 'check show trash'
+expect_completion fish 'linkmend ' "$(fish_complete 'linkmend ')" 'check drives repair show trash undo'
 expect_completion fish 'linkmend -' "$(fish_complete 'linkmend -')" '--help --version'
-expect_completion fish 'linkmend check -' "$(fish_complete 'linkmend check -')" '--dry-run --ignore-remote --json --prefix -q'
+expect_completion fish 'linkmend check -' "$(fish_complete 'linkmend check -')" '--exclude --ignore-remote --json --prefix -0 -q'
 expect_completion fish 'linkmend check ' "$(fish_complete 'linkmend check ')" 'c: sub folder/ z:'
 expect_completion fish 'Linkmend show ' "$(fish_complete 'Linkmend show ')" 'B.LNK a.lnk sub folder/'
 

@@ -144,8 +144,12 @@ TEST_F(DeleteFaultTest, ShortcutInAFolderTheUserMayNotWrite)
         ASSERT_TRUE(QDir().mkpath(QFile::decodeName(folder)));
         ASSERT_EQ(::chmod(folder.constData(), 0777), 0);
     }
+    // The journal of the moves is kept where that user may write.
+    ASSERT_TRUE(QDir().mkpath(QFile::decodeName(m_drives.journalFolder())));
+    ASSERT_EQ(::chmod(m_drives.journalFolder().constData(), 0777), 0);
     UnprivilegedFiles::letEveryoneThrough(m_drives.root());
     UnprivilegedFiles::letEveryoneThrough(m_trash);
+    UnprivilegedFiles::letEveryoneThrough(m_drives.journalFolder());
     {
         const UnprivilegedFiles unprivileged;
         if (!unprivileged.binding())

@@ -35,11 +35,13 @@ TempDrives::TempDrives(const QString &letters) : m_dir(std::make_unique<QTempora
     saveEnv("WINEPREFIX", m_oldPrefix, m_hadPrefix);
     saveEnv("XDG_DATA_HOME", m_oldData, m_hadData);
     saveEnv("XDG_CACHE_HOME", m_oldCache, m_hadCache);
+    saveEnv("XDG_STATE_HOME", m_oldState, m_hadState);
 
     const QString base = m_dir->path();
     QDir().mkpath(base + QStringLiteral("/prefix/dosdevices"));
     QDir().mkpath(base + QStringLiteral("/data"));
     QDir().mkpath(base + QStringLiteral("/cache"));
+    QDir().mkpath(base + QStringLiteral("/state"));
     for (QChar letter : letters) {
         const QString folder = base + QStringLiteral("/drive_") + letter.toLower();
         QDir().mkpath(folder);
@@ -50,6 +52,7 @@ TempDrives::TempDrives(const QString &letters) : m_dir(std::make_unique<QTempora
     qputenv("WINEPREFIX", QFile::encodeName(base + QStringLiteral("/prefix")));
     qputenv("XDG_DATA_HOME", QFile::encodeName(base + QStringLiteral("/data")));
     qputenv("XDG_CACHE_HOME", QFile::encodeName(base + QStringLiteral("/cache")));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(base + QStringLiteral("/state")));
     m_context = DriveContext::load();
 }
 
@@ -64,6 +67,7 @@ TempDrives::~TempDrives()
     restoreEnv("WINEPREFIX", m_oldPrefix, m_hadPrefix);
     restoreEnv("XDG_DATA_HOME", m_oldData, m_hadData);
     restoreEnv("XDG_CACHE_HOME", m_oldCache, m_hadCache);
+    restoreEnv("XDG_STATE_HOME", m_oldState, m_hadState);
 }
 
 QByteArray TempDrives::prefix() const
@@ -127,4 +131,9 @@ QByteArray readWholeFile(const QByteArray &posixPath)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
+}
+
+QByteArray TempDrives::journalFolder() const
+{
+    return QFile::encodeName(m_dir->path() + QStringLiteral("/state/linkmend"));
 }

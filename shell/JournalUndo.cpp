@@ -1,0 +1,267 @@
+#include "shell/JournalUndo.h"
+
+#include "platform/PosixPath.h"
+#include "platform/ReplaceFile.h"
+#include "shell/LinkWriter.h"
+#include "shell/ShellLinkService.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Whether anything stands at a path (a symbolic link counts, wherever it
+// leads); errors other than "nothing there" count as something.
+bool somethingAt(const QByteArray &path, struct stat *info = nullptr)
+{
+    struct stat st;
+    if (::lstat(path.constData(), &st) == 0) {
+        if (info)
+            *info = st;
+        return true;
+    }
+    return errno != ENOENT && errno != ENOTDIR;
+}
+
+// Moves a file to a place where nothing stands, never over anything.
+int moveNoReplace(const QByteArray &from, const QByteArray &to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    return errno;
+}
+
+} // namespace
+
+int JournalUndo::Report::count(Item::Result result) const
+{
+    return int(std::count_if(items.cbegin(), items.cend(),
+                             [result](const Item &item) { return item.result == result; }));
+}
+
+bool JournalUndo::Report::complete() const
+{
+    return !stopped && std::all_of(items.cbegin(), items.cend(), [](const Item &item) {
+        return item.result == Item::Result::Restored || item.result == Item::Result::AlreadyAsBefore;
+    });
+}
+
+JournalUndo::JournalUndo(std::shared_ptr<ChangeJournal> journal, std::function<bool()> stop)
+    : m_journal(std::move(journal)), m_stop(std::move(stop))
+{}
+
+std::shared_ptr<ChangeJournal> JournalUndo::journalFor(const JournalRun &run, const QByteArray &folder)
+{
+    return std::make_shared<ChangeJournal>(QStringLiteral("undo %1").arg(run.name), run.name, folder);
+}
+
+JournalUndo::Report JournalUndo::undo(const JournalRun &run)
+{
+    Report report;
+    for (auto change = run.changes.crbegin(); change != run.changes.crend(); ++change) {
+        if (m_stop && m_stop()) {
+            report.stopped = true;
+            break;
+        }
+        switch (change->kind) {
+        case JournalChange::Kind::Replace:
+            undoReplace(*change, report);
+            break;
+        case JournalChange::Kind::Trash:
+            undoTrash(*change, report);
+            break;
+        case JournalChange::Kind::Untrash:
+            undoUntrash(*change, report);
+            break;
+        }
+    }
+    return report;
+}
+
+void JournalUndo::undoReplace(const JournalChange &change, Report &report)
+{
+    Item item{change.path, change.winPath, Item::Result::Failed, QString()};
+    const auto done = [&](Item::Result result, const QString &reason = {}) {
+        item.result = result;
+        item.reason = reason;
+        report.items.append(item);
+    };
+
+    // The file itself, as it is now: no symbolic link, nothing but a file.
+    const posix::UniqueFd fd(
+        ::open(change.path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.isValid()) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return done(Item::Result::Gone, QStringLiteral("it was deleted since"));
+        if (errno == ELOOP)
+            return done(Item::Result::ChangedSince,
+                        QStringLiteral("a symbolic link stands at its place now"));
+        return done(Item::Result::Failed, errorText(errno));
+    }
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0)
+        return done(Item::Result::Failed, errorText(errno));
+    if (!S_ISREG(st.st_mode))
+        return done(Item::Result::ChangedSince, QStringLiteral("it is no longer a plain file"));
+    int error = 0;
+    const std::optional<QByteArray> now =
+        posix::readUpTo(fd.get(), ShellLinkService::kMaxLinkFileSize, st.st_size, &error);
+    if (!now)
+        return done(Item::Result::Failed, errorText(error));
+
+    if (*now == change.oldBytes)
+        return done(Item::Result::AlreadyAsBefore, QStringLiteral("it holds what it held before"));
+    if (now->size() != change.newSize || JournalChange::digest(*now) != change.newSha256)
+        return done(Item::Result::ChangedSince, QStringLiteral("it changed since"));
+
+    LinkWriter writer;
+    writer.setJournal(m_journal);
+    const LinkWriter::Result written =
+        writer.replace(change.path, change.oldBytes, FileStamp::of(st), posix::parentPath(change.path),
+                       {change.winPath, change.newTarget, change.oldTarget});
+    switch (written.outcome) {
+    case LinkWriter::Outcome::Written:
+        return done(Item::Result::Restored);
+    case LinkWriter::Outcome::Changed:
+        return done(Item::Result::ChangedSince, QStringLiteral("it changed while it was being put back"));
+    case LinkWriter::Outcome::ReadOnly:
+        return done(Item::Result::Failed, QStringLiteral("the file may not be written"));
+    case LinkWriter::Outcome::Shared:
+        return done(Item::Result::Failed, QStringLiteral("other names lead to the same file now"));
+    case LinkWriter::Outcome::NotJournalled:
+        return done(Item::Result::Failed, QStringLiteral("the undo could not be recorded in the journal (%1)")
+                                              .arg(errorText(written.error)));
+    case LinkWriter::Outcome::Failed:
+        break;
+    }
+    done(Item::Result::Failed, errorText(written.error));
+}
+
+void JournalUndo::undoTrash(const JournalChange &change, Report &report)
+{
+    // Every file that can go back is recorded first, then moved.
+    QList<TrashedFile> back;
+    QList<Item> items;
+    for (const TrashedFile &file : change.files) {
+        Item item{file.path, file.path == change.files.first().path ? change.winPath : QString(),
+                  Item::Result::Failed, QString()};
+        struct stat st;
+        if (file.trashPath.isEmpty()) {
+            item.reason = QStringLiteral("where the trash keeps it is not known; restore it from the trash");
+        } else if (somethingAt(file.path)) {
+            item.result = Item::Result::ChangedSince;
+            item.reason = QStringLiteral("something stands at its place again; it stays in the trash");
+        } else if (!somethingAt(file.trashPath, &st)) {
+            item.result = Item::Result::Gone;
+            item.reason = QStringLiteral("it is no longer in the trash");
+        } else if (quint64(st.st_dev) != file.device || quint64(st.st_ino) != file.inode) {
+            item.result = Item::Result::ChangedSince;
+            item.reason = QStringLiteral("the trash holds another file under its name");
+        } else {
+            back.append(file);
+            item.result = Item::Result::Restored;
+        }
+        items.append(item);
+    }
+    if (!back.isEmpty()) {
+        JournalChange untrash;
+        untrash.kind = JournalChange::Kind::Untrash;
+        untrash.winPath = change.winPath;
+        untrash.files = back;
+        if (const int error = m_journal->record(untrash)) {
+            for (Item &item : items) {
+                if (item.result == Item::Result::Restored) {
+                    item.result = Item::Result::Failed;
+                    item.reason = QStringLiteral("the undo could not be recorded in the journal (%1)")
+                                      .arg(errorText(error));
+                }
+            }
+            back.clear();
+        }
+    }
+    for (Item &item : items) {
+        if (item.result != Item::Result::Restored)
+            continue;
+        const auto file = std::find_if(back.cbegin(), back.cend(),
+                                       [&item](const TrashedFile &f) { return f.path == item.path; });
+        if (const int error = moveNoReplace(file->trashPath, file->path)) {
+            item.result = Item::Result::Failed;
+            item.reason = error == ENOENT ? QStringLiteral("its folder is gone") : errorText(error);
+            continue;
+        }
+        // The trash's note goes with it; a note left behind names nothing.
+        ::unlink(file->infoPath.constData());
+    }
+    report.items.append(items);
+}
+
+void JournalUndo::undoUntrash(const JournalChange &change, Report &report)
+{
+    QList<TrashedFile> again;
+    QList<Item> items;
+    for (const TrashedFile &file : change.files) {
+        Item item{file.path, file.path == change.files.first().path ? change.winPath : QString(),
+                  Item::Result::Failed, QString()};
+        struct stat st;
+        if (!somethingAt(file.path, &st)) {
+            item.result = Item::Result::Gone;
+            item.reason = QStringLiteral("it was deleted since");
+        } else if (quint64(st.st_dev) != file.device || quint64(st.st_ino) != file.inode) {
+            item.result = Item::Result::ChangedSince;
+            item.reason = QStringLiteral("another file stands at its place now");
+        } else if (somethingAt(file.trashPath) || somethingAt(file.infoPath)) {
+            item.reason = QStringLiteral("the trash holds another file under its name");
+        } else {
+            again.append(file);
+            item.result = Item::Result::Restored;
+        }
+        items.append(item);
+    }
+    if (!again.isEmpty()) {
+        JournalChange trash;
+        trash.kind = JournalChange::Kind::Trash;
+        trash.winPath = change.winPath;
+        trash.files = again;
+        if (const int error = m_journal->record(trash)) {
+            for (Item &item : items) {
+                if (item.result == Item::Result::Restored) {
+                    item.result = Item::Result::Failed;
+                    item.reason = QStringLiteral("the undo could not be recorded in the journal (%1)")
+                                      .arg(errorText(error));
+                }
+            }
+            again.clear();
+        }
+    }
+    for (Item &item : items) {
+        if (item.result != Item::Result::Restored)
+            continue;
+        const auto file = std::find_if(again.cbegin(), again.cend(),
+                                       [&item](const TrashedFile &f) { return f.path == item.path; });
+        // The note first, made exclusively, so that the trash never holds a
+        // file it has no note on.
+        const posix::UniqueFd note(
+            ::open(file->infoPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        int error = note.isValid() ? posix::writeAll(note.get(), file->info) : errno;
+        if (!error)
+            error = moveNoReplace(file->path, file->trashPath);
+        if (error) {
+            if (note.isValid())
+                ::unlink(file->infoPath.constData());
+            item.result = Item::Result::Failed;
+            item.reason = errorText(error);
+        }
+    }
+    report.items.append(items);
+}
