@@ -501,6 +501,12 @@ void TForm2::showReportLine()
                         (canUndoRepairs()
                              ? QStringLiteral(" &nbsp; <a href=\"undo\">%1</a>").arg(UndoRepairsText)
                              : QString()));
+    // It ends at the list's right edge; a long line takes room to the left,
+    // up to the count.
+    const int right = ReportLine->geometry().right();
+    const int room = right - (Label1->geometry().right() + 12);
+    const int width = std::clamp(ReportLine->sizeHint().width(), std::min(400, room), std::max(room, 0));
+    ReportLine->setGeometry(right - width + 1, ReportLine->y(), width, ReportLine->height());
     // The hint names the first of them; the click names every one.
     constexpr qsizetype HintLines = 20;
     QStringList hint = details.mid(0, HintLines);

@@ -18,6 +18,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "shell/ChangeJournal.h"
+
 #include <gtest/gtest.h>
 
 #include <variant>
@@ -315,6 +317,57 @@ TEST_F(WindowScanTest, TheLineBesideTheCountTellsWhatWasRepairedAndWhatCouldNotB
     QFile::remove(QFile::decodeName(drives.posix(QStringLiteral("Desktop/Damaged.lnk"))));
     form.ScanShortcuts();
     EXPECT_FALSE(form.ReportLine->isVisible());
+}
+
+TEST_F(WindowScanTest, AScanThatRepairedOffersToUndoItAfterAConfirmation)
+{
+    constexpr quint64 in2020 = 132223104000000000ULL; // 2020-01-01 UTC
+    drives.writeFile(QStringLiteral("Apps/New/mover.exe"), QByteArray(4096, 'm'));
+    const time_t seconds = time_t(in2020 / 10000000ULL - 11644473600ULL);
+    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, drives.posix(QStringLiteral("Apps/New/mover.exe")).constData(), times, 0),
+              0);
+    LnkTargetInfo info;
+    info.winPath = QStringLiteral("C:\\Apps\\Old\\mover.exe");
+    info.attributes = 0x20;
+    info.size = 4096;
+    info.creationTime = info.writeTime = info.accessTime = in2020;
+    const QByteArray before =
+        std::get<LnkFile>(LnkFile::create(info, drives.win(QStringLiteral("Desktop/Moved.lnk")))).serialize();
+    drives.writeFile(QStringLiteral("Desktop/Moved.lnk"), before);
+    const QByteArray file = drives.posix(QStringLiteral("Desktop/Moved.lnk"));
+
+    form.show();
+    form.ScanShortcuts();
+    const QByteArray repaired = readWholeFile(file);
+    ASSERT_NE(repaired, before);
+    EXPECT_TRUE(form.canUndoRepairs());
+    EXPECT_TRUE(form.ReportLine->text().contains(TForm2::UndoRepairsText))
+        << form.ReportLine->text().toStdString();
+
+    // Declined, nothing changes; agreed, the shortcut is as it was.
+    RecordingDialogs dialogs;
+    Dialogs::install(&dialogs);
+    dialogs.answer = false;
+    emit form.ReportLine->linkActivated(QStringLiteral("undo"));
+    EXPECT_EQ(dialogs.questions.size(), 1);
+    EXPECT_EQ(readWholeFile(file), repaired);
+    dialogs.answer = true;
+    emit form.ReportLine->linkActivated(QStringLiteral("undo"));
+    restoreQuietDialogs();
+    EXPECT_EQ(dialogs.questions.size(), 2);
+    EXPECT_EQ(readWholeFile(file), before);
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages.first().startsWith(QLatin1String("1 repair undone")))
+        << dialogs.messages.first().toStdString();
+    EXPECT_FALSE(form.canUndoRepairs());
+    EXPECT_FALSE(form.ReportLine->text().contains(TForm2::UndoRepairsText));
+
+    // Both the scan and its undo are runs of the journal.
+    const QList<JournalRun> runs = ChangeJournal::runs(drives.journalFolder());
+    ASSERT_EQ(runs.size(), 2);
+    EXPECT_EQ(runs.first().what, QStringLiteral("window scan of c:"));
+    EXPECT_EQ(runs.last().undoes, runs.first().name);
 }
 
 } // namespace
