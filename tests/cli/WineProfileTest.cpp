@@ -33,9 +33,10 @@ protected:
         ASSERT_EQ(::symlink(to.constData(), drives.posix(at).constData()), 0);
     }
 
-    QJsonObject check(const QString &where)
+    // `repair --json` on `where`: the report.
+    QJsonObject repair(const QString &where)
     {
-        const Run result = run({QStringLiteral("check"), QStringLiteral("--json"), where});
+        const Run result = run({QStringLiteral("repair"), QStringLiteral("--json"), where});
         return QJsonDocument::fromJson(result.out).object();
     }
 
@@ -60,7 +61,7 @@ TEST_F(WineProfileTest, AShortcutOnTheLinkedDesktopIsRepairedInItsRealFolderAndN
          QStringLiteral("users/ann/Documents/2024/report.odt"));
     const QByteArray before = readWholeFile(user + "/Desktop/Report.lnk");
 
-    const QJsonObject report = check(QStringLiteral("c:"));
+    const QJsonObject report = repair(QStringLiteral("c:"));
     // Reached by four paths (Desktop, Music\Desktop, Templates\Desktop),
     // reported once, by the one a user knows.
     EXPECT_EQ(windowsPaths(report, QStringLiteral("broken")),
@@ -88,7 +89,7 @@ TEST_F(WineProfileTest, ATargetMovedWithinAnotherDrivesNestedFolderIsFoundOnThis
     shortcutToExisting(QStringLiteral("links/plan.lnk"), QStringLiteral("Data/old/plan.txt"));
     move(QStringLiteral("Data/old/plan.txt"), QStringLiteral("Data/new/plan.txt"));
 
-    const QJsonObject report = check(QStringLiteral("c:\\links"));
+    const QJsonObject report = repair(QStringLiteral("c:\\links"));
     EXPECT_TRUE(report.value(QStringLiteral("broken")).toArray().isEmpty());
     const QJsonArray repairs = report.value(QStringLiteral("repairs")).toArray();
     ASSERT_EQ(repairs.size(), 1);
