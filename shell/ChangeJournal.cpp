@@ -43,7 +43,7 @@ quint64 numberOf(const QJsonValue &value)
     return value.toString().toULongLong();
 }
 
-QJsonObject fileObject(const TrashedFile &file)
+QJsonObject fileObject(const TrashEntry &file)
 {
     return QJsonObject{
         {QStringLiteral("path"), QString::fromUtf8(file.path)},
@@ -56,9 +56,9 @@ QJsonObject fileObject(const TrashedFile &file)
     };
 }
 
-TrashedFile fileOf(const QJsonObject &object)
+TrashEntry fileOf(const QJsonObject &object)
 {
-    TrashedFile file;
+    TrashEntry file;
     file.path = fromBase64(object.value(QStringLiteral("pathBytes")));
     file.trashPath = fromBase64(object.value(QStringLiteral("trashPath")));
     file.infoPath = fromBase64(object.value(QStringLiteral("infoPath")));
@@ -103,7 +103,7 @@ QByteArray changeLine(const JournalChange &change)
     } else {
         object.insert(QStringLiteral("windowsPath"), change.winPath);
         QJsonArray files;
-        for (const TrashedFile &file : change.files)
+        for (const TrashEntry &file : change.files)
             files.append(fileObject(file));
         object.insert(QStringLiteral("files"), files);
     }

@@ -34,7 +34,7 @@
 #include <variant>
 
 // One file moved to the trash (or back out of it).
-struct TrashedFile
+struct TrashEntry
 {
     QByteArray path;      // where it stood (and stands again once put back)
     QByteArray trashPath; // the trash's copy: <trash>/files/<name>
@@ -66,7 +66,7 @@ struct JournalChange
 
     // Trash, Untrash: every file of one shortcut (the shortcut and whatever
     // goes with it), in the order they were moved.
-    QList<TrashedFile> files;
+    QList<TrashEntry> files;
 
     static QByteArray digest(const QByteArray &bytes);
 };

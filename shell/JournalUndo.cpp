@@ -151,9 +151,9 @@ void JournalUndo::undoReplace(const JournalChange &change, Report &report)
 void JournalUndo::undoTrash(const JournalChange &change, Report &report)
 {
     // Every file that can go back is recorded first, then moved.
-    QList<TrashedFile> back;
+    QList<TrashEntry> back;
     QList<Item> items;
-    for (const TrashedFile &file : change.files) {
+    for (const TrashEntry &file : change.files) {
         Item item{file.path, file.path == change.files.first().path ? change.winPath : QString(),
                   Item::Result::Failed, QString()};
         struct stat st;
@@ -194,7 +194,7 @@ void JournalUndo::undoTrash(const JournalChange &change, Report &report)
         if (item.result != Item::Result::Restored)
             continue;
         const auto file = std::find_if(back.cbegin(), back.cend(),
-                                       [&item](const TrashedFile &f) { return f.path == item.path; });
+                                       [&item](const TrashEntry &f) { return f.path == item.path; });
         if (const int error = moveNoReplace(file->trashPath, file->path)) {
             item.result = Item::Result::Failed;
             item.reason = error == ENOENT ? QStringLiteral("its folder is gone") : errorText(error);
@@ -208,9 +208,9 @@ void JournalUndo::undoTrash(const JournalChange &change, Report &report)
 
 void JournalUndo::undoUntrash(const JournalChange &change, Report &report)
 {
-    QList<TrashedFile> again;
+    QList<TrashEntry> again;
     QList<Item> items;
-    for (const TrashedFile &file : change.files) {
+    for (const TrashEntry &file : change.files) {
         Item item{file.path, file.path == change.files.first().path ? change.winPath : QString(),
                   Item::Result::Failed, QString()};
         struct stat st;
@@ -248,7 +248,7 @@ void JournalUndo::undoUntrash(const JournalChange &change, Report &report)
         if (item.result != Item::Result::Restored)
             continue;
         const auto file = std::find_if(again.cbegin(), again.cend(),
-                                       [&item](const TrashedFile &f) { return f.path == item.path; });
+                                       [&item](const TrashEntry &f) { return f.path == item.path; });
         // The note first, made exclusively, so that the trash never holds a
         // file it has no note on.
         const posix::UniqueFd note(

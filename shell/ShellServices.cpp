@@ -164,7 +164,7 @@ public:
                 change.kind = JournalChange::Kind::Trash;
                 change.winPath = winPath;
                 change.files.append(known ? trashedEntry(*posix, identity.st_dev, identity.st_ino)
-                                          : TrashedFile{*posix, {}, {}, {}, 0, 0});
+                                          : TrashEntry{*posix, {}, {}, {}, 0, 0});
                 if (const int failed = journal.record(change))
                     notJournalled.append({winPath, QString::fromLocal8Bit(std::strerror(failed))});
             } else if (entryAt(*posix) == Entry::Missing) {
@@ -249,9 +249,9 @@ std::optional<QByteArray> entryIn(const QByteArray &trash, const QByteArray &nam
 
 } // namespace
 
-TrashedFile ShellServices::trashedEntry(const QByteArray &path, quint64 device, quint64 inode)
+TrashEntry ShellServices::trashedEntry(const QByteArray &path, quint64 device, quint64 inode)
 {
-    TrashedFile file{path, {}, {}, {}, device, inode};
+    TrashEntry file{path, {}, {}, {}, device, inode};
     const QByteArray uid = QByteArray::number(::getuid());
     QList<QByteArray> trashes{homeTrashFolder()};
     const QByteArray top = topFolderOf(path, dev_t(device));

@@ -8,7 +8,7 @@
 
 class DriveContext;
 class ShellUi;
-struct TrashedFile;
+struct TrashEntry;
 
 // The outcome of one request to move files to the trash. Every requested path
 // is in exactly one of the three lists (when the request was confirmed), in
@@ -67,7 +67,7 @@ public:
     // keeps its device and inode on its way into the trash, which never
     // copies it): its entry and note, the note's bytes. The entry is empty
     // when no trash holds it.
-    static TrashedFile trashedEntry(const QByteArray &path, quint64 device, quint64 inode);
+    static TrashEntry trashedEntry(const QByteArray &path, quint64 device, quint64 inode);
 
     // The POSIX folder of the trash that files on the home file system go to
     // ($XDG_DATA_HOME/Trash as GIO settled it for this process).

@@ -1,5 +1,7 @@
 #include "shell/ShellServices.h"
 
+#include "shell/ChangeJournal.h"
+#include "shell/JournalUndo.h"
 #include "shell/ShellTestKit.h"
 #include "support/TempDrives.h"
 
@@ -183,6 +185,51 @@ TEST_F(ShellServicesTest, OpensFoldersAndWebAddressesOnly)
     EXPECT_EQ(m_ui.urls[1], QUrl::fromLocalFile(QFile::decodeName(m_drives.root())));
     EXPECT_EQ(m_ui.urls[2].toString(),
               QStringLiteral("http://www.tessivane.example/?utm_medium=app&utm_campaign=linkmend"));
+}
+
+TEST_F(ShellServicesTest, AMoveToTheTrashIsJournalledAndUndoPutsTheFileBackThenTrashesItAgain)
+{
+    m_drives.writeFile(QStringLiteral("Desktop/Old.lnk"), "old shortcut");
+    m_drives.writeFile(QStringLiteral("Old.lnk"),
+                       "same name, elsewhere"); // its trash entry gets another name
+    ASSERT_TRUE(m_shell->deleteToTrash({m_drives.win(QStringLiteral("Old.lnk"))}).confirmed);
+    ASSERT_TRUE(m_shell->deleteToTrash({m_drives.win(QStringLiteral("Desktop/Old.lnk"))}).confirmed);
+    ASSERT_FALSE(exists(QStringLiteral("Desktop/Old.lnk")));
+
+    const QList<JournalRun> runs = ChangeJournal::runs(m_drives.journalFolder());
+    ASSERT_EQ(runs.size(), 2);
+    const JournalRun &run = runs.last();
+    ASSERT_EQ(run.changes.size(), 1);
+    const JournalChange &trashed = run.changes.first();
+    EXPECT_EQ(trashed.kind, JournalChange::Kind::Trash);
+    ASSERT_EQ(trashed.files.size(), 1);
+    const TrashEntry &entry = trashed.files.first();
+    EXPECT_EQ(entry.path, m_drives.posix(QStringLiteral("Desktop/Old.lnk")));
+    EXPECT_EQ(readWholeFile(entry.trashPath), "old shortcut");
+    EXPECT_TRUE(entry.info.startsWith("[Trash Info]")) << entry.info.constData();
+
+    // Put back, with its note gone from the trash; the undo undone moves it
+    // to the same entry again, note and all.
+    const JournalUndo::Report back = JournalUndo(JournalUndo::journalFor(run)).undo(run);
+    EXPECT_TRUE(back.complete());
+    EXPECT_EQ(readWholeFile(m_drives.posix(QStringLiteral("Desktop/Old.lnk"))), "old shortcut");
+    EXPECT_FALSE(QFile::exists(QFile::decodeName(entry.infoPath)));
+    const std::variant<JournalRun, QString> undoRun =
+        ChangeJournal::find(QStringLiteral("--last"), m_drives.journalFolder());
+    ASSERT_TRUE(std::holds_alternative<JournalRun>(undoRun));
+    EXPECT_TRUE(JournalUndo(JournalUndo::journalFor(std::get<JournalRun>(undoRun)))
+                    .undo(std::get<JournalRun>(undoRun))
+                    .complete());
+    EXPECT_FALSE(exists(QStringLiteral("Desktop/Old.lnk")));
+    EXPECT_EQ(readWholeFile(entry.trashPath), "old shortcut");
+    EXPECT_EQ(readWholeFile(entry.infoPath), entry.info);
+
+    // Something standing at its place again keeps it in the trash.
+    m_drives.writeFile(QStringLiteral("Desktop/Old.lnk"), "a new one");
+    const JournalUndo::Report blocked = JournalUndo(JournalUndo::journalFor(run)).undo(run);
+    EXPECT_EQ(blocked.count(JournalUndo::Item::Result::ChangedSince), 1);
+    EXPECT_EQ(readWholeFile(m_drives.posix(QStringLiteral("Desktop/Old.lnk"))), "a new one");
+    EXPECT_EQ(readWholeFile(entry.trashPath), "old shortcut");
 }
 
 } // namespace
