@@ -7,7 +7,7 @@
 # link writer makes (lnk_fuzz_seeds, lnk_rewrite_seeds), plus the
 # Windows-made samples in tests/data/lnk-samples and the inputs that once
 # broke the codec in tests/data/lnk-malformed. For a longer run, see the
-# README's "Fuzzing" section.
+# section "Sanitizers and fuzzing" of docs/design.md.
 if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   message(STATUS "Shortcut codec fuzz targets skipped: need clang")
   return()
