@@ -687,7 +687,7 @@ void TForm2::setSelectedDrive(const QString &drive)
 }
 
 // ShellUi.
-bool TForm2::confirmDelete(const QStringList &, const QString &question)
+bool TForm2::confirmDelete(const QStringList &, const QString &question, int)
 {
     return Dialogs::current().askYesNo(question);
 }

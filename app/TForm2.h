@@ -142,7 +142,7 @@ public:
     void setSelectedDrive(const QString &drive) override;
 
     // ShellUi.
-    bool confirmDelete(const QStringList &paths, const QString &question) override;
+    bool confirmDelete(const QStringList &paths, const QString &question, int launchers) override;
     void showMessage(const QString &text) override;
     void openUrl(const QUrl &url) override;
 

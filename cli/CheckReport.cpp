@@ -26,7 +26,7 @@ int CheckReport::exitStatus() const
 {
     if (stopped)
         return ExitStopped;
-    if (!broken.isEmpty() || repairsFailed() > 0 || (dryRun && repaired() > 0))
+    if (!broken.isEmpty() || !orphanLaunchers.isEmpty() || repairsFailed() > 0 || (dryRun && repaired() > 0))
         return ExitBroken;
     const bool failed =
         std::any_of(skipped.cbegin(), skipped.cend(), [](const Skipped &s) { return !s.byRule; });
@@ -68,6 +68,11 @@ QString CheckReport::unjudgedMessage(const Unjudged &unjudged)
 QByteArray CheckReport::brokenLine(const Broken &broken)
 {
     return printable(broken.shortcut.path) + '\t' + printable(broken.target) + '\n';
+}
+
+QByteArray CheckReport::orphanLine(const OrphanLauncher &orphan)
+{
+    return printable(orphan.path) + '\t' + printable(orphan.shortcut) + '\n';
 }
 
 QByteArray CheckReport::repairLine(const Repair &repair) const
@@ -129,6 +134,12 @@ QByteArray CheckReport::toJson() const
         skippedList.append(object);
     }
 
+    QJsonArray orphanList;
+    for (const OrphanLauncher &orphan : orphanLaunchers)
+        orphanList.append(QJsonObject{{QStringLiteral("path"), orphan.path},
+                                      {QStringLiteral("shortcut"), orphan.shortcut},
+                                      {QStringLiteral("shortcutPath"), orphan.shortcutPath}});
+
     const QJsonObject counts{
         {QStringLiteral("folders"), folders},
         {QStringLiteral("shortcuts"), shortcuts},
@@ -140,13 +151,14 @@ QByteArray CheckReport::toJson() const
         {QStringLiteral("skipped"),
          qint64(std::count_if(skipped.cbegin(), skipped.cend(), [](const Skipped &s) { return !s.byRule; }))},
         {QStringLiteral("skippedByRule"), skippedByRule},
+        {QStringLiteral("orphanLaunchers"), qint64(orphanLaunchers.size())},
     };
     const QJsonObject document{
         {QStringLiteral("dryRun"), dryRun},       {QStringLiteral("ignoreRemote"), ignoreRemote},
         {QStringLiteral("roots"), rootList},      {QStringLiteral("broken"), brokenList},
         {QStringLiteral("repairs"), repairList},  {QStringLiteral("unjudged"), unjudgedList},
-        {QStringLiteral("skipped"), skippedList}, {QStringLiteral("counts"), counts},
-        {QStringLiteral("complete"), !stopped},
+        {QStringLiteral("skipped"), skippedList}, {QStringLiteral("orphanLaunchers"), orphanList},
+        {QStringLiteral("counts"), counts},       {QStringLiteral("complete"), !stopped},
     };
     return QJsonDocument(document).toJson(QJsonDocument::Indented);
 }

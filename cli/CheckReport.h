@@ -48,6 +48,14 @@ struct CheckReport
         QString reason;
         bool byRule = false; // passed over by rule (another Wine prefix): no failure
     };
+    // A launcher Wine made for a shortcut of this prefix that is not there
+    // any more: clicked, it fails.
+    struct OrphanLauncher
+    {
+        QString path;         // the .desktop file
+        QString shortcut;     // the shortcut it starts, as it names it
+        QString shortcutPath; // the same on this machine
+    };
     struct Root
     {
         QString path;
@@ -61,6 +69,7 @@ struct CheckReport
     QList<Repair> repairs;
     QList<Unjudged> unjudged;
     QList<Skipped> skipped;
+    QList<OrphanLauncher> orphanLaunchers;
     qint64 folders = 0;       // folders walked, the roots included
     qint64 shortcuts = 0;     // shortcut files examined
     qint64 remote = 0;        // broken, but left out as remote
@@ -74,8 +83,8 @@ struct CheckReport
 
     // Exit statuses of a check.
     static constexpr int ExitClean = 0;      // everything looked at, nothing broken
-    static constexpr int ExitBroken = 1;     // a broken shortcut, a repair that could not be written,
-                                             // or (nothing written) a shortcut to repair
+    static constexpr int ExitBroken = 1;     // a broken shortcut or launcher, a repair that could not be
+                                             // written, or (nothing written) a shortcut to repair
     static constexpr int ExitIncomplete = 3; // nothing broken, but something could not be looked at
     static constexpr int ExitStopped = 130;  // stopped on request (Ctrl-C) before it was over
 
@@ -91,6 +100,9 @@ struct CheckReport
 
     // "path<TAB>target\n".
     static QByteArray brokenLine(const Broken &broken);
+    // "launcher<TAB>shortcut\n", like a broken shortcut: what to clean up,
+    // then what it points to that is missing.
+    static QByteArray orphanLine(const OrphanLauncher &orphan);
     // "skipped path: reason", "not judged path: reason" (messages, without
     // the program's name or a line end).
     static QString skippedMessage(const Skipped &skipped);

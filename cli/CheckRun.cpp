@@ -4,8 +4,11 @@
 #include "platform/WinPath.h"
 #include "scan/ShortcutScan.h"
 #include "shell/LinkJudge.h"
+#include "shell/WineLaunchers.h"
 
 #include <QFile>
+
+#include <algorithm>
 
 CheckRun::CheckRun(const Options &options, LinkJudge &links, Console &console,
                    std::shared_ptr<const DriveContext> drives, std::function<bool()> stop)
@@ -82,6 +85,8 @@ const CheckReport &CheckRun::run(const QList<RunDrives::Place> &roots)
             scan.run(root.win, *this, root.shown ? QByteArray() : root.posix);
     }
     m_report.stopped = stopRequested();
+    if (!m_report.stopped)
+        findOrphanLaunchers(roots);
     m_progress.clear();
     if (m_options.json) {
         m_console.out(m_report.toJson());
@@ -94,6 +99,24 @@ const CheckReport &CheckRun::run(const QList<RunDrives::Place> &roots)
             m_console.message(QStringLiteral("stopped before the check was over"));
     }
     return m_report;
+}
+
+void CheckRun::findOrphanLaunchers(const QList<RunDrives::Place> &roots)
+{
+    // Of the launchers of this prefix, those whose shortcut would lie in a
+    // place walked and is not there.
+    const WineLaunchers launchers(*m_drives);
+    for (const WineLauncher &launcher : launchers.orphans()) {
+        const bool walked = std::any_of(roots.cbegin(), roots.cend(), [&](const RunDrives::Place &root) {
+            return posix::isWithin(posix::canonicalPath(root.posix), launcher.shortcut);
+        });
+        if (!walked)
+            continue;
+        const CheckReport::OrphanLauncher orphan{posix::shownPath(launcher.file), launcher.named,
+                                                 posix::shownPath(launcher.shortcut)};
+        m_report.orphanLaunchers.append(orphan);
+        print(CheckReport::orphanLine(orphan));
+    }
 }
 
 void CheckRun::tick()

@@ -66,6 +66,8 @@ private:
     bool excluded(const QString &folder, const QByteArray &posixFolder) const;
     void tell(const QString &message);
     CheckReport::Shortcut shortcutNamed(const QString &winPath) const;
+    // Adds the launchers of the prefix whose shortcut in the roots is gone.
+    void findOrphanLaunchers(const QList<RunDrives::Place> &roots);
 
     Options m_options;
     LinkJudge &m_links;

@@ -14,6 +14,7 @@
 #include "shell/JournalUndo.h"
 #include "shell/ShellLinkService.h"
 #include "shell/ShellServices.h"
+#include "shell/WineLaunchers.h"
 #include "winpath/WinPathText.h"
 
 #include <QCoreApplication>
@@ -361,9 +362,10 @@ int runTrash(const CommandLine &line, const QList<QByteArray> &raw, Console &con
     if (!drives)
         return UsageError;
 
-    // Every file is checked first: unless each one is a shortcut, nothing
-    // is moved.
+    // Every file is checked first: unless each one is a shortcut or a
+    // launcher Wine made for one of this prefix, nothing is moved.
     ShellLinkService service(drives->drives());
+    const WineLaunchers launchers(*drives->drives());
     QStringList request;
     QHash<QString, QString> pathOf;
     bool bad = false;
@@ -383,9 +385,19 @@ int runTrash(const CommandLine &line, const QList<QByteArray> &raw, Console &con
             bad = true;
             continue;
         }
-        if (const LinkVerdict read = service.read(file.win);
-            read.status == LinkVerdict::Status::NotShortcut || read.status == LinkVerdict::Status::Skipped) {
-            console.message(QStringLiteral("%1: %2").arg(operand, read.reason));
+        // A desktop entry is taken only when it is one of this prefix's
+        // launchers; anything else must be a shortcut.
+        QString refused;
+        if (!launchers.at(file.posix)) {
+            if (file.posix.endsWith(".desktop"))
+                refused = QStringLiteral("not a launcher that Wine made for a shortcut of this prefix");
+            else if (const LinkVerdict read = service.read(file.win);
+                     read.status == LinkVerdict::Status::NotShortcut ||
+                     read.status == LinkVerdict::Status::Skipped)
+                refused = read.reason;
+        }
+        if (!refused.isEmpty()) {
+            console.message(QStringLiteral("%1: %2").arg(operand, refused));
             bad = true;
             continue;
         }
@@ -407,11 +419,15 @@ int runTrash(const CommandLine &line, const QList<QByteArray> &raw, Console &con
         console.message(QStringLiteral("nothing was moved to the trash"));
         return 1;
     }
-    for (const QString &moved : result.moved)
-        console.out("moved to the trash: " + printable(pathOf.value(moved)) + '\n');
-    for (const QString &gone : result.gone)
-        console.message(QStringLiteral("%1 was gone already").arg(pathOf.value(gone)));
-    return finish(console, result.failed.isEmpty() ? 0 : 1);
+    // Each file moved, the launchers, menu files and icons that went along
+    // after the file they went with.
+    for (const TrashGroup &group : result.groups) {
+        if (result.gone.contains(group.request))
+            console.message(QStringLiteral("%1 was gone already").arg(pathOf.value(group.request)));
+        for (const TrashMove &move : group.files)
+            console.out("moved to the trash: " + printable(posix::shownPath(move.original)) + '\n');
+    }
+    return finish(console, result.failed.isEmpty() && result.companionsFailed.isEmpty() ? 0 : 1);
 }
 
 } // namespace

@@ -2,20 +2,29 @@
 
 #include "cli/RunDrives.h"
 
-bool TerminalUi::confirmDelete(const QStringList &paths, const QString &)
+bool TerminalUi::confirmDelete(const QStringList &paths, const QString &, int launchers)
 {
     if (m_answeredYes)
         return true;
     // The paths as the user named them on this machine, not in Windows form.
     QByteArray text;
+    // The launchers Wine made for the shortcuts go with them; the question says so.
+    QByteArray along;
+    if (launchers == 1)
+        along = paths.size() == 1 ? " The Wine launcher that starts it goes too."
+                                  : " The Wine launcher that starts one of them goes too.";
+    else if (launchers > 1)
+        along = " The " + QByteArray::number(launchers) + " Wine launchers that start " +
+                (paths.size() == 1 ? "it" : "them") + " go too.";
     if (paths.size() == 1) {
-        text = "Move " + printable(posixPathOf(*m_drives, paths.first())) + " to the trash? [y/N] ";
+        text =
+            "Move " + printable(posixPathOf(*m_drives, paths.first())) + " to the trash?" + along + " [y/N] ";
     } else {
         for (qsizetype i = 0; i < paths.size() && i < ListedFiles; ++i)
             text += "  " + printable(posixPathOf(*m_drives, paths.at(i))) + '\n';
         if (paths.size() > ListedFiles)
             text += QByteArray("  ...and ") + QByteArray::number(paths.size() - ListedFiles) + " more\n";
-        text += "Move these " + QByteArray::number(paths.size()) + " files to the trash? [y/N] ";
+        text += "Move these " + QByteArray::number(paths.size()) + " files to the trash?" + along + " [y/N] ";
     }
     m_console.err(text);
     const std::optional<QByteArray> answer = m_console.readLine();

@@ -24,7 +24,7 @@ public:
     // counted.
     static constexpr int ListedFiles = 20;
 
-    bool confirmDelete(const QStringList &paths, const QString &question) override;
+    bool confirmDelete(const QStringList &paths, const QString &question, int launchers) override;
     void showMessage(const QString &text) override;
     void openUrl(const QUrl &) override {}
 

@@ -81,6 +81,7 @@ std::optional<DriveMap> DriveMap::fromPrefix(const QByteArray &prefix)
     if (!dir)
         return std::nullopt;
     DriveMap map;
+    map.m_prefix = posix::canonicalPath(prefix);
     while (const dirent *entry = ::readdir(dir.get())) {
         const char *name = entry->d_name;
         if (std::strlen(name) != 2 || name[1] != ':')

@@ -39,6 +39,9 @@ public:
     // Mapped letters in order, lower case.
     QList<QChar> letters() const;
     bool isEmpty() const;
+    // The Wine prefix the map was read from (canonical); empty for a map of
+    // the built-in rules. Wine's menu launchers name it in their WINEPREFIX.
+    const QByteArray &prefix() const { return m_prefix; }
     // The lower-case letter whose folder is the longest prefix of the
     // canonical form of posixPath; a null QChar when none is. When the path
     // as written (made absolute, "." and ".." applied) lies in a drive whose
@@ -57,4 +60,5 @@ public:
 
 private:
     std::array<QByteArray, 26> m_folders;
+    QByteArray m_prefix;
 };

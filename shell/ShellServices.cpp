@@ -4,6 +4,7 @@
 #include "platform/WinPath.h"
 #include "shell/ChangeJournal.h"
 #include "shell/ShellUi.h"
+#include "shell/WineLaunchers.h"
 
 #include <QDir>
 #include <QFile>
@@ -91,6 +92,90 @@ QString refusal(const GError *error)
     return reason;
 }
 
+// The trash folders a file may go to: the home trash, and those at the top
+// of the file system that holds it (".Trash/<uid>", ".Trash-<uid>").
+QList<QByteArray> trashFoldersFor(const QByteArray &posixPath)
+{
+    QList<QByteArray> folders{ShellServices::homeTrashFolder()};
+    struct stat info = {};
+    if (::lstat(posixPath.constData(), &info) != 0)
+        return folders;
+    QByteArray top = posix::parentPath(posix::cleanPath(posixPath));
+    while (top != "/") {
+        const QByteArray parent = posix::parentPath(top);
+        struct stat above = {};
+        if (::stat(parent.constData(), &above) != 0 || above.st_dev != info.st_dev)
+            break;
+        top = parent;
+    }
+    const QByteArray uid = QByteArray::number(qulonglong(::getuid()));
+    folders << posix::join(top, ".Trash/" + uid) << posix::join(top, ".Trash-" + uid);
+    return folders;
+}
+
+// The names in the trash folders' info/ that may record a file of this
+// name ("NAME.trashinfo", "NAME.2.trashinfo", ...).
+QSet<QByteArray> infoFilesFor(const QList<QByteArray> &trashFolders, const QByteArray &name)
+{
+    QSet<QByteArray> found;
+    for (const QByteArray &folder : trashFolders) {
+        const QByteArray infoFolder = posix::join(folder, "info");
+        const posix::DirHandle dir = posix::openFolder(infoFolder);
+        if (!dir)
+            continue;
+        while (const dirent *entry = ::readdir(dir.get())) {
+            const QByteArray entryName(entry->d_name);
+            if (entryName.startsWith(name) && entryName.endsWith(".trashinfo"))
+                found.insert(posix::join(infoFolder, entryName));
+        }
+    }
+    return found;
+}
+
+// Where the trash put `original`: the record that appeared for it (its
+// Path= names it, absolutely or from the top of its file system).
+TrashMove locate(const QByteArray &original, const QList<QByteArray> &trashFolders,
+                 const QSet<QByteArray> &before)
+{
+    TrashMove move{original, {}, {}};
+    const QSet<QByteArray> after = infoFilesFor(trashFolders, posix::baseName(original));
+    for (const QByteArray &info : after) {
+        if (before.contains(info))
+            continue;
+        const std::optional<QByteArray> contents = posix::readSmallFile(info, 64 * 1024);
+        if (!contents)
+            continue;
+        for (const QByteArray &line : contents->split('\n')) {
+            if (!line.startsWith("Path="))
+                continue;
+            const QByteArray path = QByteArray::fromPercentEncoding(line.mid(5).trimmed());
+            if (path == original || (!path.startsWith('/') && original.endsWith('/' + path))) {
+                const QByteArray name = posix::baseName(info).chopped(int(qstrlen(".trashinfo")));
+                move.trashed = posix::join(posix::parentPath(posix::parentPath(info)), "files/" + name);
+                move.info = info;
+                return move;
+            }
+            break;
+        }
+    }
+    return move;
+}
+
+// Moves one file of this machine to the trash; what the trash holds of it,
+// or nothing with the error.
+std::optional<TrashMove> trashFile(const QByteArray &posixPath, GErrorPtr &error)
+{
+    const QList<QByteArray> folders = trashFoldersFor(posixPath);
+    const QSet<QByteArray> before = infoFilesFor(folders, posix::baseName(posixPath));
+    GFilePtr file(g_file_new_for_path(posixPath.constData()));
+    GError *rawError = nullptr;
+    const bool trashed = g_file_trash(file.get(), nullptr, &rawError);
+    error.reset(rawError);
+    if (!trashed)
+        return std::nullopt;
+    return locate(posixPath, folders, before);
+}
+
 class FreedesktopShellServices final : public ShellServices
 {
 public:
@@ -122,15 +207,49 @@ public:
             result.confirmed = true;
             return result;
         }
-        if (!m_ui.confirmDelete(winPaths, deleteQuestion(winPaths)))
+
+        // What goes along: a shortcut's launchers, or a launcher's own menu
+        // file and icon. Looked at before asking, so the question can say.
+        const WineLaunchers launchers(*m_drives);
+        QList<std::optional<QByteArray>> posixPaths;
+        QList<QList<WineLauncher>> along;
+        QList<bool> isLauncher; // the requested file is a launcher itself
+        QSet<QByteArray> counted;
+        for (const QString &winPath : winPaths) {
+            posixPaths << WinPath::toPosix(winPath, *m_drives);
+            QList<WineLauncher> going;
+            isLauncher << false;
+            if (const std::optional<QByteArray> &posix = posixPaths.last()) {
+                if (const std::optional<WineLauncher> itself = launchers.at(*posix)) {
+                    going << *itself;
+                    isLauncher.last() = true;
+                } else {
+                    going = launchers.starting(*posix);
+                    for (const WineLauncher &launcher : std::as_const(going))
+                        counted.insert(launcher.file);
+                }
+            }
+            along << going;
+        }
+        // A launcher named in the request goes as itself, not along.
+        for (qsizetype i = 0; i < along.size(); ++i) {
+            if (isLauncher.at(i))
+                counted.remove(along.at(i).first().file);
+        }
+
+        const int launcherCount = int(counted.size());
+        if (!m_ui.confirmDelete(winPaths, deleteQuestion(winPaths, launcherCount), launcherCount))
             return result;
         result.confirmed = true;
 
         QList<Failure> failures;
         QList<Failure> notJournalled;
         ChangeJournal journal(QStringLiteral("trash"));
-        for (const QString &winPath : winPaths) {
-            const std::optional<QByteArray> posix = WinPath::toPosix(winPath, *m_drives);
+        QSet<QByteArray> leaving; // launcher files moved (or gone) by this request
+        QSet<QByteArray> moved;   // every file this request moved
+        for (qsizetype i = 0; i < winPaths.size(); ++i) {
+            const QString &winPath = winPaths.at(i);
+            const std::optional<QByteArray> &posix = posixPaths.at(i);
             if (!posix) {
                 result.failed << winPath;
                 failures.append({winPath, QStringLiteral("No such drive or folder on this computer.")});
@@ -139,40 +258,57 @@ public:
             // The program deletes shortcut files. A folder at the path (a drive
             // root, or a folder that took a shortcut's place) is never moved.
             const Entry before = entryAt(*posix);
+            TrashGroup group{winPath, {}};
             // A file that is gone already is what the user asked for: it is
             // reported as gone, not as a failure, and the message names only
             // files that are still there.
             if (before == Entry::Missing) {
                 result.gone << winPath;
-                continue;
-            }
-            if (before == Entry::Folder) {
+            } else if (before == Entry::Folder) {
                 result.failed << winPath;
                 failures.append({winPath, QStringLiteral("It is a folder, not a file.")});
                 continue;
+            } else {
+                struct stat identity = {};
+                const bool known = ::lstat(posix->constData(), &identity) == 0;
+                GErrorPtr error;
+                if (const std::optional<TrashMove> move = trashFile(*posix, error)) {
+                    result.moved << winPath;
+                    group.files << *move;
+                    JournalChange change;
+                    change.kind = JournalChange::Kind::Trash;
+                    change.winPath = winPath;
+                    change.files.append(known ? trashedEntry(*posix, identity.st_dev, identity.st_ino)
+                                              : TrashEntry{*posix, {}, {}, {}, 0, 0});
+                    if (const int failed = journal.record(change))
+                        notJournalled.append({winPath, QString::fromLocal8Bit(std::strerror(failed))});
+                } else if (entryAt(*posix) == Entry::Missing) {
+                    result.gone << winPath;
+                } else {
+                    result.failed << winPath;
+                    failures.append({winPath, refusal(error.get())});
+                    continue;
+                }
             }
 
-            struct stat identity = {};
-            const bool known = ::lstat(posix->constData(), &identity) == 0;
-            GFilePtr file(g_file_new_for_path(posix->constData()));
-            GError *rawError = nullptr;
-            const bool trashed = g_file_trash(file.get(), nullptr, &rawError);
-            const GErrorPtr error(rawError);
-            if (trashed) {
-                result.moved << winPath;
-                JournalChange change;
-                change.kind = JournalChange::Kind::Trash;
-                change.winPath = winPath;
-                change.files.append(known ? trashedEntry(*posix, identity.st_dev, identity.st_ino)
-                                          : TrashEntry{*posix, {}, {}, {}, 0, 0});
-                if (const int failed = journal.record(change))
-                    notJournalled.append({winPath, QString::fromLocal8Bit(std::strerror(failed))});
-            } else if (entryAt(*posix) == Entry::Missing) {
-                result.gone << winPath;
-            } else {
-                result.failed << winPath;
-                failures.append({winPath, refusal(error.get())});
+            // The shortcut is gone: the launchers that started it go too,
+            // then what only they used.
+            if (isLauncher.at(i) && !group.files.isEmpty())
+                moved.insert(along.at(i).first().file);
+            for (const WineLauncher &launcher : along.at(i)) {
+                if (!isLauncher.at(i)) {
+                    if (moved.contains(launcher.file))
+                        continue;
+                    if (!moveAlong(launcher.file, group, moved, result, failures))
+                        continue;
+                }
+                leaving.insert(launcher.file);
+                for (const QByteArray &companion : launchers.companions(launcher, leaving)) {
+                    if (!moved.contains(companion))
+                        moveAlong(companion, group, moved, result, failures);
+                }
             }
+            result.groups << group;
         }
         if (!failures.isEmpty())
             m_ui.showMessage(failureMessage(failures));
@@ -188,6 +324,26 @@ public:
     }
 
 private:
+    // Moves a file that goes along with a requested one; false, with the
+    // failure noted, when it stays.
+    static bool moveAlong(const QByteArray &file, TrashGroup &group, QSet<QByteArray> &moved,
+                          TrashResult &result, QList<Failure> &failures)
+    {
+        if (entryAt(file) != Entry::Other)
+            return entryAt(file) == Entry::Missing;
+        GErrorPtr error;
+        if (const std::optional<TrashMove> move = trashFile(file, error)) {
+            group.files << *move;
+            moved.insert(file);
+            return true;
+        }
+        if (entryAt(file) == Entry::Missing)
+            return true;
+        result.companionsFailed << file;
+        failures.append({posix::shownPath(file), refusal(error.get())});
+        return false;
+    }
+
     ShellUi &m_ui;
     std::shared_ptr<const DriveContext> m_drives;
 };
@@ -199,11 +355,21 @@ std::unique_ptr<ShellServices> ShellServices::create(ShellUi &ui, std::shared_pt
     return std::make_unique<FreedesktopShellServices>(ui, std::move(drives));
 }
 
-QString ShellServices::deleteQuestion(const QStringList &winPaths)
+QString ShellServices::deleteQuestion(const QStringList &winPaths, int launchers)
 {
-    if (winPaths.size() == 1)
-        return QStringLiteral("Are you sure you want to move \"%1\" to the Trash?").arg(winPaths.first());
-    return QStringLiteral("Are you sure you want to move these %1 files to the Trash?").arg(winPaths.size());
+    const bool one = winPaths.size() == 1;
+    QString question =
+        one ? QStringLiteral("Are you sure you want to move \"%1\" to the Trash?").arg(winPaths.first())
+            : QStringLiteral("Are you sure you want to move these %1 files to the Trash?")
+                  .arg(winPaths.size());
+    if (launchers == 1)
+        question += one ? QStringLiteral(" The Wine launcher that starts it goes too.")
+                        : QStringLiteral(" The Wine launcher that starts one of them goes too.");
+    else if (launchers > 1)
+        question += (one ? QStringLiteral(" The %1 Wine launchers that start it go too.")
+                         : QStringLiteral(" The %1 Wine launchers that start them go too."))
+                        .arg(launchers);
+    return question;
 }
 
 namespace {

@@ -10,6 +10,25 @@ class DriveContext;
 class ShellUi;
 struct TrashEntry;
 
+// One file moved to the trash, and where the trash keeps it, so that it can
+// be put back.
+struct TrashMove
+{
+    QByteArray original; // its path on this machine before the move
+    QByteArray trashed;  // its path in the trash ("<trash>/files/NAME"); empty when it could not be told
+    QByteArray info;     // the trash's record of it ("<trash>/info/NAME.trashinfo"); empty likewise
+};
+
+// A requested file and what went to the trash with it, for a record of the
+// request: a shortcut's Wine launchers and the menu files and icons only
+// they used; a launcher's menu file and icon. The requested file comes first
+// when it was moved (a file that was gone already has no move of its own).
+struct TrashGroup
+{
+    QString request;
+    QList<TrashMove> files;
+};
+
 // The outcome of one request to move files to the trash. Every requested path
 // is in exactly one of the three lists (when the request was confirmed), in
 // request order.
@@ -24,6 +43,12 @@ struct TrashResult
     // Left where they were (or, for a path this machine cannot name, wherever
     // they are).
     QStringList failed;
+    // For each path moved or gone, what the trash holds of it now, in
+    // request order.
+    QList<TrashGroup> groups;
+    // Files that went with the requested ones but could not be moved (a
+    // launcher, its menu file or its icon), paths of this machine.
+    QList<QByteArray> companionsFailed;
 };
 
 // The shell's services other than shortcut access, in the shape the program's
@@ -46,11 +71,18 @@ public:
     virtual void openWebAddress(const QString &address) = 0;
 
     // Moves files to the trash in one request. Asks the user once (naming the
-    // file, or the count when there are several); when they agree, moves each
-    // file, shows one message listing every file it could not move that is
-    // still there (a file already gone is reported as gone, not as a
-    // failure), and reports what became of each path. Never deletes anything
-    // for good. An empty request asks nothing and counts as confirmed.
+    // file, or the count when there are several, and how many Wine launchers
+    // go along); when they agree, moves each file, shows one message listing
+    // every file it could not move that is still there (a file already gone
+    // is reported as gone, not as a failure), and reports what became of
+    // each path. Never deletes anything for good. An empty request asks
+    // nothing and counts as confirmed.
+    //
+    // A shortcut takes along the launchers that Wine made for it, for the
+    // prefix of the drive map (see WineLaunchers), once it is moved or found
+    // gone; a launcher named in the request takes its menu file and icon.
+    // A menu file or icon goes only when no desktop entry that stays uses it.
+    //
     // Each request is a run of the change journal: every file moved is
     // recorded with the place the trash keeps it, so it can be undone.
     virtual TrashResult deleteToTrash(const QStringList &winPaths) = 0;
@@ -60,8 +92,9 @@ public:
     // paths are translated through `drives`. `ui` must outlive the services.
     static std::unique_ptr<ShellServices> create(ShellUi &ui, std::shared_ptr<const DriveContext> drives);
 
-    // The question asked before moving `winPaths` to the trash.
-    static QString deleteQuestion(const QStringList &winPaths);
+    // The question asked before moving `winPaths` to the trash, with
+    // `launchers` Wine launchers going along.
+    static QString deleteQuestion(const QStringList &winPaths, int launchers = 0);
 
     // Where the trash keeps a file it has just taken from `path` (a file
     // keeps its device and inode on its way into the trash, which never

@@ -15,9 +15,10 @@ public:
 
     // A modal question before files are moved to the trash, Yes the default
     // button. `question` is the text to show (it names the file, or the count
-    // when there are several); `paths` are the files concerned, in request
-    // order. True when the user agreed.
-    virtual bool confirmDelete(const QStringList &paths, const QString &question) = 0;
+    // when there are several, and the launchers going along); `paths` are
+    // the files concerned, in request order, and `launchers` how many of
+    // Wine's launchers go with them. True when the user agreed.
+    virtual bool confirmDelete(const QStringList &paths, const QString &question, int launchers) = 0;
 
     // A modal message with an OK button.
     virtual void showMessage(const QString &text) = 0;

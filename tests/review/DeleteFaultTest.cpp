@@ -29,11 +29,11 @@ class AnsweringUi : public FakeShellUi
 {
 public:
     std::function<void()> whileAsking;
-    bool confirmDelete(const QStringList &paths, const QString &question) override
+    bool confirmDelete(const QStringList &paths, const QString &question, int launchers) override
     {
         if (whileAsking)
             whileAsking();
-        return FakeShellUi::confirmDelete(paths, question);
+        return FakeShellUi::confirmDelete(paths, question, launchers);
     }
 };
 

@@ -115,16 +115,18 @@ public:
     bool answer = true;
     QList<QStringList> requests; // the paths of each question
     QStringList questions;
+    QList<int> launcherCounts; // the Wine launchers each question said go along
     QStringList messages;
     QList<QUrl> urls;
     // Passes URLs on to QDesktopServices, as the application does; tests
     // then catch them with QDesktopServices::setUrlHandler.
     bool forwardUrls = false;
 
-    bool confirmDelete(const QStringList &paths, const QString &question) override
+    bool confirmDelete(const QStringList &paths, const QString &question, int launchers) override
     {
         requests.append(paths);
         questions.append(question);
+        launcherCounts.append(launchers);
         return answer;
     }
     void showMessage(const QString &text) override { messages.append(text); }

@@ -36,12 +36,19 @@ TempDrives::TempDrives(const QString &letters) : m_dir(std::make_unique<QTempora
     saveEnv("XDG_DATA_HOME", m_oldData, m_hadData);
     saveEnv("XDG_CACHE_HOME", m_oldCache, m_hadCache);
     saveEnv("XDG_STATE_HOME", m_oldState, m_hadState);
+    saveEnv("XDG_CONFIG_HOME", m_oldConfig, m_hadConfig);
 
     const QString base = m_dir->path();
     QDir().mkpath(base + QStringLiteral("/prefix/dosdevices"));
     QDir().mkpath(base + QStringLiteral("/data"));
     QDir().mkpath(base + QStringLiteral("/cache"));
     QDir().mkpath(base + QStringLiteral("/state"));
+    QDir().mkpath(base + QStringLiteral("/config"));
+    QDir().mkpath(base + QStringLiteral("/Desktop"));
+    QFile dirs(base + QStringLiteral("/config/user-dirs.dirs"));
+    EXPECT_TRUE(dirs.open(QIODevice::WriteOnly));
+    dirs.write("XDG_DESKTOP_DIR=\"" + QFile::encodeName(base) + "/Desktop\"\n");
+    dirs.close();
     for (QChar letter : letters) {
         const QString folder = base + QStringLiteral("/drive_") + letter.toLower();
         QDir().mkpath(folder);
@@ -53,6 +60,7 @@ TempDrives::TempDrives(const QString &letters) : m_dir(std::make_unique<QTempora
     qputenv("XDG_DATA_HOME", QFile::encodeName(base + QStringLiteral("/data")));
     qputenv("XDG_CACHE_HOME", QFile::encodeName(base + QStringLiteral("/cache")));
     qputenv("XDG_STATE_HOME", QFile::encodeName(base + QStringLiteral("/state")));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(base + QStringLiteral("/config")));
     m_context = DriveContext::load();
 }
 
@@ -68,6 +76,7 @@ TempDrives::~TempDrives()
     restoreEnv("XDG_DATA_HOME", m_oldData, m_hadData);
     restoreEnv("XDG_CACHE_HOME", m_oldCache, m_hadCache);
     restoreEnv("XDG_STATE_HOME", m_oldState, m_hadState);
+    restoreEnv("XDG_CONFIG_HOME", m_oldConfig, m_hadConfig);
 }
 
 QByteArray TempDrives::prefix() const
@@ -123,6 +132,15 @@ QByteArray TempDrives::dataHome() const
 QByteArray TempDrives::cacheHome() const
 {
     return QFile::encodeName(m_dir->path() + QStringLiteral("/cache"));
+}
+
+QByteArray TempDrives::configHome() const
+{
+    return QFile::encodeName(m_dir->path() + QStringLiteral("/config"));
+}
+QByteArray TempDrives::desktop() const
+{
+    return QFile::encodeName(m_dir->path() + QStringLiteral("/Desktop"));
 }
 
 QByteArray readWholeFile(const QByteArray &posixPath)

@@ -11,9 +11,10 @@ class DriveContext;
 // A throw-away machine for one test: a Wine prefix whose dosdevices/ maps the
 // given letters to fresh temporary folders, WINEPREFIX pointing at it, a
 // drive context loaded from it for the parts under test (context()), and
-// XDG_DATA_HOME, XDG_CACHE_HOME and XDG_STATE_HOME (the change journal) in
-// temporary folders too, so no test
-// touches the real drives, home or trash. Everything is restored on
+// XDG_DATA_HOME, XDG_CACHE_HOME, XDG_STATE_HOME (the change journal) and
+// XDG_CONFIG_HOME (naming a temporary desktop folder) in temporary folders
+// too, so no test touches the real drives, home, desktop, trash or journal.
+// Everything is restored on
 // destruction.
 class TempDrives
 {
@@ -48,12 +49,15 @@ public:
     QByteArray cacheHome() const;
     // The change journal's folder ($XDG_STATE_HOME/linkmend).
     QByteArray journalFolder() const;
+    QByteArray configHome() const;
+    // The desktop folder XDG_CONFIG_HOME's user-dirs.dirs names.
+    QByteArray desktop() const;
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::shared_ptr<DriveContext> m_context;
-    QByteArray m_oldPrefix, m_oldData, m_oldCache, m_oldState;
-    bool m_hadPrefix = false, m_hadData = false, m_hadCache = false, m_hadState = false;
+    QByteArray m_oldPrefix, m_oldData, m_oldCache, m_oldState, m_oldConfig;
+    bool m_hadPrefix = false, m_hadData = false, m_hadCache = false, m_hadState = false, m_hadConfig = false;
 };
 
 // Reads a whole file; empty when it cannot be read.
