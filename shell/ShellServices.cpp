@@ -114,9 +114,12 @@ QList<QByteArray> trashFoldersFor(const QByteArray &posixPath)
 }
 
 // The names in the trash folders' info/ that may record a file of this
-// name ("NAME.trashinfo", "NAME.2.trashinfo", ...).
-QSet<QByteArray> infoFilesFor(const QList<QByteArray> &trashFolders, const QByteArray &name)
+// name: "Foo.desktop.trashinfo", or "Foo.2.desktop.trashinfo" when the
+// trash held one already (the number goes before the name's first dot).
+QSet<QByteArray> infoFilesFor(const QList<QByteArray> &trashFolders, const QByteArray &fileName)
 {
+    const qsizetype dot = fileName.indexOf('.');
+    const QByteArray name = dot < 0 ? fileName : fileName.left(dot);
     QSet<QByteArray> found;
     for (const QByteArray &folder : trashFolders) {
         const QByteArray infoFolder = posix::join(folder, "info");

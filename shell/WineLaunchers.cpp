@@ -147,10 +147,11 @@ WineLaunchers::WineLaunchers(const DriveContext &drives, const Folders &folders)
             // The shortcut is found through the prefix's own drives, letter
             // case ignored where the exact name does not exist, as Wine
             // finds it when the launcher is clicked.
+            // A letter the prefix lacks now names no shortcut: the launcher is
+            // this prefix's all the same, but starts nothing known.
             const std::optional<QByteArray> path = WinPath::toPosix(launch->windowsPath, drives);
-            if (!path || path->isEmpty())
-                continue;
-            launcher.shortcut = posix::canonicalPath(*path);
+            if (path && !path->isEmpty())
+                launcher.shortcut = posix::canonicalPath(*path);
             launcher.named = launch->windowsPath;
         } else {
             launcher.shortcut = posix::canonicalPath(launch->unixPath);
@@ -177,6 +178,8 @@ QList<WineLauncher> WineLaunchers::starting(const QByteArray &posixPath) const
 {
     const QByteArray shortcut = posix::canonicalPath(posixPath);
     QList<WineLauncher> found;
+    if (shortcut.isEmpty())
+        return found;
     for (const WineLauncher &launcher : m_launchers) {
         if (launcher.shortcut == shortcut)
             found << launcher;
@@ -198,7 +201,7 @@ QList<WineLauncher> WineLaunchers::orphans() const
 {
     QList<WineLauncher> found;
     for (const WineLauncher &launcher : m_launchers) {
-        if (isMissing(launcher.shortcut))
+        if (!launcher.shortcut.isEmpty() && isMissing(launcher.shortcut))
             found << launcher;
     }
     return found;

@@ -16,7 +16,7 @@ class DriveContext;
 struct WineLauncher
 {
     QByteArray file;     // the .desktop file (clean, absolute)
-    QByteArray shortcut; // the shortcut it starts, on this machine (canonical)
+    QByteArray shortcut; // the shortcut it starts, on this machine (canonical); empty when none here
     QString named;       // the shortcut as the launcher names it (Windows path or path here)
     QString menuId;      // its desktop file id in the menus; empty for one on the desktop
     QString icon;        // its Icon= name; empty when it names none of Wine's
