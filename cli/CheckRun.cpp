@@ -5,6 +5,7 @@
 #include "scan/ShortcutScan.h"
 #include "shell/LinkJudge.h"
 #include "shell/WineLaunchers.h"
+#include "winpath/WinPathText.h"
 
 #include <QFile>
 
@@ -104,11 +105,14 @@ const CheckReport &CheckRun::run(const QList<RunDrives::Place> &roots)
 void CheckRun::findOrphanLaunchers(const QList<RunDrives::Place> &roots)
 {
     // Of the launchers of this prefix, those whose shortcut would lie in a
-    // place walked and is not there.
+    // place walked and is not there: by its Windows path (a profile folder
+    // the prefix links elsewhere is walked as part of its drive) or by its
+    // path here.
     const WineLaunchers launchers(*m_drives);
     for (const WineLauncher &launcher : launchers.orphans()) {
         const bool walked = std::any_of(roots.cbegin(), roots.cend(), [&](const RunDrives::Place &root) {
-            return posix::isWithin(posix::canonicalPath(root.posix), launcher.shortcut);
+            return WinPathText::isWithin(root.win, launcher.named) ||
+                   posix::isWithin(posix::canonicalPath(root.posix), launcher.shortcut);
         });
         if (!walked)
             continue;

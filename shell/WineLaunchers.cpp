@@ -33,8 +33,9 @@ QByteArray folderOf(QStandardPaths::StandardLocation location, const char *below
     return posix::canonicalPath(QFile::encodeName(folder));
 }
 
-// A desktop entry's path with the folders leading to it resolved (the file
-// itself may be a symbolic link, and that link is the launcher).
+// A file's path with the folders leading to it resolved, its own name kept:
+// a desktop entry or a shortcut may be a symbolic link, and then the link is
+// the file a launcher is, or starts.
 QByteArray entryPath(const QByteArray &path)
 {
     const QByteArray clean = posix::cleanPath(path);
@@ -151,10 +152,10 @@ WineLaunchers::WineLaunchers(const DriveContext &drives, const Folders &folders)
             // this prefix's all the same, but starts nothing known.
             const std::optional<QByteArray> path = WinPath::toPosix(launch->windowsPath, drives);
             if (path && !path->isEmpty())
-                launcher.shortcut = posix::canonicalPath(*path);
+                launcher.shortcut = entryPath(*path);
             launcher.named = launch->windowsPath;
         } else {
-            launcher.shortcut = posix::canonicalPath(launch->unixPath);
+            launcher.shortcut = entryPath(launch->unixPath);
             launcher.named = QFile::decodeName(launch->unixPath);
         }
         launcher.menuId = posix::isWithin(wineFolder, file) ? id : QString();
@@ -176,7 +177,7 @@ WineLaunchers::WineLaunchers(const DriveContext &drives, const Folders &folders)
 
 QList<WineLauncher> WineLaunchers::starting(const QByteArray &posixPath) const
 {
-    const QByteArray shortcut = posix::canonicalPath(posixPath);
+    const QByteArray shortcut = entryPath(posixPath);
     QList<WineLauncher> found;
     if (shortcut.isEmpty())
         return found;

@@ -15,11 +15,12 @@ class DriveContext;
 // being checked: a desktop entry whose Exec starts that shortcut.
 struct WineLauncher
 {
-    QByteArray file;     // the .desktop file (clean, absolute)
-    QByteArray shortcut; // the shortcut it starts, on this machine (canonical); empty when none here
-    QString named;       // the shortcut as the launcher names it (Windows path or path here)
-    QString menuId;      // its desktop file id in the menus; empty for one on the desktop
-    QString icon;        // its Icon= name; empty when it names none of Wine's
+    QByteArray file; // the .desktop file (clean, absolute)
+    QByteArray
+        shortcut;   // the shortcut it starts, on this machine (its folder canonical); empty when none here
+    QString named;  // the shortcut as the launcher names it (Windows path or path here)
+    QString menuId; // its desktop file id in the menus; empty for one on the desktop
+    QString icon;   // its Icon= name; empty when it names none of Wine's
 };
 
 // The launchers of one Wine prefix on the user's desktop: the desktop
@@ -29,7 +30,8 @@ struct WineLauncher
 // launcher's shortcut is found the way every Windows path of the prefix is
 // (its drive map, letter case ignored where the exact name does not exist),
 // or by its own path for `start.exe /Unix`, and compared with shortcuts by
-// their canonical paths. Launchers of other prefixes, and desktop entries
+// their paths with the folders resolved (a shortcut that is a symbolic link
+// is not the file it leads to). Launchers of other prefixes, and desktop entries
 // that start anything else, are never among them.
 class WineLaunchers
 {

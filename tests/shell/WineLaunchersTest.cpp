@@ -155,15 +155,4 @@ TEST_F(WineLaunchersTest, FindsTheLaunchersOfThisPrefixInBothFormsAndLeavesOther
     EXPECT_TRUE(launchers.companions(ofFoo.first(), {}).isEmpty());
 }
 
-TEST_F(WineLaunchersTest, APrefixOfTheBuiltInRulesHasNoLaunchers)
-{
-    drives.writeFile(menuLnk, "shortcut");
-    files.inMenu(QStringLiteral("Programs/Foo/Foo"), windowsFormExec(drives.prefix(), drives.win(menuLnk)));
-    DriveMap map;
-    map.insert(QLatin1Char('c'), drives.root());
-    const DriveContext builtIn(map, drives.context()->mountSource());
-    EXPECT_TRUE(WineLaunchers(builtIn).all().isEmpty());
-    EXPECT_EQ(WineLaunchers(*drives.context()).all().size(), 1);
-}
-
 } // namespace
