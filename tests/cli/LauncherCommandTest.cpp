@@ -22,19 +22,23 @@ protected:
         const QByteArray prefix = drives.prefix();
 
         broken = shortcut(QStringLiteral("Programs/Foo/Foo.lnk"), QStringLiteral("C:\\Foo\\foo.exe"));
-        fooLauncher = files.inMenu(QStringLiteral("Programs/Foo/Foo"),
-                                   windowsFormExec(prefix, QStringLiteral("C:\\programs\\foo\\Foo.lnk")), "1A2B_foo.0");
+        fooLauncher =
+            files.inMenu(QStringLiteral("Programs/Foo/Foo"),
+                         windowsFormExec(prefix, QStringLiteral("C:\\programs\\foo\\Foo.lnk")), "1A2B_foo.0");
         fooIcon = files.icon("1A2B_foo.0");
 
         drives.writeFile(QStringLiteral("Docs/report.txt"), "report");
-        moved = shortcutToExisting(QStringLiteral("users/Public/Desktop/Report.lnk"), QStringLiteral("Docs/report.txt"));
+        moved = shortcutToExisting(QStringLiteral("users/Public/Desktop/Report.lnk"),
+                                   QStringLiteral("Docs/report.txt"));
         move(QStringLiteral("Docs/report.txt"), QStringLiteral("Docs/2023/report.txt"));
-        movedLauncher = files.onDesktop(QStringLiteral("Report"), unixFormExec(prefix, QFile::encodeName(moved)));
+        movedLauncher =
+            files.onDesktop(QStringLiteral("Report"), unixFormExec(prefix, QFile::encodeName(moved)));
 
-        goneLauncher =
-            files.inMenu(QStringLiteral("Programs/Gone"), windowsFormExec(prefix, QStringLiteral("C:\\Programs\\Gone.lnk")));
-        otherLauncher = files.inMenu(QStringLiteral("Programs/Other"),
-                                     windowsFormExec(base + "/other-prefix", QStringLiteral("C:\\Programs\\Gone.lnk")));
+        goneLauncher = files.inMenu(QStringLiteral("Programs/Gone"),
+                                    windowsFormExec(prefix, QStringLiteral("C:\\Programs\\Gone.lnk")));
+        otherLauncher =
+            files.inMenu(QStringLiteral("Programs/Other"),
+                         windowsFormExec(base + "/other-prefix", QStringLiteral("C:\\Programs\\Gone.lnk")));
     }
 
     LauncherFiles files;
@@ -59,8 +63,11 @@ TEST_F(LauncherCommandTest, CheckNamesLaunchersWhoseShortcutIsGoneAndKeepsThoseO
     const QJsonObject orphan = orphans.first().toObject();
     EXPECT_EQ(orphan.value(QStringLiteral("path")).toString(), QFile::decodeName(goneLauncher));
     EXPECT_EQ(orphan.value(QStringLiteral("shortcut")).toString(), QStringLiteral("C:\\Programs\\Gone.lnk"));
-    EXPECT_EQ(orphan.value(QStringLiteral("shortcutPath")).toString(), path(QStringLiteral("Programs/Gone.lnk")));
-    EXPECT_EQ(report.value(QStringLiteral("counts")).toObject().value(QStringLiteral("orphanLaunchers")).toInt(), 1);
+    EXPECT_EQ(orphan.value(QStringLiteral("shortcutPath")).toString(),
+              path(QStringLiteral("Programs/Gone.lnk")));
+    EXPECT_EQ(
+        report.value(QStringLiteral("counts")).toObject().value(QStringLiteral("orphanLaunchers")).toInt(),
+        1);
     // The repaired shortcut is where it was: its launcher still starts it.
     EXPECT_TRUE(exists(movedLauncher));
 
@@ -85,7 +92,8 @@ TEST_F(LauncherCommandTest, TrashTakesAShortcutWithItsLauncherAndAnOrphanLaunche
         << declined.err.constData();
     EXPECT_TRUE(exists(fooLauncher) && exists(goneLauncher));
 
-    const Run refused = run({QStringLiteral("trash"), QStringLiteral("--yes"), QFile::decodeName(otherLauncher)});
+    const Run refused =
+        run({QStringLiteral("trash"), QStringLiteral("--yes"), QFile::decodeName(otherLauncher)});
     EXPECT_EQ(refused.status, 2);
     EXPECT_TRUE(refused.err.contains("not a launcher that Wine made for a shortcut of this prefix"))
         << refused.err.constData();
@@ -94,8 +102,8 @@ TEST_F(LauncherCommandTest, TrashTakesAShortcutWithItsLauncherAndAnOrphanLaunche
     EXPECT_EQ(agreed.status, 0) << agreed.err.constData();
     QStringList expected;
     for (const QByteArray &file :
-         {QFile::encodeName(broken), fooLauncher, files.menuFile(QStringLiteral("Programs/Foo/Foo")), fooIcon.first(),
-          fooIcon.last(), goneLauncher, files.menuFile(QStringLiteral("Programs/Gone"))}) {
+         {QFile::encodeName(broken), fooLauncher, files.menuFile(QStringLiteral("Programs/Foo/Foo")),
+          fooIcon.first(), fooIcon.last(), goneLauncher, files.menuFile(QStringLiteral("Programs/Gone"))}) {
         expected << QStringLiteral("moved to the trash: ") + QFile::decodeName(file);
         EXPECT_FALSE(exists(file)) << file.constData();
     }
