@@ -26,8 +26,8 @@ public:
     void openFolderOf(ResultList list);
 
     // The delete button: moves every ticked shortcut to the trash in one
-    // request. If the user declines, nothing changes. Otherwise the unticked
-    // entries and the ticked ones whose files are gone leave both lists and
+    // request (the shell services take Wine's launchers of them along). If the user declines, nothing
+    // changes. Otherwise the unticked entries and the ticked ones whose files are gone leave both lists and
     // the shortcut paths together; ticked shortcuts whose files are still
     // there stay listed and ticked, and the count line says how many. The
     // button stays enabled while anything is left to delete.
