@@ -119,7 +119,7 @@ void CheckRun::findOrphanLaunchers(const QList<RunDrives::Place> &roots)
         const CheckReport::OrphanLauncher orphan{posix::shownPath(launcher.file), launcher.named,
                                                  posix::shownPath(launcher.shortcut)};
         m_report.orphanLaunchers.append(orphan);
-        print(CheckReport::orphanLine(orphan));
+        print(m_null ? launcher.file + '\0' : CheckReport::orphanLine(orphan));
     }
 }
 

@@ -424,8 +424,8 @@ int runTrash(const CommandLine &line, const QList<QByteArray> &raw, Console &con
     for (const TrashGroup &group : result.groups) {
         if (result.gone.contains(group.request))
             console.message(QStringLiteral("%1 was gone already").arg(pathOf.value(group.request)));
-        for (const TrashMove &move : group.files)
-            console.out("moved to the trash: " + printable(posix::shownPath(move.original)) + '\n');
+        for (const TrashEntry &move : group.files)
+            console.out("moved to the trash: " + printable(posix::shownPath(move.path)) + '\n');
     }
     return finish(console, result.failed.isEmpty() && result.companionsFailed.isEmpty() ? 0 : 1);
 }

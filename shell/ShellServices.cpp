@@ -92,91 +92,22 @@ QString refusal(const GError *error)
     return reason;
 }
 
-// The trash folders a file may go to: the home trash, and those at the top
-// of the file system that holds it (".Trash/<uid>", ".Trash-<uid>").
-QList<QByteArray> trashFoldersFor(const QByteArray &posixPath)
+// Moves one file of this machine to the trash; where the trash keeps it
+// (found by the device and inode the file keeps on its way in), or nothing
+// with the error.
+std::optional<TrashEntry> trashFile(const QByteArray &posixPath, GErrorPtr &error)
 {
-    QList<QByteArray> folders{ShellServices::homeTrashFolder()};
-    struct stat info = {};
-    if (::lstat(posixPath.constData(), &info) != 0)
-        return folders;
-    QByteArray top = posix::parentPath(posix::cleanPath(posixPath));
-    while (top != "/") {
-        const QByteArray parent = posix::parentPath(top);
-        struct stat above = {};
-        if (::stat(parent.constData(), &above) != 0 || above.st_dev != info.st_dev)
-            break;
-        top = parent;
-    }
-    const QByteArray uid = QByteArray::number(qulonglong(::getuid()));
-    folders << posix::join(top, ".Trash/" + uid) << posix::join(top, ".Trash-" + uid);
-    return folders;
-}
-
-// The names in the trash folders' info/ that may record a file of this
-// name: "Foo.desktop.trashinfo", or "Foo.2.desktop.trashinfo" when the
-// trash held one already (the number goes before the name's first dot).
-QSet<QByteArray> infoFilesFor(const QList<QByteArray> &trashFolders, const QByteArray &fileName)
-{
-    const qsizetype dot = fileName.indexOf('.');
-    const QByteArray name = dot < 0 ? fileName : fileName.left(dot);
-    QSet<QByteArray> found;
-    for (const QByteArray &folder : trashFolders) {
-        const QByteArray infoFolder = posix::join(folder, "info");
-        const posix::DirHandle dir = posix::openFolder(infoFolder);
-        if (!dir)
-            continue;
-        while (const dirent *entry = ::readdir(dir.get())) {
-            const QByteArray entryName(entry->d_name);
-            if (entryName.startsWith(name) && entryName.endsWith(".trashinfo"))
-                found.insert(posix::join(infoFolder, entryName));
-        }
-    }
-    return found;
-}
-
-// Where the trash put `original`: the record that appeared for it (its
-// Path= names it, absolutely or from the top of its file system).
-TrashMove locate(const QByteArray &original, const QList<QByteArray> &trashFolders,
-                 const QSet<QByteArray> &before)
-{
-    TrashMove move{original, {}, {}};
-    const QSet<QByteArray> after = infoFilesFor(trashFolders, posix::baseName(original));
-    for (const QByteArray &info : after) {
-        if (before.contains(info))
-            continue;
-        const std::optional<QByteArray> contents = posix::readSmallFile(info, 64 * 1024);
-        if (!contents)
-            continue;
-        for (const QByteArray &line : contents->split('\n')) {
-            if (!line.startsWith("Path="))
-                continue;
-            const QByteArray path = QByteArray::fromPercentEncoding(line.mid(5).trimmed());
-            if (path == original || (!path.startsWith('/') && original.endsWith('/' + path))) {
-                const QByteArray name = posix::baseName(info).chopped(int(qstrlen(".trashinfo")));
-                move.trashed = posix::join(posix::parentPath(posix::parentPath(info)), "files/" + name);
-                move.info = info;
-                return move;
-            }
-            break;
-        }
-    }
-    return move;
-}
-
-// Moves one file of this machine to the trash; what the trash holds of it,
-// or nothing with the error.
-std::optional<TrashMove> trashFile(const QByteArray &posixPath, GErrorPtr &error)
-{
-    const QList<QByteArray> folders = trashFoldersFor(posixPath);
-    const QSet<QByteArray> before = infoFilesFor(folders, posix::baseName(posixPath));
+    struct stat identity = {};
+    const bool known = ::lstat(posixPath.constData(), &identity) == 0;
     GFilePtr file(g_file_new_for_path(posixPath.constData()));
     GError *rawError = nullptr;
     const bool trashed = g_file_trash(file.get(), nullptr, &rawError);
     error.reset(rawError);
     if (!trashed)
         return std::nullopt;
-    return locate(posixPath, folders, before);
+    if (!known)
+        return TrashEntry{posixPath, {}, {}, {}, 0, 0};
+    return ShellServices::trashedEntry(posixPath, identity.st_dev, identity.st_ino);
 }
 
 class FreedesktopShellServices final : public ShellServices
@@ -272,19 +203,10 @@ public:
                 failures.append({winPath, QStringLiteral("It is a folder, not a file.")});
                 continue;
             } else {
-                struct stat identity = {};
-                const bool known = ::lstat(posix->constData(), &identity) == 0;
                 GErrorPtr error;
-                if (const std::optional<TrashMove> move = trashFile(*posix, error)) {
+                if (const std::optional<TrashEntry> move = trashFile(*posix, error)) {
                     result.moved << winPath;
                     group.files << *move;
-                    JournalChange change;
-                    change.kind = JournalChange::Kind::Trash;
-                    change.winPath = winPath;
-                    change.files.append(known ? trashedEntry(*posix, identity.st_dev, identity.st_ino)
-                                              : TrashEntry{*posix, {}, {}, {}, 0, 0});
-                    if (const int failed = journal.record(change))
-                        notJournalled.append({winPath, QString::fromLocal8Bit(std::strerror(failed))});
                 } else if (entryAt(*posix) == Entry::Missing) {
                     result.gone << winPath;
                 } else {
@@ -311,6 +233,19 @@ public:
                         moveAlong(companion, group, moved, result, failures);
                 }
             }
+            // The shortcut and everything that went with it are one change,
+            // put back together by an undo.
+            if (!group.files.isEmpty()) {
+                JournalChange change;
+                change.kind = JournalChange::Kind::Trash;
+                // The Windows path is the first file's: a shortcut that was
+                // gone already went nowhere, and names none of its launchers.
+                if (group.files.first().path == *posix)
+                    change.winPath = winPath;
+                change.files = group.files;
+                if (const int failed = journal.record(change))
+                    notJournalled.append({winPath, QString::fromLocal8Bit(std::strerror(failed))});
+            }
             result.groups << group;
         }
         if (!failures.isEmpty())
@@ -335,7 +270,7 @@ private:
         if (entryAt(file) != Entry::Other)
             return entryAt(file) == Entry::Missing;
         GErrorPtr error;
-        if (const std::optional<TrashMove> move = trashFile(file, error)) {
+        if (const std::optional<TrashEntry> move = trashFile(file, error)) {
             group.files << *move;
             moved.insert(file);
             return true;

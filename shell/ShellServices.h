@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/ChangeJournal.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -8,25 +10,16 @@
 
 class DriveContext;
 class ShellUi;
-struct TrashEntry;
-
-// One file moved to the trash, and where the trash keeps it, so that it can
-// be put back.
-struct TrashMove
-{
-    QByteArray original; // its path on this machine before the move
-    QByteArray trashed;  // its path in the trash ("<trash>/files/NAME"); empty when it could not be told
-    QByteArray info;     // the trash's record of it ("<trash>/info/NAME.trashinfo"); empty likewise
-};
 
 // A requested file and what went to the trash with it, for a record of the
 // request: a shortcut's Wine launchers and the menu files and icons only
 // they used; a launcher's menu file and icon. The requested file comes first
 // when it was moved (a file that was gone already has no move of its own).
+// The journal records a group as one change, so an undo puts it back whole.
 struct TrashGroup
 {
     QString request;
-    QList<TrashMove> files;
+    QList<TrashEntry> files; // where each stood and where the trash keeps it
 };
 
 // The outcome of one request to move files to the trash. Every requested path
@@ -84,7 +77,8 @@ public:
     // A menu file or icon goes only when no desktop entry that stays uses it.
     //
     // Each request is a run of the change journal: every file moved is
-    // recorded with the place the trash keeps it, so it can be undone.
+    // recorded with the place the trash keeps it, so it can be undone, and
+    // a requested file and what went with it (its group) are one change.
     virtual TrashResult deleteToTrash(const QStringList &winPaths) = 0;
 
     // The services of this platform: the file manager and web browser through

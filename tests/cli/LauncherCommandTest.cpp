@@ -54,7 +54,7 @@ bool exists(const QByteArray &path)
 
 TEST_F(LauncherCommandTest, CheckNamesLaunchersWhoseShortcutIsGoneAndKeepsThoseOfRepairedOnes)
 {
-    const Run json = run({QStringLiteral("check"), QStringLiteral("--json"), QStringLiteral("c:")});
+    const Run json = run({QStringLiteral("repair"), QStringLiteral("--json"), QStringLiteral("c:")});
     EXPECT_EQ(json.status, 1) << json.err.constData();
     const QJsonObject report = QJsonDocument::fromJson(json.out).object();
     EXPECT_EQ(report.value(QStringLiteral("repairs")).toArray().size(), 1);
@@ -74,9 +74,13 @@ TEST_F(LauncherCommandTest, CheckNamesLaunchersWhoseShortcutIsGoneAndKeepsThoseO
     // Text: a line like a broken shortcut's, the launcher and what it starts.
     const Run text = run({QStringLiteral("check"), QStringLiteral("c:")});
     EXPECT_EQ(text.status, 1);
-    EXPECT_EQ(text.sortedLines(),
+    // The launchers come after the walk, so after the shortcuts.
+    EXPECT_EQ(QString::fromUtf8(text.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
               (QStringList{broken + QStringLiteral("\tC:\\Foo\\foo.exe"),
                            QFile::decodeName(goneLauncher) + QStringLiteral("\tC:\\Programs\\Gone.lnk")}));
+    // For xargs -0, the launcher's path alone, ended by NUL like a shortcut's.
+    const Run null = run({QStringLiteral("check"), QStringLiteral("-0"), QStringLiteral("c:")});
+    EXPECT_EQ(null.out, QFile::encodeName(broken) + '\0' + goneLauncher + '\0');
     // A check of another folder says nothing of launchers outside it.
     const Run elsewhere = run({QStringLiteral("check"), QStringLiteral("c:\\Docs")});
     EXPECT_EQ(elsewhere.status, 0) << elsewhere.out.constData();
@@ -110,6 +114,45 @@ TEST_F(LauncherCommandTest, TrashTakesAShortcutWithItsLauncherAndAnOrphanLaunche
     EXPECT_EQ(QString::fromUtf8(agreed.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
     EXPECT_TRUE(exists(otherLauncher) && exists(files.menuFile(QStringLiteral("Programs/Other"))));
     EXPECT_TRUE(exists(movedLauncher));
+}
+
+TEST_F(LauncherCommandTest, UndoPutsBackAShortcutWithItsLauncherMenuFileAndIconAndItsUndoTrashesThemAgain)
+{
+    const QList<QByteArray> together{QFile::encodeName(broken), fooLauncher,
+                                     files.menuFile(QStringLiteral("Programs/Foo/Foo")), fooIcon.first(),
+                                     fooIcon.last()};
+    QList<QByteArray> bytes;
+    for (const QByteArray &file : together)
+        bytes << readWholeFile(file);
+
+    const Run trashed = run({QStringLiteral("trash"), QStringLiteral("--yes"), broken});
+    ASSERT_EQ(trashed.status, 0) << trashed.err.constData();
+    for (const QByteArray &file : together)
+        ASSERT_FALSE(exists(file)) << file.constData();
+
+    // One change: the run lists one move, and its undo puts back all five.
+    const Run listed = run({QStringLiteral("undo")});
+    EXPECT_TRUE(listed.out.endsWith("\ttrash\t1 moved to the trash\n")) << listed.out.constData();
+    const Run undone = run({QStringLiteral("undo"), QStringLiteral("--last")});
+    EXPECT_EQ(undone.status, 0) << undone.err.constData();
+    QByteArray putBack;
+    for (qsizetype i = 0; i < together.size(); ++i) {
+        putBack += "put back " + together.at(i) + '\n';
+        EXPECT_EQ(readWholeFile(together.at(i)), bytes.at(i)) << together.at(i).constData();
+    }
+    EXPECT_EQ(undone.out, putBack);
+    // The trash keeps no note on a file that is back in its place.
+    const QDir trashInfo(home.path() + QStringLiteral("/data/Trash/info"));
+    EXPECT_TRUE(trashInfo.entryList(QDir::Files).isEmpty())
+        << trashInfo.entryList(QDir::Files).join(' ').toStdString();
+    EXPECT_TRUE(exists(goneLauncher) && exists(movedLauncher));
+
+    // Undoing the undo sends them back to the trash together.
+    const Run again = run({QStringLiteral("undo"), QStringLiteral("--last")});
+    EXPECT_EQ(again.status, 0) << again.err.constData();
+    for (const QByteArray &file : together)
+        EXPECT_FALSE(exists(file)) << file.constData();
+    EXPECT_EQ(trashInfo.entryList(QDir::Files).size(), together.size());
 }
 
 } // namespace

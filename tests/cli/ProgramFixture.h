@@ -27,8 +27,8 @@ inline void PrintTo(const QString &text, std::ostream *out)
 
 // Runs the built program as a process on throw-away drives c: and d:, the way
 // a user runs it in a terminal without a display: no DISPLAY, no
-// QT_QPA_PLATFORM, a temporary home with its own data (trash) and cache
-// folders, WINEPREFIX at the drives' prefix.
+// QT_QPA_PLATFORM, a temporary home with its own data (trash), cache, state
+// (journal) and config (menu files) folders, WINEPREFIX at the drives' prefix.
 class ProgramFixture : public ::testing::Test
 {
 protected:
@@ -75,6 +75,7 @@ protected:
         environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + QStringLiteral("/data"));
         environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.path() + QStringLiteral("/cache"));
         environment.insert(QStringLiteral("XDG_STATE_HOME"), home.path() + QStringLiteral("/state"));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/.config"));
         if (prefixInEnvironment)
             environment.insert(QStringLiteral("WINEPREFIX"), QFile::decodeName(drives.prefix()));
         QProcess process;

@@ -81,12 +81,12 @@ TEST_F(DeleteWithLaunchersTest, TheResultSaysWhereEachFileOfAShortcutWentInTheTr
     const TrashGroup &group = result.groups.first();
     EXPECT_EQ(group.request, listed.first());
     QList<QByteArray> originals;
-    for (const TrashMove &move : group.files) {
-        originals << move.original;
+    for (const TrashEntry &move : group.files) {
+        originals << move.path;
         // Each file is where the trash's record says, under its name there.
-        EXPECT_EQ(readWholeFile(move.info).contains("Path="), true) << move.info.constData();
-        EXPECT_TRUE(exists(move.trashed)) << move.trashed.constData();
-        EXPECT_TRUE(move.trashed.startsWith(m_trash + "/files/")) << move.trashed.constData();
+        EXPECT_EQ(readWholeFile(move.infoPath).contains("Path="), true) << move.infoPath.constData();
+        EXPECT_TRUE(exists(move.trashPath)) << move.trashPath.constData();
+        EXPECT_TRUE(move.trashPath.startsWith(m_trash + "/files/")) << move.trashPath.constData();
     }
     EXPECT_EQ(originals,
               (QList<QByteArray>{posix(foo), launcher, files.menuFile(QStringLiteral("Games/Foo")), second}));
