@@ -148,6 +148,30 @@ void JournalUndo::undoReplace(const JournalChange &change, Report &report)
     done(Item::Result::Failed, errorText(written.error));
 }
 
+void JournalUndo::recordReversal(JournalChange::Kind kind, const QString &winPath, QList<TrashEntry> &files,
+                                 QList<Item> &items)
+{
+    // The reversal is journalled before any file moves, so that it can be
+    // undone in turn; when it cannot be, nothing moves.
+    if (files.isEmpty())
+        return;
+    JournalChange reversal;
+    reversal.kind = kind;
+    reversal.winPath = winPath;
+    reversal.files = files;
+    const int error = m_journal->record(reversal);
+    if (error == 0)
+        return;
+    for (Item &item : items) {
+        if (item.result == Item::Result::Restored) {
+            item.result = Item::Result::Failed;
+            item.reason =
+                QStringLiteral("the undo could not be recorded in the journal (%1)").arg(errorText(error));
+        }
+    }
+    files.clear();
+}
+
 void JournalUndo::undoTrash(const JournalChange &change, Report &report)
 {
     // Every file that can go back is recorded first, then moved.
@@ -174,22 +198,7 @@ void JournalUndo::undoTrash(const JournalChange &change, Report &report)
         }
         items.append(item);
     }
-    if (!back.isEmpty()) {
-        JournalChange untrash;
-        untrash.kind = JournalChange::Kind::Untrash;
-        untrash.winPath = change.winPath;
-        untrash.files = back;
-        if (const int error = m_journal->record(untrash)) {
-            for (Item &item : items) {
-                if (item.result == Item::Result::Restored) {
-                    item.result = Item::Result::Failed;
-                    item.reason = QStringLiteral("the undo could not be recorded in the journal (%1)")
-                                      .arg(errorText(error));
-                }
-            }
-            back.clear();
-        }
-    }
+    recordReversal(JournalChange::Kind::Untrash, change.winPath, back, items);
     for (Item &item : items) {
         if (item.result != Item::Result::Restored)
             continue;
@@ -228,22 +237,7 @@ void JournalUndo::undoUntrash(const JournalChange &change, Report &report)
         }
         items.append(item);
     }
-    if (!again.isEmpty()) {
-        JournalChange trash;
-        trash.kind = JournalChange::Kind::Trash;
-        trash.winPath = change.winPath;
-        trash.files = again;
-        if (const int error = m_journal->record(trash)) {
-            for (Item &item : items) {
-                if (item.result == Item::Result::Restored) {
-                    item.result = Item::Result::Failed;
-                    item.reason = QStringLiteral("the undo could not be recorded in the journal (%1)")
-                                      .arg(errorText(error));
-                }
-            }
-            again.clear();
-        }
-    }
+    recordReversal(JournalChange::Kind::Trash, change.winPath, again, items);
     for (Item &item : items) {
         if (item.result != Item::Result::Restored)
             continue;

@@ -60,6 +60,10 @@ public:
 private:
     void undoReplace(const JournalChange &change, Report &report);
     void undoTrash(const JournalChange &change, Report &report);
+    // Journals the moves an undo is about to make; when that fails, the
+    // files are not moved and their items say why.
+    void recordReversal(JournalChange::Kind kind, const QString &winPath, QList<TrashEntry> &files,
+                        QList<Item> &items);
     void undoUntrash(const JournalChange &change, Report &report);
 
     std::shared_ptr<ChangeJournal> m_journal;

@@ -73,6 +73,29 @@ protected:
         drives.writeFile(relative, std::get<LnkFile>(made).serialize());
     }
 
+    // C:\\Apps\\Old\\mover.exe moved to Apps\\New with the size and write time
+    // the shortcut c:\\Desktop\\Moved.lnk recorded; the shortcut's bytes.
+    QByteArray plantMovedProgram()
+    {
+        constexpr quint64 in2020 = 132223104000000000ULL; // 2020-01-01 UTC
+        drives.writeFile(QStringLiteral("Apps/New/mover.exe"), QByteArray(4096, 'm'));
+        const time_t seconds = time_t(in2020 / 10000000ULL - 11644473600ULL);
+        const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        EXPECT_EQ(
+            ::utimensat(AT_FDCWD, drives.posix(QStringLiteral("Apps/New/mover.exe")).constData(), times, 0),
+            0);
+        LnkTargetInfo info;
+        info.winPath = QStringLiteral("C:\\Apps\\Old\\mover.exe");
+        info.attributes = 0x20;
+        info.size = 4096;
+        info.creationTime = info.writeTime = info.accessTime = in2020;
+        const QByteArray bytes =
+            std::get<LnkFile>(LnkFile::create(info, drives.win(QStringLiteral("Desktop/Moved.lnk"))))
+                .serialize();
+        drives.writeFile(QStringLiteral("Desktop/Moved.lnk"), bytes);
+        return bytes;
+    }
+
     TempDrives drives;
     TForm2 form;
 };
@@ -269,20 +292,7 @@ TEST_F(WindowScanTest, TheLineBesideTheCountTellsWhatWasRepairedAndWhatCouldNotB
     // A program moved with its facts (size, write time) as the shortcut
     // recorded them, a file named like a shortcut that is none, and one
     // broken shortcut.
-    constexpr quint64 in2020 = 132223104000000000ULL; // 2020-01-01 UTC
-    drives.writeFile(QStringLiteral("Apps/New/mover.exe"), QByteArray(4096, 'm'));
-    const time_t seconds = time_t(in2020 / 10000000ULL - 11644473600ULL);
-    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, drives.posix(QStringLiteral("Apps/New/mover.exe")).constData(), times, 0),
-              0);
-    LnkTargetInfo info;
-    info.winPath = QStringLiteral("C:\\Apps\\Old\\mover.exe");
-    info.attributes = 0x20;
-    info.size = 4096;
-    info.creationTime = info.writeTime = info.accessTime = in2020;
-    drives.writeFile(QStringLiteral("Desktop/Moved.lnk"),
-                     std::get<LnkFile>(LnkFile::create(info, drives.win(QStringLiteral("Desktop/Moved.lnk"))))
-                         .serialize());
+    plantMovedProgram();
     drives.writeFile(QStringLiteral("Desktop/Damaged.lnk"), "not a shortcut");
     shortcut(QStringLiteral("Desktop/Gone.lnk"), QStringLiteral("c:\\missing\\gone.exe"));
 
@@ -321,20 +331,7 @@ TEST_F(WindowScanTest, TheLineBesideTheCountTellsWhatWasRepairedAndWhatCouldNotB
 
 TEST_F(WindowScanTest, AScanThatRepairedOffersToUndoItAfterAConfirmation)
 {
-    constexpr quint64 in2020 = 132223104000000000ULL; // 2020-01-01 UTC
-    drives.writeFile(QStringLiteral("Apps/New/mover.exe"), QByteArray(4096, 'm'));
-    const time_t seconds = time_t(in2020 / 10000000ULL - 11644473600ULL);
-    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, drives.posix(QStringLiteral("Apps/New/mover.exe")).constData(), times, 0),
-              0);
-    LnkTargetInfo info;
-    info.winPath = QStringLiteral("C:\\Apps\\Old\\mover.exe");
-    info.attributes = 0x20;
-    info.size = 4096;
-    info.creationTime = info.writeTime = info.accessTime = in2020;
-    const QByteArray before =
-        std::get<LnkFile>(LnkFile::create(info, drives.win(QStringLiteral("Desktop/Moved.lnk")))).serialize();
-    drives.writeFile(QStringLiteral("Desktop/Moved.lnk"), before);
+    const QByteArray before = plantMovedProgram();
     const QByteArray file = drives.posix(QStringLiteral("Desktop/Moved.lnk"));
 
     form.show();
