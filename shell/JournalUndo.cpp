@@ -180,7 +180,7 @@ void JournalUndo::undoTrash(const JournalChange &change, Report &report)
     for (const TrashEntry &file : change.files) {
         Item item{file.path, file.path == change.files.first().path ? change.winPath : QString(),
                   Item::Result::Failed, QString()};
-        struct stat st;
+        struct stat st = {};
         if (file.trashPath.isEmpty()) {
             item.reason = QStringLiteral("where the trash keeps it is not known; restore it from the trash");
         } else if (somethingAt(file.path)) {
@@ -222,7 +222,7 @@ void JournalUndo::undoUntrash(const JournalChange &change, Report &report)
     for (const TrashEntry &file : change.files) {
         Item item{file.path, file.path == change.files.first().path ? change.winPath : QString(),
                   Item::Result::Failed, QString()};
-        struct stat st;
+        struct stat st = {};
         if (!somethingAt(file.path, &st)) {
             item.result = Item::Result::Gone;
             item.reason = QStringLiteral("it was deleted since");
