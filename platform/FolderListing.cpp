@@ -72,6 +72,7 @@ bool FolderReader::readPiece(int fd, FolderListing &listing)
     do
         got = ::getdents64(fd, m_buffer.data(), m_buffer.size());
     while (got < 0 && errno == EINTR);
+    m_error = got < 0 ? (errno ? errno : EIO) : 0;
     if (got <= 0)
         return false;
     for (ssize_t at = 0; at < got;) {
@@ -133,6 +134,12 @@ std::optional<FolderOpenedAside> openFolderAside(std::shared_ptr<posix::UniqueFd
                 FolderReader reader;
                 while (reader.readPiece(out.fd.get(), out.listing))
                     progress.advance();
+                if (reader.error() != 0) {
+                    // Half a folder is not the folder.
+                    out.error = reader.error();
+                    out.fd.reset();
+                    out.listing = FolderListing{};
+                }
             }
             return out;
         },

@@ -86,9 +86,14 @@ public:
     bool readPiece(int fd, FolderListing &listing);
     // Appends every remaining entry.
     void readAll(int fd, FolderListing &listing);
+    // Why the last piece could not be read (errno); 0 when it was read, or
+    // when the end was reached. A read that fails half-way leaves a listing
+    // that is not the folder's.
+    int error() const { return m_error; }
 
 private:
     std::vector<char> m_buffer;
+    int m_error = 0;
 };
 
 // A folder on a file system that may not answer, opened (and read) on a

@@ -66,6 +66,9 @@ struct FolderReadAhead::Shared
         QByteArray path;
         QByteArray place;
         State state = State::Queued;
+        // Given up as not answering: its place counts as hanging until the
+        // read returns.
+        bool hangs = false;
         std::shared_ptr<BoundedCall::Progress> progress;
     };
 
@@ -138,6 +141,11 @@ struct FolderReadAhead::Shared
         FolderReader reader;
         while (reader.readPiece(fd.get(), read.listing))
             progress.advance();
+        if (reader.error() != 0) {
+            // Half a folder is not the folder.
+            read.error = reader.error();
+            read.listing = FolderListing{};
+        }
         return read;
     }
 
@@ -179,7 +187,10 @@ struct FolderReadAhead::Shared
             }
             auto it = jobs.find(key);
             if (it->second.state == State::Abandoned) {
-                if (!place.isEmpty())
+                // Only what was added for this read: a read given up because
+                // the caller stopped waiting never made its place hang, and
+                // must not clear another read's mark there.
+                if (it->second.hangs)
                     BoundedCall::processHungPlaces()->remove(place);
                 jobs.erase(it);
             } else {
@@ -369,8 +380,10 @@ std::optional<FolderReadAhead::Read> FolderReadAhead::waitFor(quint64 key,
             // is one that hangs.
             if (it->second.state == Shared::State::Reading) {
                 it->second.state = Shared::State::Abandoned;
-                if (quiet && !it->second.place.isEmpty())
+                if (quiet && !it->second.place.isEmpty()) {
                     BoundedCall::processHungPlaces()->add(it->second.place);
+                    it->second.hangs = true;
+                }
             } else
                 shared.jobs.erase(it);
             return std::nullopt;
@@ -402,6 +415,12 @@ bool FolderReadAhead::idle() const
 {
     const std::lock_guard lock(m_shared->mutex);
     return m_shared->queued == 0 && m_shared->busy == 0 && m_shared->done.empty();
+}
+
+size_t FolderReadAhead::ready() const
+{
+    const std::lock_guard lock(m_shared->mutex);
+    return m_shared->done.size();
 }
 
 int FolderReadAhead::workers() const

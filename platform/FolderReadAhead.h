@@ -79,6 +79,8 @@ public:
     bool holds(quint64 key) const;
     // Nothing queued, under way or done and not taken.
     bool idle() const;
+    // Reads done and not taken yet.
+    size_t ready() const;
     int workers() const;
 
     struct Shared;

@@ -493,7 +493,15 @@ struct FolderSearch::State
             return;
         }
         complete = true;
+        const bool failed = reader->error() != 0;
         reader.reset();
+        if (failed) {
+            // Half a folder is not the folder: the source keeps none of it.
+            dropRecording();
+            for (FolderListing::Item &item : listing.items)
+                item.handle = 0;
+            return;
+        }
         if (recording && (!source || !source->endListing(handle, listing)))
             for (FolderListing::Item &item : listing.items)
                 item.handle = 0;

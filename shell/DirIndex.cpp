@@ -447,8 +447,16 @@ bool DirIndex::readNode(quint32 id, int fd, SearchBudget *budget)
     // Piece by piece, so a large folder leaves room for the budget's hook.
     for (;;) {
         const size_t from = m_scratch.items.size();
-        if (!m_reader.readPiece(fd, m_scratch))
+        if (!m_reader.readPiece(fd, m_scratch)) {
+            if (m_reader.error() != 0) {
+                // Half a folder is not the folder: no candidate is taken
+                // from it, nor is it handed to the walk.
+                abortRecording();
+                markUnreadable(id);
+                return true;
+            }
             break;
+        }
         appendEntries(m_scratch, from, m_scratch.items.size());
         if (budget && !budget->tick()) {
             abortRecording();
