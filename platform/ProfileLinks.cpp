@@ -5,23 +5,30 @@
 #include <algorithm>
 #include <tuple>
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 namespace {
 
-// The names of a folder's entries; none when it cannot be read.
-std::vector<QByteArray> entriesOf(const QByteArray &folder)
+// A folder's entries, with their types as the folder gives them
+// (DT_UNKNOWN where it gives none); none when it cannot be read.
+struct NamedEntry
 {
-    std::vector<QByteArray> names;
+    QByteArray name;
+    unsigned char type = DT_UNKNOWN;
+};
+std::vector<NamedEntry> entriesOf(const QByteArray &folder)
+{
+    std::vector<NamedEntry> entries;
     const posix::DirHandle dir = posix::openFolder(folder);
     if (!dir)
-        return names;
+        return entries;
     while (const dirent *entry = ::readdir(dir.get())) {
         const QByteArray name(entry->d_name);
         if (name != "." && name != "..")
-            names.push_back(name);
+            entries.push_back(NamedEntry{name, entry->d_type});
     }
-    return names;
+    return entries;
 }
 
 bool isSymbolicLink(const QByteArray &path)
@@ -43,20 +50,24 @@ ProfileLinks ProfileLinks::of(const QByteArray &driveRoot)
     if (isSymbolicLink(usersFolder))
         return result;
 
-    const auto consider = [&](const QByteArray &path) {
-        if (!isSymbolicLink(path) || !posix::isFolder(path))
+    // Only symbolic links lead out of the drive: the type the folder gives
+    // spares a look at each of a profile's other entries, which every search
+    // for a moved target makes.
+    const auto consider = [&](const QByteArray &path, unsigned char type = DT_UNKNOWN) {
+        if ((type != DT_LNK && type != DT_UNKNOWN) || !isSymbolicLink(path) || !posix::isFolder(path))
             return;
         const std::optional<QByteArray> target = posix::realPath(path);
         if (!target || *target == "/" || posix::isWithin(driveRoot, *target))
             return;
         result.m_links.push_back(Link{path, *target});
     };
-    for (const QByteArray &name : entriesOf(usersFolder)) {
-        const QByteArray profile = posix::join(usersFolder, name);
-        if (name.startsWith('.') || isSymbolicLink(profile) || !posix::isFolder(profile))
+    for (const NamedEntry &user : entriesOf(usersFolder)) {
+        const QByteArray profile = posix::join(usersFolder, user.name);
+        if (user.name.startsWith('.') ||
+            (user.type != DT_DIR && (isSymbolicLink(profile) || !posix::isFolder(profile))))
             continue;
-        for (const QByteArray &entry : entriesOf(profile))
-            consider(posix::join(profile, entry));
+        for (const NamedEntry &entry : entriesOf(profile))
+            consider(posix::join(profile, entry.name), entry.type);
         // Wine links the profile's templates folder as well.
         consider(profile + "/AppData/Roaming/Microsoft/Windows/Templates");
     }
