@@ -206,6 +206,8 @@ private:
                 line = line.mid(m_drive.size() + 1);
             else if (line.startsWith("./"))
                 line = line.mid(2); // fd, when it writes to a pipe
+            if (line.endsWith('/'))
+                line.chop(1); // fd marks a folder (one named "Old Links.lnk")
             files.insert(line);
         }
         expect(files.size() == m_manifest.findLines, QStringLiteral("%1 listed %2 shortcut files, %3 planted")
