@@ -194,26 +194,13 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: cli-bench [--size S|M|L] [--dir FOLDER] [--rounds N] [--check-only]\n");
         return 2;
     }
-    folder = QDir(folder.isEmpty()
-                      ? QDir::tempPath() + QStringLiteral("/linkmend-bench-") + QString::fromLatin1(size)
-                      : folder)
-                 .absolutePath();
-    const QByteArray tree = QFile::encodeName(folder);
     QString error;
-    std::optional<TreeManifest> manifest = TreeGenerator::readManifest(tree, &error);
+    const std::optional<TreeManifest> manifest = TreeGenerator::readOrMake(size, folder, &error);
     if (!manifest) {
-        QProcess make;
-        make.setProcessChannelMode(QProcess::ForwardedChannels);
-        make.start(QCoreApplication::applicationDirPath() + QStringLiteral("/make-tree"),
-                   {QString::fromLatin1(size), folder});
-        make.waitForFinished(-1);
-        manifest = TreeGenerator::readManifest(tree, &error);
-    }
-    if (!manifest || manifest->layout.sizeName != size) {
-        std::fprintf(stderr, "cli-bench: no tree %s in %s: %s\n", size.constData(), qPrintable(folder),
-                     qPrintable(error));
+        std::fprintf(stderr, "%s: %s\n", "cli-bench", qPrintable(error));
         return 1;
     }
+    const QByteArray tree = QFile::encodeName(folder);
 
     CliBench bench(tree, *manifest);
     if (!bench.setUp()) {

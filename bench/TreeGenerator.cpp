@@ -3,8 +3,10 @@
 #include "lnk/LnkFile.h"
 #include "shell/FileFacts.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -818,6 +820,31 @@ bool restoreMoved(const QByteArray &treeFolder, const TreeManifest &manifest, QS
         }
     }
     return true;
+}
+
+std::optional<TreeManifest> readOrMake(const QByteArray &sizeName, QString &folder, QString *error)
+{
+    folder = QDir(folder.isEmpty()
+                      ? QDir::tempPath() + QStringLiteral("/linkmend-bench-") + QString::fromLatin1(sizeName)
+                      : folder)
+                 .absolutePath();
+    const QByteArray tree = QFile::encodeName(folder);
+    std::optional<TreeManifest> manifest = readManifest(tree, error);
+    if (!manifest) {
+        QProcess make;
+        make.setProcessChannelMode(QProcess::ForwardedChannels);
+        make.start(QCoreApplication::applicationDirPath() + QStringLiteral("/make-tree"),
+                   {QString::fromLatin1(sizeName), folder});
+        make.waitForFinished(-1);
+        manifest = readManifest(tree, error);
+    }
+    if (!manifest || manifest->layout.sizeName != sizeName) {
+        *error = QStringLiteral("no tree %1 in %2: %3")
+                     .arg(QString::fromLatin1(sizeName), folder,
+                          error->isEmpty() ? QStringLiteral("another size") : *error);
+        return std::nullopt;
+    }
+    return manifest;
 }
 
 } // namespace TreeGenerator

@@ -79,6 +79,11 @@ std::optional<TreeManifest> generate(const TreeSpec &layout, const QByteArray &t
 // Reads the manifest of a tree made before.
 std::optional<TreeManifest> readManifest(const QByteArray &treeFolder, QString *error);
 
+// The tree of one size in `folder` (empty: $TMPDIR/linkmend-bench-SIZE; made
+// absolute), made there by make-tree (next to the running program) first
+// when it holds none.
+std::optional<TreeManifest> readOrMake(const QByteArray &sizeName, QString &folder, QString *error);
+
 // Puts back the bytes every moved shortcut had when it was made, so the
 // next scan repairs them again. Shortcuts that already hold them are left
 // alone.
