@@ -15,6 +15,7 @@
 // Printed: the median ratios check / find. Exit status 0 when every check
 // passed.
 
+#include "bench/TreeChecks.h"
 #include "bench/TreeGenerator.h"
 
 #include <QCoreApplication>
@@ -43,10 +44,10 @@ double median(std::vector<double> values)
     return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-class CliBench
+class CliBench : public TreeChecks
 {
 public:
-    CliBench(const QByteArray &tree, const TreeManifest &manifest) : m_tree(tree), m_manifest(manifest) {}
+    CliBench(const QByteArray &tree, const TreeManifest &manifest) : TreeChecks(tree, manifest) {}
 
     bool setUp()
     {
@@ -82,7 +83,8 @@ public:
                    .arg(which)
                    .arg(program.exitCode())
                    .arg(QString::fromUtf8(program.readAllStandardError())));
-        checkReport(QJsonDocument::fromJson(program.readAllStandardOutput()).object(), dryRun, which);
+        checkBrokenAndRepairs(QJsonDocument::fromJson(program.readAllStandardOutput()).object(), which,
+                              !(dryRun));
         if (dryRun)
             checkMovedAsPlanted();
         return seconds;
@@ -104,67 +106,8 @@ public:
         return seconds;
     }
 
-    const QStringList &failures() const { return m_failures; }
-
 private:
-    void expect(bool condition, const QString &what)
-    {
-        if (!condition && m_failures.size() < 50)
-            m_failures.append(what);
-    }
-
-    void restoreMoved()
-    {
-        QString error;
-        expect(TreeGenerator::restoreMoved(m_tree, m_manifest, &error), error);
-    }
-
-    void checkReport(const QJsonObject &report, bool dryRun, const QString &which)
-    {
-        QSet<QString> broken, planted;
-        for (const QJsonValue &entry : report.value(QStringLiteral("broken")).toArray())
-            broken.insert(entry.toObject().value(QStringLiteral("windowsPath")).toString());
-        for (const QByteArray &path : m_manifest.broken)
-            planted.insert(TreeManifest::winPath(path));
-        expect(broken == planted, QStringLiteral("%1: %2 broken shortcuts reported, %3 planted, not the same")
-                                      .arg(which)
-                                      .arg(broken.size())
-                                      .arg(planted.size()));
-
-        QSet<QString> repairs, moved;
-        for (const QJsonValue &entry : report.value(QStringLiteral("repairs")).toArray()) {
-            const QJsonObject repair = entry.toObject();
-            expect(repair.value(QStringLiteral("written")).toBool() != dryRun,
-                   QStringLiteral("%1: a repair was written, or not, against the run's kind").arg(which));
-            repairs.insert((repair.value(QStringLiteral("windowsPath")).toString() + QLatin1Char('>') +
-                            repair.value(QStringLiteral("newTarget")).toString())
-                               .toLower());
-        }
-        for (const TreeManifest::Moved &entry : m_manifest.moved)
-            moved.insert((TreeManifest::winPath(entry.shortcut) + QLatin1Char('>') +
-                          TreeManifest::winPath(entry.newTarget))
-                             .toLower());
-        expect(repairs == moved, QStringLiteral("%1: %2 repairs reported, %3 moved, not the same")
-                                     .arg(which)
-                                     .arg(repairs.size())
-                                     .arg(moved.size()));
-    }
-
-    void checkMovedAsPlanted()
-    {
-        for (const TreeManifest::Moved &entry : m_manifest.moved) {
-            QFile shortcut(QFile::decodeName(TreeGenerator::driveFolder(m_tree) + '/' + entry.shortcut));
-            QFile planted(QFile::decodeName(m_tree + '/' + entry.planted));
-            const bool same = shortcut.open(QIODevice::ReadOnly) && planted.open(QIODevice::ReadOnly) &&
-                              shortcut.readAll() == planted.readAll();
-            expect(same, QStringLiteral("dry run wrote %1").arg(QString::fromUtf8(entry.shortcut)));
-        }
-    }
-
-    QByteArray m_tree;
-    const TreeManifest &m_manifest;
     QTemporaryDir m_prefix;
-    QStringList m_failures;
 };
 
 } // namespace

@@ -25,6 +25,7 @@
 //
 // Needs bfs, fd-find and fuse3 (bench/setup-tools.sh installs them).
 
+#include "bench/TreeChecks.h"
 #include "bench/TreeGenerator.h"
 
 #include <QCoreApplication>
@@ -117,12 +118,12 @@ private:
     QProcess m_process;
 };
 
-class ToolBench
+class ToolBench : public TreeChecks
 {
 public:
     ToolBench(const QByteArray &tree, const QByteArray &drive, const TreeManifest &manifest,
               QStringList command)
-        : m_tree(tree), m_drive(drive), m_manifest(manifest), m_command(std::move(command))
+        : TreeChecks(tree, manifest), m_drive(drive), m_command(std::move(command))
     {}
 
     bool setUp()
@@ -171,7 +172,7 @@ public:
                        .arg(program.exitCode())
                        .arg(QString::fromUtf8(program.readAllStandardError().left(2000))));
             checkReport(QJsonDocument::fromJson(out).object());
-            checkMovedAsPlanted();
+            checkMovedAsPlantedIfLooking();
         } else {
             expect(
                 program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0,
@@ -181,21 +182,7 @@ public:
         return seconds;
     }
 
-    const QStringList &failures() const { return m_failures; }
-
 private:
-    void expect(bool condition, const QString &what)
-    {
-        if (!condition && m_failures.size() < 50)
-            m_failures.append(what);
-    }
-
-    void restoreMoved()
-    {
-        QString error;
-        expect(TreeGenerator::restoreMoved(m_tree, m_manifest, &error), error);
-    }
-
     void checkListing(const QString &tool, const QByteArray &out)
     {
         QSet<QByteArray> files;
@@ -223,29 +210,7 @@ private:
 
     void checkReport(const QJsonObject &report)
     {
-        QSet<QString> broken, planted;
-        for (const QJsonValue &entry : report.value(QStringLiteral("broken")).toArray())
-            broken.insert(entry.toObject().value(QStringLiteral("windowsPath")).toString());
-        for (const QByteArray &path : m_manifest.broken)
-            planted.insert(TreeManifest::winPath(path));
-        expect(broken == planted,
-               QStringLiteral("Linkmend: %1 broken shortcuts reported, %2 planted, not the same")
-                   .arg(broken.size())
-                   .arg(planted.size()));
-        QSet<QString> repairs, moved;
-        for (const QJsonValue &entry : report.value(QStringLiteral("repairs")).toArray()) {
-            const QJsonObject repair = entry.toObject();
-            repairs.insert((repair.value(QStringLiteral("windowsPath")).toString() + QLatin1Char('>') +
-                            repair.value(QStringLiteral("newTarget")).toString())
-                               .toLower());
-        }
-        for (const TreeManifest::Moved &entry : m_manifest.moved)
-            moved.insert((TreeManifest::winPath(entry.shortcut) + QLatin1Char('>') +
-                          TreeManifest::winPath(entry.newTarget))
-                             .toLower());
-        expect(repairs == moved, QStringLiteral("Linkmend: %1 repairs reported, %2 moved, not the same")
-                                     .arg(repairs.size())
-                                     .arg(moved.size()));
+        checkBrokenAndRepairs(report, QStringLiteral("Linkmend"));
         const QJsonObject counts = report.value(QStringLiteral("counts")).toObject();
         // (The tree plants a file named .lnk that is no shortcut: it is
         // counted among the skipped, rightly.)
@@ -260,25 +225,17 @@ private:
     }
 
     // A run that only looks leaves every moved shortcut as planted.
-    void checkMovedAsPlanted()
+    void checkMovedAsPlantedIfLooking()
     {
         if (m_command.value(0) != QStringLiteral("check") && !m_command.contains(QStringLiteral("-n")) &&
             !m_command.contains(QStringLiteral("--dry-run")))
             return;
-        for (const TreeManifest::Moved &entry : m_manifest.moved) {
-            QFile shortcut(QFile::decodeName(TreeGenerator::driveFolder(m_tree) + '/' + entry.shortcut));
-            QFile planted(QFile::decodeName(m_tree + '/' + entry.planted));
-            const bool same = shortcut.open(QIODevice::ReadOnly) && planted.open(QIODevice::ReadOnly) &&
-                              shortcut.readAll() == planted.readAll();
-            expect(same, QStringLiteral("a look-only run wrote %1").arg(QString::fromUtf8(entry.shortcut)));
-        }
+        checkMovedAsPlanted();
     }
 
-    QByteArray m_tree, m_drive;
-    const TreeManifest &m_manifest;
+    QByteArray m_drive;
     QStringList m_command;
     QTemporaryDir m_prefix;
-    QStringList m_failures;
     QSet<QByteArray> m_listed;
 };
 
