@@ -1,4 +1,5 @@
 #include "FakeScanHost.h"
+#include "RealScanFixture.h"
 
 #include "app/WindowScan.h"
 #include "lnk/LnkFile.h"
@@ -23,11 +24,9 @@ namespace {
 
 // Scans of temporary drives c: and d: holding shortcuts made by our own
 // codec, checked and repaired by our own link service.
-class EndToEndTest : public ::testing::Test
+class EndToEndTest : public RealScanFixture
 {
 protected:
-    EndToEndTest() { results.SelectedDrive = QStringLiteral("c"); }
-
     // Writes a shortcut below c: pointing at `target` (Windows form); its
     // Windows-form path.
     // With `times`, the link records them and a size of 5 bytes, so a
@@ -83,13 +82,6 @@ protected:
         drives.writeFile(relative, bytes);
         return drives.win(relative);
     }
-
-    TempDrives drives{QStringLiteral("cd")};
-    FakeScanHost host;
-    ShellLinkService service{drives.context()};
-    ScanResults results;
-    ShortcutScan walker{service, drives.context()};
-    WindowScan scan{host, results, walker};
 };
 
 TEST_F(EndToEndTest, ListsExactlyTheShortcutsWhoseTargetIsStillMissing)

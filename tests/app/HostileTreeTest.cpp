@@ -5,6 +5,7 @@
 // dispatching the window's events.
 
 #include "FakeScanHost.h"
+#include "RealScanFixture.h"
 
 #include "app/WindowScan.h"
 #include "lnk/LnkFile.h"
@@ -126,11 +127,9 @@ private:
     int m_fd;
 };
 
-class HostileTreeTest : public ::testing::Test
+class HostileTreeTest : public RealScanFixture
 {
 protected:
-    HostileTreeTest() { results.SelectedDrive = QStringLiteral("c"); }
-
     QString broken(const QString &relative)
     {
         drives.writeFile(relative, m_broken);
@@ -174,12 +173,6 @@ protected:
         return files;
     }
 
-    TempDrives drives{QStringLiteral("cd")};
-    FakeScanHost host;
-    ShellLinkService service{drives.context()};
-    ScanResults results;
-    ShortcutScan walker{service, drives.context()};
-    WindowScan scan{host, results, walker};
     const QByteArray m_broken = linkTo(kGone);
 };
 

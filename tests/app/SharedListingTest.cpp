@@ -1,4 +1,5 @@
 #include "FakeScanHost.h"
+#include "RealScanFixture.h"
 
 #include "app/WindowScan.h"
 #include "lnk/LnkFile.h"
@@ -18,10 +19,10 @@ namespace {
 // Once the link service has read the drive for a broken shortcut, the walk
 // takes the folder listings from it. What changes on the drive while the
 // scan runs must still be seen as it is.
-class SharedListingTest : public ::testing::Test
+class SharedListingTest : public RealScanFixture
 {
 protected:
-    SharedListingTest() { results.SelectedDrive = QStringLiteral("c"); }
+    SharedListingTest() : RealScanFixture(QStringLiteral("c")) {}
 
     QString brokenShortcut(const QString &relative)
     {
@@ -35,13 +36,6 @@ protected:
             drives.writeFile(relative, std::get<LnkFile>(made).serialize());
         return drives.win(relative);
     }
-
-    TempDrives drives;
-    FakeScanHost host;
-    ShellLinkService service{drives.context()};
-    ScanResults results;
-    ShortcutScan walker{service, drives.context()};
-    WindowScan scan{host, results, walker};
 };
 
 TEST_F(SharedListingTest, ChangesDuringTheScanAreSeen)
