@@ -46,3 +46,21 @@ private:
     QByteArray m_root;
     std::vector<Link> m_links; // shortest path first
 };
+
+// The profile links of the drive last asked for, kept while a scan runs (a
+// profile's links do not change under it): asked again for the same drive,
+// they are not looked up again until forget().
+class ProfileLinksCache
+{
+public:
+    const ProfileLinks &of(const QByteArray &driveRoot)
+    {
+        if (!m_links || m_links->driveRoot() != driveRoot)
+            m_links = ProfileLinks::of(driveRoot);
+        return *m_links;
+    }
+    void forget() { m_links.reset(); }
+
+private:
+    std::optional<ProfileLinks> m_links;
+};

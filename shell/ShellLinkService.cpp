@@ -131,6 +131,8 @@ struct ShellLinkService::Context
     bool searching = false;
     Listings listings{*this};
     bool sharing = false;
+    // The drive's profile links, kept like the listings while a scan runs.
+    ProfileLinksCache profileLinks;
 };
 
 namespace {
@@ -608,12 +610,14 @@ win::HRESULT ServiceShellLink::resolve(quint32 flags, LinkVerdict &verdict, bool
         request.shortcut = shortcut;
 
     const std::optional<FoundTarget> found =
-        TargetSearch(context.index, *budget, *context.drives).find(request);
+        TargetSearch(context.index, *budget, *context.drives, context.profileLinks).find(request);
     // The listings are kept from one search to the next only while a scan
     // shares them (and keeps them current as it walks); a search outside a
     // scan cannot know what changed since the last one.
-    if (!context.sharing)
+    if (!context.sharing) {
         context.index.clear();
+        context.profileLinks.forget();
+    }
     if (!found && budget->stopped()) {
         verdict.reason = QStringLiteral("the scan was stopped before the search for its target ended");
         return win::E_ABORT;
@@ -660,7 +664,10 @@ win::HRESULT ServiceShellLink::resolve(quint32 flags, LinkVerdict &verdict, bool
         const std::optional<QByteArray> real = posix::realPath(s.posixPath);
         if (!root || !real)
             return QByteArray();
-        return ProfileLinks::of(*root).folderHolding(*real).value_or(QByteArray());
+        const std::optional<QByteArray> holding = context.profileLinks.of(*root).folderHolding(*real);
+        if (!context.sharing)
+            context.profileLinks.forget();
+        return holding.value_or(QByteArray());
     };
     if (!(flags & win::SLR_UPDATE) || (flags & SLR_NOUPDATE)) {
         // Not asked to write: what writing would come to, so that a dry run
@@ -793,6 +800,7 @@ void ShellLinkService::shareListings(bool on)
     if (on == m_context->sharing)
         return;
     m_context->sharing = on;
+    m_context->profileLinks.forget();
 }
 
 FolderListingSource *ShellLinkService::listingSource()

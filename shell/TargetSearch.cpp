@@ -134,7 +134,7 @@ std::optional<FoundTarget> TargetSearch::find(const TargetSearchRequest &request
     // The drive as Wine sees it: with the folders its prefix links into the
     // profiles, and with another drive's folder nested in this one when the
     // old path runs through it.
-    m_links = ProfileLinks::of(*driveRoot);
+    m_links = m_linksCache.of(*driveRoot);
     std::vector<QByteArray> roots;
     for (const ProfileLinks::Link &link : m_links.links())
         roots.push_back(link.target);

@@ -63,8 +63,8 @@ struct FoundTarget
 class TargetSearch
 {
 public:
-    TargetSearch(DirIndex &index, SearchBudget &budget, const DriveContext &drives)
-        : m_index(index), m_budget(budget), m_drives(drives)
+    TargetSearch(DirIndex &index, SearchBudget &budget, const DriveContext &drives, ProfileLinksCache &links)
+        : m_index(index), m_budget(budget), m_drives(drives), m_linksCache(links)
     {}
 
     std::optional<FoundTarget> find(const TargetSearchRequest &request);
@@ -112,6 +112,7 @@ private:
     DirIndex &m_index;
     SearchBudget &m_budget;
     const DriveContext &m_drives;
+    ProfileLinksCache &m_linksCache;
     std::shared_ptr<const DriveMap> m_map; // one map for the whole search
     QChar m_letter;                        // of the target's drive
     ProfileLinks m_links;                  // the drive's folder and those linked into it
