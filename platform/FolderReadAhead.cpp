@@ -3,6 +3,7 @@
 #include "platform/FileClock.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -13,8 +14,8 @@
 
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -39,58 +40,98 @@ int openBelow(int top, const QByteArray &relative)
     return ::openat(top, relative.constData(), flags);
 }
 
-qint64 threadCpuNs()
+// Voluntary context switches of the calling thread so far: a read that
+// raised them blocked on the device (a warm cache never does; a busy
+// processor preempts, which counts apart).
+long blockedSoFar()
 {
-    timespec now;
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return qint64(now.tv_sec) * 1000000000LL + now.tv_nsec;
+    rusage usage;
+    return ::getrusage(RUSAGE_THREAD, &usage) == 0 ? usage.ru_nvcsw : 0;
 }
 
-qint64 monotonicNs()
-{
-    timespec now;
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return qint64(now.tv_sec) * 1000000000LL + now.tv_nsec;
-}
+// One read in so many is watched for blocking; so many watched reads make
+// one look at whether the device wants more requests in flight.
+constexpr int kReadsPerSample = 8;
+constexpr int kSamplesPerAdapt = 8;
 
-// Reads per look at whether the device wants more requests in flight.
-constexpr int kReadsPerAdapt = 32;
+// A caller waiting for any read is woken once so many are done: taking
+// them one by one, it would wake (and put to sleep) for every folder.
+constexpr size_t kWakeAfter = 16;
+
+// Folders the workers keep open for their sub-folders, at most; beyond that
+// a sub-folder is opened by its path from the top.
+constexpr int kMostHeldOpen = 256;
 
 } // namespace
 
 struct FolderReadAhead::Shared
 {
     enum class State { Queued, Reading, Done, Abandoned };
+
+    // A folder a worker read and went on from: what its sub-folders need to
+    // be opened by one name and to tell a folder that repeats one above it.
+    struct Folder
+    {
+        FileIdentity identity;
+        std::shared_ptr<const Folder> parent;
+    };
+    // A folder kept open for its sub-folders' opens, closed with the last.
+    struct HeldOpen
+    {
+        posix::UniqueFd fd;
+        std::atomic<int> *count;
+        HeldOpen(int f, std::atomic<int> *c) : fd(f), count(c) { ++*count; }
+        ~HeldOpen() { --*count; }
+        HeldOpen(const HeldOpen &) = delete;
+        HeldOpen &operator=(const HeldOpen &) = delete;
+    };
+
     struct Job
     {
-        QByteArray path;
+        QByteArray path; // below the top
         QByteArray place;
         State state = State::Queued;
         // Given up as not answering: its place counts as hanging until the
         // read returns.
         bool hangs = false;
         std::shared_ptr<BoundedCall::Progress> progress;
+        // For a sub-folder a worker went on to: the folder it lies in, kept
+        // open (or not, beyond kMostHeldOpen), and where its name starts in
+        // `path`.
+        std::shared_ptr<HeldOpen> parentOpen;
+        std::shared_ptr<const Folder> parent;
+        qsizetype nameAt = 0;
     };
 
     std::shared_ptr<posix::UniqueFd> top;
     int processors = 1;
     std::chrono::milliseconds noAnswer = BoundedCall::kNoAnswer;
+    EnterRule enter;
+    std::atomic<int> heldOpen{0};
+    FolderReader callerReader; // for readHere(), on the caller's thread
 
     mutable std::mutex mutex;
     std::condition_variable work;     // for the workers
     std::condition_variable finished; // for the caller
-    std::deque<quint64> queue;
+    std::deque<quint64> queue;        // sub-folders the workers went on to in front, the caller's behind
     std::deque<quint64> urgent;
     std::unordered_map<quint64, Job> jobs;
     std::deque<Read> done;
     size_t queued = 0; // jobs still Queued
     int busy = 0;
+    int idleWorkers = 0;   // waiting for work
+    int callerWaiting = 0; // waiting for a read
+    // What the caller waits for: one read (its key), or any (then it is
+    // woken once a few came, or the last).
+    quint64 wantedKey = 0;
+    bool wantsAny = false;
+    quint64 ownSerial = 0;
     bool stopping = false;
     bool growWanted = false;
-    // Since the last look at the device: reads, their time and the
-    // processor time they cost.
-    int reads = 0;
-    qint64 wallNs = 0, cpuNs = 0;
+    bool deviceBlocks = false; // as the last look found
+    // Since the last look at the device: reads watched, and how many of
+    // them blocked.
+    int samples = 0, blocked = 0;
 
     // Owned by the caller's thread; `exited` is written by the workers.
     std::vector<std::thread> threads;
@@ -100,6 +141,20 @@ struct FolderReadAhead::Shared
     size_t limit() const { return kAheadPerWorker * std::max<size_t>(workerCount(), 1); }
 
     bool hasWork() const { return !urgent.empty() || (queued > 0 && done.size() < limit()); }
+
+    void wakeWorker()
+    {
+        if (idleWorkers > 0)
+            work.notify_one();
+    }
+    void wakeCaller(quint64 key)
+    {
+        if (callerWaiting == 0)
+            return;
+        if (key == wantedKey ||
+            (wantsAny && (done.size() >= kWakeAfter || (queued == 0 && busy == 0) || done.size() >= limit())))
+            finished.notify_all();
+    }
 
     // The next job for a worker; 0 when there is none (keys start at 1).
     quint64 pick()
@@ -121,39 +176,161 @@ struct FolderReadAhead::Shared
         return 0;
     }
 
-    static Read readFolder(int topFd, quint64 key, const QByteArray &path, const QByteArray &place,
-                           BoundedCall::Progress &progress)
+    int open(const Job &job) const
+    {
+        if (!job.parentOpen)
+            return openBelow(top->get(), job.path);
+        return ::openat(job.parentOpen->fd.get(), job.path.constData() + job.nameAt,
+                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+
+    // Reads the folder of `job`, leaving it open in `fd` for its sub-folders.
+    // With `blocked`, tells whether opening it blocked on the device.
+    Read readFolder(quint64 key, const Job &job, FolderReader &reader, posix::UniqueFd &fd,
+                    bool *blocked) const
     {
         Read read;
         read.key = key;
-        if (!place.isEmpty() && BoundedCall::processHungPlaces()->contains(place)) {
+        if (!job.place.isEmpty() && BoundedCall::processHungPlaces()->contains(job.place)) {
             read.error = ENOTCONN; // a call there still hangs
             return read;
         }
-        const posix::UniqueFd fd(openBelow(topFd, path));
-        if (!fd.isValid() || ::fstat(fd.get(), &read.st) != 0) {
+        // Only the calls to the device are watched: a lock or an allocation
+        // may block as well, on any device.
+        const long before = blocked ? blockedSoFar() : 0;
+        fd = posix::UniqueFd(open(job));
+        const bool statted = fd.isValid() && ::fstat(fd.get(), &read.st) == 0;
+        if (blocked)
+            *blocked = blockedSoFar() > before;
+        if (!statted) {
             read.error = errno ? errno : EIO;
+            fd.reset();
             return read;
         }
-        progress.advance();
+        const FileIdentity identity{read.st.st_dev, read.st.st_ino};
+        for (const Folder *above = job.parent.get(); above; above = above->parent.get()) {
+            if (above->identity == identity) {
+                // Mounted inside itself: going on would never end.
+                read.error = ELOOP;
+                fd.reset();
+                return read;
+            }
+        }
+        job.progress->advance();
         read.listing.stamp = FolderStamp::of(read.st, wallClockNs());
         read.listing.current = true;
-        FolderReader reader;
         while (reader.readPiece(fd.get(), read.listing))
-            progress.advance();
+            job.progress->advance();
         if (reader.error() != 0) {
             // Half a folder is not the folder.
             read.error = reader.error();
             read.listing = FolderListing{};
+            fd.reset();
         }
         return read;
     }
 
+    // The sub-folders of a folder just read that the workers go on to, as
+    // jobs (without keys yet), in the folder's order.
+    std::vector<std::pair<quint32, Job>> subFolders(const Job &job, Read &read, posix::UniqueFd &fd)
+    {
+        std::vector<std::pair<quint32, Job>> children;
+        if (!enter || read.error != 0)
+            return children;
+        const FileIdentity identity{read.st.st_dev, read.st.st_ino};
+        const FolderListing &listing = read.listing;
+        for (size_t i = 0; i < listing.items.size(); ++i) {
+            const FolderListing::Item &item = listing.items[i];
+            if (item.type != EntryType::Folder)
+                continue;
+            const std::string_view name(listing.name(item), item.nameSize);
+            if (!enter(identity, name))
+                continue;
+            Job child;
+            child.path.reserve(job.path.size() + 1 + qsizetype(name.size()));
+            child.path = job.path;
+            if (!child.path.isEmpty())
+                child.path += '/';
+            child.nameAt = child.path.size();
+            child.path.append(name.data(), qsizetype(name.size()));
+            child.place = job.place;
+            children.emplace_back(quint32(i), std::move(child));
+        }
+        if (children.empty())
+            return children;
+        const auto folder = std::make_shared<const Folder>(Folder{identity, job.parent});
+        std::shared_ptr<HeldOpen> held;
+        if (heldOpen.load(std::memory_order_relaxed) < kMostHeldOpen)
+            held = std::make_shared<HeldOpen>(fd.release(), &heldOpen);
+        for (auto &[index, child] : children) {
+            child.parent = folder;
+            child.parentOpen = held;
+        }
+        return children;
+    }
+
+    // Ends the read of `key` (the lock held): its sub-folders queued in
+    // front, the first one first (depth first, in the folder's order). The
+    // read to hand over; nothing for one given up meanwhile.
+    std::optional<Read> finish(quint64 key, Read read, std::vector<std::pair<quint32, Job>> &children)
+    {
+        auto it = jobs.find(key);
+        if (it->second.state == State::Abandoned) {
+            // Only what was added for this read: a read given up because
+            // the caller stopped waiting never made its place hang, and
+            // must not clear another read's mark there.
+            if (it->second.hangs)
+                BoundedCall::processHungPlaces()->remove(it->second.place);
+            jobs.erase(it);
+            return std::nullopt;
+        }
+        it->second.state = State::Done;
+        it->second.progress.reset();
+        it->second.parentOpen.reset();
+        it->second.parent.reset();
+        read.children.reserve(children.size());
+        for (auto &[item, child] : children) {
+            const quint64 childKey = kOwnKeys | ++ownSerial;
+            read.children.emplace_back(item, childKey);
+            jobs.emplace(childKey, std::move(child));
+            ++queued;
+        }
+        for (auto at = read.children.rbegin(); at != read.children.rend(); ++at)
+            queue.push_front(at->second);
+        if (read.children.size() > 1)
+            wakeWorker();
+        return read;
+    }
+
+    // Reads `key`, not taken by a worker yet, on the caller's thread: sooner
+    // than waiting for a worker to come to it, and no wake-up either way.
+    Read readHere(quint64 key, std::unique_lock<std::mutex> &lock)
+    {
+        Job &job = jobs[key];
+        job.state = State::Reading;
+        job.progress = std::make_shared<BoundedCall::Progress>();
+        --queued;
+        const Job *reading = &job;
+        lock.unlock();
+        posix::UniqueFd fd;
+        Read read = readFolder(key, *reading, callerReader, fd, nullptr);
+        std::vector<std::pair<quint32, Job>> children = subFolders(*reading, read, fd);
+        fd.reset();
+        lock.lock();
+        std::optional<Read> kept = finish(key, std::move(read), children);
+        jobs.erase(key);
+        return std::move(*kept); // only the caller abandons a read, and not this one
+    }
+
     void run(size_t index)
     {
+        FolderReader reader;
+        int sinceSample = 0;
         std::unique_lock lock(mutex);
         for (;;) {
+            ++idleWorkers;
             work.wait(lock, [&] { return stopping || hasWork(); });
+            --idleWorkers;
             if (stopping)
                 break;
             const quint64 key = pick();
@@ -164,41 +341,36 @@ struct FolderReadAhead::Shared
             job.progress = std::make_shared<BoundedCall::Progress>();
             --queued;
             ++busy;
-            const QByteArray path = job.path, place = job.place;
-            const std::shared_ptr<BoundedCall::Progress> progress = job.progress;
+            // The job's fields stay as they are while it is Reading: the
+            // caller only marks it, and only this worker erases it.
+            const Job *reading = &job;
             lock.unlock();
 
-            const qint64 wall0 = monotonicNs(), cpu0 = threadCpuNs();
-            Read read = readFolder(top->get(), key, path, place, *progress);
-            const qint64 wall = monotonicNs() - wall0, cpu = threadCpuNs() - cpu0;
+            const bool watched = ++sinceSample >= kReadsPerSample;
+            bool didBlock = false;
+            posix::UniqueFd fd;
+            Read read = readFolder(key, *reading, reader, fd, watched ? &didBlock : nullptr);
+            std::vector<std::pair<quint32, Job>> children = subFolders(*reading, read, fd);
+            fd.reset();
 
             lock.lock();
             --busy;
-            wallNs += wall;
-            cpuNs += cpu;
-            if (++reads >= kReadsPerAdapt) {
-                // Waiting for the device most of the time: more requests in
-                // flight pay; busy on the processor: more workers only
-                // contend with the thread that takes the reads.
-                if (wallNs > 2 * cpuNs && queued > workerCount() && workerCount() < size_t(kMaxWorkers))
-                    growWanted = true;
-                reads = 0;
-                wallNs = cpuNs = 0;
+            if (watched) {
+                sinceSample = 0;
+                blocked += didBlock;
+                if (++samples >= kSamplesPerAdapt) {
+                    // Reads that wait for the device: more requests in flight
+                    // pay. Reads that never block only contend for the
+                    // processors with the thread that takes them.
+                    deviceBlocks = blocked * 2 >= samples;
+                    if (deviceBlocks && queued > workerCount() && workerCount() < size_t(kMaxWorkers))
+                        growWanted = true;
+                    samples = blocked = 0;
+                }
             }
-            auto it = jobs.find(key);
-            if (it->second.state == State::Abandoned) {
-                // Only what was added for this read: a read given up because
-                // the caller stopped waiting never made its place hang, and
-                // must not clear another read's mark there.
-                if (it->second.hangs)
-                    BoundedCall::processHungPlaces()->remove(place);
-                jobs.erase(it);
-            } else {
-                it->second.state = State::Done;
-                it->second.progress.reset();
-                done.push_back(std::move(read));
-            }
-            finished.notify_all();
+            if (std::optional<Read> kept = finish(key, std::move(read), children))
+                done.push_back(std::move(*kept));
+            wakeCaller(key);
         }
         exited[index] = 1;
         finished.notify_all();
@@ -244,15 +416,17 @@ void growIfWanted(const std::shared_ptr<FolderReadAhead::Shared> &shared)
 } // namespace
 
 FolderReadAhead::FolderReadAhead(std::shared_ptr<posix::UniqueFd> top, int processors,
-                                 std::chrono::milliseconds noAnswer)
+                                 std::chrono::milliseconds noAnswer, EnterRule enter)
     : m_shared(std::make_shared<Shared>())
 {
     m_shared->top = std::move(top);
     m_shared->noAnswer = noAnswer;
+    m_shared->enter = std::move(enter);
     m_shared->processors = std::max(1, processors);
-    // One worker beside the caller's thread on a small machine; the device
-    // asks for more when it keeps them waiting.
-    const int first = std::clamp(m_shared->processors - 1, 1, kMaxWorkers);
+    // A worker per processor: the caller's thread takes a read in a fraction
+    // of the time a read takes. The device asks for more when it keeps them
+    // waiting.
+    const int first = std::clamp(m_shared->processors, 1, kMaxWorkers);
     for (int i = 0; i < first; ++i)
         startWorker(m_shared);
 }
@@ -275,7 +449,9 @@ FolderReadAhead::~FolderReadAhead()
         // Whoever is still busy is caught on a place given up or silent.
         if (!answering && shared.busy > 0)
             break;
+        ++shared.callerWaiting;
         shared.finished.wait_for(lock, BoundedCall::kSlice);
+        --shared.callerWaiting;
     }
     std::vector<char> exited = shared.exited;
     lock.unlock();
@@ -300,8 +476,25 @@ void FolderReadAhead::add(quint64 key, QByteArray path, QByteArray place)
         job.state = Shared::State::Queued;
         m_shared->queue.push_back(key);
         ++m_shared->queued;
+        m_shared->wakeWorker();
     }
-    m_shared->work.notify_one();
+}
+
+void FolderReadAhead::drop(const std::vector<std::pair<quint32, quint64>> &keys)
+{
+    const std::lock_guard lock(m_shared->mutex);
+    for (const auto &[item, key] : keys) {
+        const auto it = m_shared->jobs.find(key);
+        if (it == m_shared->jobs.end())
+            continue;
+        if (it->second.state == Shared::State::Queued) {
+            --m_shared->queued;
+            m_shared->jobs.erase(it);
+        } else if (it->second.state == Shared::State::Reading) {
+            it->second.state = Shared::State::Abandoned;
+        }
+        // A read done already comes to the caller, who drops it in turn.
+    }
 }
 
 void FolderReadAhead::takeDone(std::vector<Read> &out, size_t most)
@@ -330,10 +523,12 @@ std::optional<FolderReadAhead::Read> FolderReadAhead::waitFor(quint64 key,
     auto it = shared.jobs.find(key);
     if (it == shared.jobs.end())
         return std::nullopt;
+    if (it->second.state == Shared::State::Queued && it->second.place.isEmpty())
+        return shared.readHere(key, lock);
     if (it->second.state == Shared::State::Queued) {
         shared.urgent.push_back(key);
-        // Every worker busy with folders wanted later: one more, so this one
-        // waits for nothing but its own read.
+        // Every worker busy (caught, maybe, on a place that does not answer):
+        // one more, so this one waits for nothing but its own read.
         if (shared.busy >= int(shared.workerCount()) && shared.workerCount() < size_t(kMaxWorkers)) {
             lock.unlock();
             startWorker(m_shared);
@@ -359,7 +554,11 @@ std::optional<FolderReadAhead::Read> FolderReadAhead::waitFor(quint64 key,
             return std::nullopt;
         if (it->second.state == Shared::State::Done)
             return take();
+        ++shared.callerWaiting;
+        shared.wantedKey = key;
         shared.finished.wait_for(lock, BoundedCall::kSlice);
+        shared.wantedKey = 0;
+        --shared.callerWaiting;
         it = shared.jobs.find(key);
         if (it != shared.jobs.end() && it->second.state == Shared::State::Done)
             return take();
@@ -400,7 +599,11 @@ bool FolderReadAhead::waitAny(std::chrono::milliseconds most)
         return true;
     if (shared.queued == 0 && shared.busy == 0)
         return false;
+    ++shared.callerWaiting;
+    shared.wantsAny = true;
     shared.finished.wait_for(lock, most, [&] { return !shared.done.empty(); });
+    shared.wantsAny = false;
+    --shared.callerWaiting;
     return true;
 }
 

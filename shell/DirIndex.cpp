@@ -279,7 +279,7 @@ void DirIndex::appendEntries(const FolderListing &listing, size_t from, size_t t
         m_entries[firstNew + quint32(i)].nextSame = m_table.push(m_keys[i], firstNew + quint32(i));
 }
 
-void DirIndex::finishRecording(FolderListing &listing)
+void DirIndex::finishRecording(FolderListing &listing, const AheadChildren &aheadChildren)
 {
     const quint32 id = m_recording.node;
     if (listing.unshown.empty())
@@ -364,8 +364,20 @@ void DirIndex::finishRecording(FolderListing &listing)
     done.readAtNs = stamp.readAtNs;
     done.walk = m_walk;
     setState(id, State::Fresh);
-    if (m_ahead)
+    if (m_ahead) {
+        // The sub-folders the workers went on to come back under their keys;
+        // the others are asked for.
+        for (const auto &[item, key] : aheadChildren) {
+            const quint32 handle = item < listing.items.size() ? listing.items[item].handle : 0;
+            if (handle == 0 || node(handle - 1).state != State::Unread || m_aheadKeys.contains(handle - 1)) {
+                m_ahead->drop({{item, key}});
+                continue;
+            }
+            m_aheadKeys[handle - 1] = key;
+            m_aheadNodes[key] = handle - 1;
+        }
         readAhead(id);
+    }
 }
 
 void DirIndex::abortRecording()
@@ -921,8 +933,13 @@ void DirIndex::startReadAhead(quint32 top)
         std::make_shared<posix::UniqueFd>(::open(pathOf(top).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!topFd->isValid())
         return;
+    // The workers go on by themselves into the sub-folders a walk enters and
+    // nothing special is mounted on; those are asked for one by one.
+    auto enter = [view = m_drives->systemFolders()](const FileIdentity &parent, std::string_view name) {
+        return name.front() != '.' && !view->placeAt(parent, name);
+    };
     m_ahead = std::make_unique<FolderReadAhead>(std::move(topFd), int(std::thread::hardware_concurrency()),
-                                                m_drives->noAnswer());
+                                                m_drives->noAnswer(), std::move(enter));
     m_aheadTop = top;
     if (node(top).state == State::Unread) {
         const quint64 key = ++m_aheadSerial;
@@ -947,6 +964,14 @@ void DirIndex::startReadAhead(quint32 top)
 
 void DirIndex::readAhead(quint32 id)
 {
+    const Node &parent = node(id);
+    bool any = false;
+    for (quint32 i = 0; i < parent.count && !any; ++i) {
+        const quint32 child = m_entries[parent.first + i].child;
+        any = child != kNone && node(child).state == State::Unread && !m_aheadKeys.contains(child);
+    }
+    if (!any)
+        return;
     // Its path below the top; a folder outside the walk's tree is not read
     // ahead.
     std::vector<quint32> chain;
@@ -960,7 +985,6 @@ void DirIndex::readAhead(quint32 id)
         below.append(m_names.at(node(*it).nameAt), node(*it).nameSize);
         below += '/';
     }
-    const Node &parent = node(id);
     const std::shared_ptr<const SystemFolders> view = m_drives->systemFolders();
     for (quint32 i = 0; i < parent.count; ++i) {
         const Entry &entry = m_entries[parent.first + i];
@@ -992,8 +1016,10 @@ void DirIndex::forgetReadAhead(quint32 id)
 void DirIndex::storeRead(quint32 id, FolderReadAhead::Read &read)
 {
     forgetReadAhead(id);
-    if (node(id).state != State::Unread)
-        return; // read meanwhile by the walk or a search
+    if (node(id).state != State::Unread) {
+        m_ahead->drop(read.children); // read meanwhile by the walk or a search
+        return;
+    }
     if (read.error != 0 || repeatsAncestor(id, read.st)) {
         markUnreadable(id);
         return;
@@ -1002,7 +1028,7 @@ void DirIndex::storeRead(quint32 id, FolderReadAhead::Read &read)
     beginRecording(id, read.listing.stamp);
     for (size_t from = 0; from < read.listing.items.size(); from += kEntriesPerTick)
         appendEntries(read.listing, from, std::min(read.listing.items.size(), from + kEntriesPerTick));
-    finishRecording(read.listing);
+    finishRecording(read.listing, read.children);
 }
 
 size_t DirIndex::storeReads(size_t most, SearchBudget *budget)
@@ -1014,8 +1040,10 @@ size_t DirIndex::storeReads(size_t most, SearchBudget *budget)
     size_t stored = 0;
     for (FolderReadAhead::Read &read : m_reads) {
         const auto it = m_aheadNodes.find(read.key);
-        if (it == m_aheadNodes.end())
-            continue; // forgotten since it was asked for
+        if (it == m_aheadNodes.end()) {
+            m_ahead->drop(read.children); // forgotten since it was asked for
+            continue;
+        }
         storeRead(it->second, read);
         ++stored;
         if (budget) {

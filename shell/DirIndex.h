@@ -198,7 +198,9 @@ private:
 
     void beginRecording(quint32 id, const FolderStamp &stamp);
     void appendEntries(const FolderListing &listing, size_t from, size_t to);
-    void finishRecording(FolderListing &listing);
+    // The sub-folders the read-ahead went on to (see FolderReadAhead::Read).
+    using AheadChildren = std::vector<std::pair<quint32, quint64>>;
+    void finishRecording(FolderListing &listing, const AheadChildren &aheadChildren = {});
     void abortRecording();
     void markUnreadable(quint32 id);
 

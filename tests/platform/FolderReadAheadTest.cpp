@@ -127,6 +127,44 @@ TEST_F(FolderReadAheadTest, EveryFolderAskedForComesBackOnceWithItsOwnEntries)
     EXPECT_FALSE(ahead.waitFor(2, {}).has_value()); // taken already: unknown
 }
 
+// Given a rule, the workers go on by themselves: every folder the rule lets
+// in comes back once, under the key its parent's read named; a folder the
+// rule refuses is not read.
+TEST_F(FolderReadAheadTest, WorkersGoOnIntoTheSubFoldersTheRuleLetsIn)
+{
+    for (const char *folder : {"a/b/c", "a/b/d", "a/e", "f/g", ".hidden/h", "skip/i"})
+        makeFolder(folder);
+    const auto enter = [](const FileIdentity &, std::string_view name) {
+        return name != "skip" && name.front() != '.';
+    };
+    FolderReadAhead ahead(top(), 2, BoundedCall::kNoAnswer, enter);
+    ahead.add(1, "");
+
+    // Path of each key, from the reads as they come.
+    std::map<quint64, QByteArray> paths{{1, ""}};
+    std::set<QByteArray> read;
+    std::vector<FolderReadAhead::Read> taken;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (!ahead.idle() && std::chrono::steady_clock::now() < deadline) {
+        taken.clear();
+        ahead.takeDone(taken, 64);
+        if (taken.empty())
+            ahead.waitAny(100ms);
+        for (FolderReadAhead::Read &done : taken) {
+            ASSERT_TRUE(paths.contains(done.key)) << "a read no parent named: " << done.key;
+            const QByteArray at = paths.at(done.key);
+            EXPECT_TRUE(read.insert(at).second) << at.constData() << " came back twice";
+            EXPECT_EQ(done.error, 0) << at.constData();
+            for (const auto &[item, key] : done.children) {
+                EXPECT_GE(key, FolderReadAhead::kOwnKeys);
+                const QByteArray name(done.listing.name(done.listing.items[item]));
+                paths[key] = at.isEmpty() ? name : at + '/' + name;
+            }
+        }
+    }
+    EXPECT_EQ(read, (std::set<QByteArray>{"", "a", "a/b", "a/b/c", "a/b/d", "a/e", "f", "f/g"}));
+}
+
 // One worker, reads never taken: it stops at the bound; the folder then
 // waited for is read before the others still queued, and those follow in
 // the order they were asked for.
