@@ -107,6 +107,7 @@ struct FolderReadAhead::Shared
     int processors = 1;
     std::chrono::milliseconds noAnswer = BoundedCall::kNoAnswer;
     EnterRule enter;
+    FileRule wanted;
     std::atomic<int> heldOpen{0};
     FolderReader callerReader; // for readHere(), on the caller's thread
 
@@ -128,7 +129,7 @@ struct FolderReadAhead::Shared
     quint64 ownSerial = 0;
     bool stopping = false;
     bool growWanted = false;
-    bool deviceBlocks = false; // as the last look found
+    std::atomic<bool> deviceBlocks{false}; // as the last look found
     // Since the last look at the device: reads watched, and how many of
     // them blocked.
     int samples = 0, blocked = 0;
@@ -228,6 +229,23 @@ struct FolderReadAhead::Shared
             fd.reset();
         }
         return read;
+    }
+
+    // Asks the device for the wanted files of a folder just read, open on
+    // `fd`, without waiting for their contents to come.
+    void warmFiles(const Read &read, int fd) const
+    {
+        if (!wanted || read.error != 0 || fd < 0 || !deviceBlocks.load(std::memory_order_relaxed))
+            return;
+        const FolderListing &listing = read.listing;
+        for (const FolderListing::Item &item : listing.items) {
+            if (item.type != EntryType::File || !wanted(std::string_view(listing.name(item), item.nameSize)))
+                continue;
+            const posix::UniqueFd file(
+                ::openat(fd, listing.name(item), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+            if (file.isValid())
+                ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_WILLNEED);
+        }
     }
 
     // The sub-folders of a folder just read that the workers go on to, as
@@ -350,6 +368,7 @@ struct FolderReadAhead::Shared
             bool didBlock = false;
             posix::UniqueFd fd;
             Read read = readFolder(key, *reading, reader, fd, watched ? &didBlock : nullptr);
+            warmFiles(read, fd.get());
             std::vector<std::pair<quint32, Job>> children = subFolders(*reading, read, fd);
             fd.reset();
 
@@ -416,12 +435,13 @@ void growIfWanted(const std::shared_ptr<FolderReadAhead::Shared> &shared)
 } // namespace
 
 FolderReadAhead::FolderReadAhead(std::shared_ptr<posix::UniqueFd> top, int processors,
-                                 std::chrono::milliseconds noAnswer, EnterRule enter)
+                                 std::chrono::milliseconds noAnswer, EnterRule enter, FileRule wanted)
     : m_shared(std::make_shared<Shared>())
 {
     m_shared->top = std::move(top);
     m_shared->noAnswer = noAnswer;
     m_shared->enter = std::move(enter);
+    m_shared->wanted = std::move(wanted);
     m_shared->processors = std::max(1, processors);
     // A worker per processor: the caller's thread takes a read in a fraction
     // of the time a read takes. The device asks for more when it keeps them

@@ -67,11 +67,19 @@ public:
     // `parent` by themselves. Called on the workers' threads.
     using EnterRule = std::function<bool(const FileIdentity &parent, std::string_view name)>;
 
+    // Whether the caller will read the file `name` of a folder it takes.
+    // Called on the workers' threads.
+    using FileRule = std::function<bool(std::string_view name)>;
+
     // Paths are below `top` (an open folder, shared with the workers). A
     // read that gives no answer for `noAnswer` has stopped answering. With
     // `enter`, the workers go on to the sub-folders it allows (see above).
+    // With `wanted`, while reads block on the device, the workers also ask
+    // it for the files the caller will read next, so that the caller finds
+    // them in memory rather than waiting for each in turn.
     FolderReadAhead(std::shared_ptr<posix::UniqueFd> top, int processors,
-                    std::chrono::milliseconds noAnswer = BoundedCall::kNoAnswer, EnterRule enter = {});
+                    std::chrono::milliseconds noAnswer = BoundedCall::kNoAnswer, EnterRule enter = {},
+                    FileRule wanted = {});
     // Stops the workers and waits for them; a worker caught in a call on a
     // place that stopped answering (or one given up already) is left to
     // finish on its own.

@@ -938,8 +938,14 @@ void DirIndex::startReadAhead(quint32 top)
     auto enter = [view = m_drives->systemFolders()](const FileIdentity &parent, std::string_view name) {
         return name.front() != '.' && !view->placeAt(parent, name);
     };
+    // On a cold disk or a share, the shortcut files the walk will read are
+    // asked for as their folders are read.
+    auto shortcut = [](std::string_view name) {
+        return name.size() > 4 && (name[name.size() - 4] == '.') &&
+               QByteArrayView(name.substr(name.size() - 3)).compare("lnk", Qt::CaseInsensitive) == 0;
+    };
     m_ahead = std::make_unique<FolderReadAhead>(std::move(topFd), int(std::thread::hardware_concurrency()),
-                                                m_drives->noAnswer(), std::move(enter));
+                                                m_drives->noAnswer(), std::move(enter), std::move(shortcut));
     m_aheadTop = top;
     if (node(top).state == State::Unread) {
         const quint64 key = ++m_aheadSerial;
