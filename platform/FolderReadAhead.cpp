@@ -118,7 +118,8 @@ struct FolderReadAhead::Shared
     std::deque<quint64> urgent;
     std::unordered_map<quint64, Job> jobs;
     std::deque<Read> done;
-    size_t queued = 0; // jobs still Queued
+    std::vector<Read> spare; // given back, emptied
+    size_t queued = 0;       // jobs still Queued
     int busy = 0;
     int idleWorkers = 0;   // waiting for work
     int callerWaiting = 0; // waiting for a read
@@ -157,6 +158,18 @@ struct FolderReadAhead::Shared
             finished.notify_all();
     }
 
+    // A read to fill (the lock held): one the caller gave back, if any, so
+    // that its memory goes round instead of being freed by one thread and
+    // allocated again by another.
+    Read spareRead()
+    {
+        if (spare.empty())
+            return Read{};
+        Read read = std::move(spare.back());
+        spare.pop_back();
+        return read;
+    }
+
     // The next job for a worker; 0 when there is none (keys start at 1).
     quint64 pick()
     {
@@ -187,10 +200,9 @@ struct FolderReadAhead::Shared
 
     // Reads the folder of `job`, leaving it open in `fd` for its sub-folders.
     // With `blocked`, tells whether opening it blocked on the device.
-    Read readFolder(quint64 key, const Job &job, FolderReader &reader, posix::UniqueFd &fd,
+    Read readFolder(Read read, quint64 key, const Job &job, FolderReader &reader, posix::UniqueFd &fd,
                     bool *blocked) const
     {
-        Read read;
         read.key = key;
         if (!job.place.isEmpty() && BoundedCall::processHungPlaces()->contains(job.place)) {
             read.error = ENOTCONN; // a call there still hangs
@@ -329,9 +341,10 @@ struct FolderReadAhead::Shared
         job.progress = std::make_shared<BoundedCall::Progress>();
         --queued;
         const Job *reading = &job;
+        Read fresh = spareRead();
         lock.unlock();
         posix::UniqueFd fd;
-        Read read = readFolder(key, *reading, callerReader, fd, nullptr);
+        Read read = readFolder(std::move(fresh), key, *reading, callerReader, fd, nullptr);
         std::vector<std::pair<quint32, Job>> children = subFolders(*reading, read, fd);
         fd.reset();
         lock.lock();
@@ -362,12 +375,14 @@ struct FolderReadAhead::Shared
             // The job's fields stay as they are while it is Reading: the
             // caller only marks it, and only this worker erases it.
             const Job *reading = &job;
+            Read fresh = spareRead();
             lock.unlock();
 
             const bool watched = ++sinceSample >= kReadsPerSample;
             bool didBlock = false;
             posix::UniqueFd fd;
-            Read read = readFolder(key, *reading, reader, fd, watched ? &didBlock : nullptr);
+            Read read =
+                readFolder(std::move(fresh), key, *reading, reader, fd, watched ? &didBlock : nullptr);
             warmFiles(read, fd.get());
             std::vector<std::pair<quint32, Job>> children = subFolders(*reading, read, fd);
             fd.reset();
@@ -515,6 +530,29 @@ void FolderReadAhead::drop(const std::vector<std::pair<quint32, quint64>> &keys)
         }
         // A read done already comes to the caller, who drops it in turn.
     }
+}
+
+void FolderReadAhead::giveBack(std::vector<Read> &reads)
+{
+    // Emptied here, not under the lock; a read that held a large folder is
+    // let go rather than kept.
+    constexpr size_t kLargest = 64 * 1024;
+    std::erase_if(reads, [](const Read &read) {
+        return read.listing.names.capacity() > kLargest ||
+               read.listing.items.capacity() * sizeof(FolderListing::Item) > kLargest;
+    });
+    for (Read &read : reads) {
+        read.listing.clear();
+        read.children.clear();
+        read.error = 0;
+    }
+    const std::lock_guard lock(m_shared->mutex);
+    for (Read &read : reads) {
+        if (m_shared->spare.size() >= m_shared->limit())
+            break;
+        m_shared->spare.push_back(std::move(read));
+    }
+    reads.clear();
 }
 
 void FolderReadAhead::takeDone(std::vector<Read> &out, size_t most)

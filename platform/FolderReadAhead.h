@@ -97,6 +97,9 @@ public:
     // Gives up the requests of `keys` (the workers' own, of a read the
     // caller did not take): not read if not read yet, and not gone on from.
     void drop(const std::vector<std::pair<quint32, quint64>> &keys);
+    // Takes back reads the caller is done with, to be filled again (and
+    // empties `reads`).
+    void giveBack(std::vector<Read> &reads);
     // Moves the reads done so far into `out` (at most `most`).
     void takeDone(std::vector<Read> &out, size_t most);
     // Waits for the read of `key`, running `keepWaiting` every few

@@ -1057,6 +1057,8 @@ size_t DirIndex::storeReads(size_t most, SearchBudget *budget)
             budget->tick();
         }
     }
+    if (m_ahead)
+        m_ahead->giveBack(m_reads);
     m_reads.clear();
     return stored;
 }
@@ -1077,6 +1079,9 @@ bool DirIndex::waitForRead(quint32 id)
         return false;
     }
     storeRead(id, *read);
+    std::vector<FolderReadAhead::Read> used;
+    used.push_back(std::move(*read));
+    m_ahead->giveBack(used);
     return node(id).state == State::Fresh;
 }
 
