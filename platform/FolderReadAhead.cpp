@@ -54,6 +54,9 @@ long blockedSoFar()
 constexpr int kReadsPerSample = 8;
 constexpr int kSamplesPerAdapt = 8;
 
+// Folders a worker reads in one turn of the lock, at most.
+constexpr size_t kBatch = 4;
+
 // A caller waiting for any read is woken once so many are done: taking
 // them one by one, it would wake (and put to sleep) for every folder.
 constexpr size_t kWakeAfter = 16;
@@ -353,10 +356,31 @@ struct FolderReadAhead::Shared
         return std::move(*kept); // only the caller abandons a read, and not this one
     }
 
+    // Marks a job picked by a worker (the lock held); the job's fields stay
+    // as they are while it is Reading: the caller only marks it, and only
+    // the worker erases it.
+    const Job *startReading(quint64 key)
+    {
+        Job &job = jobs[key];
+        job.state = State::Reading;
+        job.progress = std::make_shared<BoundedCall::Progress>();
+        --queued;
+        ++busy;
+        return &job;
+    }
+
     void run(size_t index)
     {
         FolderReader reader;
         int sinceSample = 0;
+        struct Slot
+        {
+            quint64 key;
+            const Job *job;
+            Read read;
+            std::vector<std::pair<quint32, Job>> children;
+        };
+        std::vector<Slot> batch;
         std::unique_lock lock(mutex);
         for (;;) {
             ++idleWorkers;
@@ -367,44 +391,58 @@ struct FolderReadAhead::Shared
             const quint64 key = pick();
             if (key == 0)
                 continue;
-            Job &job = jobs[key];
-            job.state = State::Reading;
-            job.progress = std::make_shared<BoundedCall::Progress>();
-            --queued;
-            ++busy;
-            // The job's fields stay as they are while it is Reading: the
-            // caller only marks it, and only this worker erases it.
-            const Job *reading = &job;
-            Read fresh = spareRead();
+            // Folders that always answer go a few at a time, for fewer turns
+            // of the lock; one on a place that may not answer goes alone.
+            batch.clear();
+            batch.push_back(Slot{key, startReading(key), spareRead(), {}});
+            while (batch.front().job->place.isEmpty() && batch.size() < kBatch && !queue.empty() &&
+                   urgent.empty() && done.size() + batch.size() < limit()) {
+                const auto next = jobs.find(queue.front());
+                if (next != jobs.end() && next->second.state == State::Queued &&
+                    !next->second.place.isEmpty())
+                    break;
+                queue.pop_front();
+                if (next == jobs.end() || next->second.state != State::Queued)
+                    continue;
+                batch.push_back(Slot{next->first, startReading(next->first), spareRead(), {}});
+            }
             lock.unlock();
 
-            const bool watched = ++sinceSample >= kReadsPerSample;
-            bool didBlock = false;
-            posix::UniqueFd fd;
-            Read read =
-                readFolder(std::move(fresh), key, *reading, reader, fd, watched ? &didBlock : nullptr);
-            warmFiles(read, fd.get());
-            std::vector<std::pair<quint32, Job>> children = subFolders(*reading, read, fd);
-            fd.reset();
-
-            lock.lock();
-            --busy;
-            if (watched) {
-                sinceSample = 0;
-                blocked += didBlock;
-                if (++samples >= kSamplesPerAdapt) {
-                    // Reads that wait for the device: more requests in flight
-                    // pay. Reads that never block only contend for the
-                    // processors with the thread that takes them.
-                    deviceBlocks = blocked * 2 >= samples;
-                    if (deviceBlocks && queued > workerCount() && workerCount() < size_t(kMaxWorkers))
-                        growWanted = true;
-                    samples = blocked = 0;
+            int watchedReads = 0, blockedReads = 0;
+            for (Slot &slot : batch) {
+                const bool watched = ++sinceSample >= kReadsPerSample;
+                bool didBlock = false;
+                posix::UniqueFd fd;
+                slot.read = readFolder(std::move(slot.read), slot.key, *slot.job, reader, fd,
+                                       watched ? &didBlock : nullptr);
+                warmFiles(slot.read, fd.get());
+                slot.children = subFolders(*slot.job, slot.read, fd);
+                if (watched) {
+                    sinceSample = 0;
+                    ++watchedReads;
+                    blockedReads += didBlock;
                 }
             }
-            if (std::optional<Read> kept = finish(key, std::move(read), children))
-                done.push_back(std::move(*kept));
-            wakeCaller(key);
+
+            lock.lock();
+            busy -= int(batch.size());
+            samples += watchedReads;
+            blocked += blockedReads;
+            if (samples >= kSamplesPerAdapt) {
+                // Reads that wait for the device: more requests in flight
+                // pay. Reads that never block only contend for the
+                // processors with the thread that takes them.
+                deviceBlocks = blocked * 2 >= samples;
+                if (deviceBlocks && queued > workerCount() && workerCount() < size_t(kMaxWorkers))
+                    growWanted = true;
+                samples = blocked = 0;
+            }
+            // The last first: the first one's sub-folders end up in front.
+            for (auto slot = batch.rbegin(); slot != batch.rend(); ++slot)
+                if (std::optional<Read> kept = finish(slot->key, std::move(slot->read), slot->children))
+                    done.push_back(std::move(*kept));
+            for (const Slot &slot : batch)
+                wakeCaller(slot.key);
         }
         exited[index] = 1;
         finished.notify_all();
