@@ -381,6 +381,7 @@ struct FolderReadAhead::Shared
             std::vector<std::pair<quint32, Job>> children;
         };
         std::vector<Slot> batch;
+        std::vector<std::optional<Read>> kept;
         std::unique_lock lock(mutex);
         for (;;) {
             ++idleWorkers;
@@ -437,10 +438,14 @@ struct FolderReadAhead::Shared
                     growWanted = true;
                 samples = blocked = 0;
             }
-            // The last first: the first one's sub-folders end up in front.
-            for (auto slot = batch.rbegin(); slot != batch.rend(); ++slot)
-                if (std::optional<Read> kept = finish(slot->key, std::move(slot->read), slot->children))
-                    done.push_back(std::move(*kept));
+            // The last first, so that the first one's sub-folders end up in
+            // front; handed over in the order they were asked for.
+            kept.assign(batch.size(), std::nullopt);
+            for (size_t i = batch.size(); i-- > 0;)
+                kept[i] = finish(batch[i].key, std::move(batch[i].read), batch[i].children);
+            for (std::optional<Read> &read : kept)
+                if (read)
+                    done.push_back(std::move(*read));
             for (const Slot &slot : batch)
                 wakeCaller(slot.key);
         }
