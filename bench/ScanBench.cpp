@@ -9,9 +9,11 @@
 // tree; every scan is a click on the Scan button, so it runs exactly as in
 // the program, with the busy animation and every event dispatch. Rounds
 // alternate: a scan with repairs (the moved shortcuts put back as planted
-// first), find, a scan without repairs (the same tree again), find.
+// first), find, a scan without repairs (the same tree again), the command
+// line's check of the same tree (`Linkmend check --json`), find.
 //
-// Printed: the median ratios scan / find, shortcuts checked per second, the
+// Printed: the median ratios scan / find and window / command line,
+// shortcuts checked per second, the
 // longest time the window went without handling events during a scan
 // (a 1 ms timer that notes the gaps between its own firings; gaps in which
 // the resolver read folders are reported apart), and the peak resident
@@ -39,6 +41,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QProcess>
@@ -215,6 +219,7 @@ private:
     bool setUpWindow();
     ScanRun scan();
     double find();
+    double commandLine();
     void check(bool condition, const QString &what);
     void checkResults(const QString &which);
     void checkMoved();
@@ -308,6 +313,37 @@ double Bench::find()
     check(find.exitStatus() == QProcess::NormalExit && find.exitCode() == 0, QStringLiteral("find failed"));
     check(out.count('\n') == m_manifest.findLines,
           QStringLiteral("find listed %1 names, %2 planted").arg(out.count('\n')).arg(m_manifest.findLines));
+    return double(ns) / 1e9;
+}
+
+// The command line's check of the same drive in the same state as the
+// window's scan without repairs: the same work, without a window.
+double Bench::commandLine()
+{
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(QFile::decodeName(m_drive));
+    QElapsedTimer clock;
+    clock.start();
+    program.start(QStringLiteral(LINKMEND_PROGRAM),
+                  {QStringLiteral("check"), QStringLiteral("--json"), QStringLiteral("--prefix"),
+                   m_home.path() + QStringLiteral("/prefix"), QStringLiteral("c:")});
+    program.waitForFinished(-1);
+    const qint64 ns = clock.nsecsElapsed();
+    const QJsonObject counts = QJsonDocument::fromJson(program.readAllStandardOutput())
+                                   .object()
+                                   .value(QStringLiteral("counts"))
+                                   .toObject();
+    check(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 1,
+          QStringLiteral("the command line exited with %1").arg(program.exitCode()));
+    check(counts.value(QStringLiteral("broken")).toInt() == m_manifest.broken.size() &&
+              counts.value(QStringLiteral("repaired")).toInt() == 0,
+          QStringLiteral("the command line found %1 broken, %2 to repair")
+              .arg(counts.value(QStringLiteral("broken")).toInt())
+              .arg(counts.value(QStringLiteral("repaired")).toInt()));
     return double(ns) / 1e9;
 }
 
@@ -456,7 +492,7 @@ int Bench::run()
         return m_failures.isEmpty() ? 0 : 1;
     }
 
-    std::vector<double> repairRatios, plainRatios, repairTimes, plainTimes, findTimes;
+    std::vector<double> repairRatios, plainRatios, repairTimes, plainTimes, findTimes, windowRatios;
     double longestGap = 0, longestSearchGap = 0;
     const bool timing = !m_options.checkOnly;
 
@@ -482,7 +518,10 @@ int Bench::run()
         checkResults(QStringLiteral("scan without repairs"));
         checkMoved();
         checkUnchanged(repaired, false, QStringLiteral("scan without repairs"));
+        const double cli = timing ? commandLine() : 0;
         const double find2 = find();
+        if (timing)
+            windowRatios.push_back(plain.seconds / cli);
 
         repairTimes.push_back(repairing.seconds);
         plainTimes.push_back(plain.seconds);
@@ -497,10 +536,11 @@ int Bench::run()
             std::printf(
                 "round %d: scan with repairs %.3f s (cpu %.3f s), find %.3f s (x%.2f); scan without "
                 "repairs %.3f s (cpu %.3f s), find %.3f s (x%.2f); longest gaps %.1f ms (ending %.3f s "
-                "into the scan), %.1f ms (%.3f s)\n",
+                "into the scan), %.1f ms (%.3f s); command line %.3f s\n",
                 round, repairing.seconds, repairing.cpuSeconds, find1, repairing.seconds / find1,
                 plain.seconds, plain.cpuSeconds, find2, plain.seconds / find2, repairing.longestGapMs,
-                repairing.longestGapEndedAtMs / 1000, plain.longestGapMs, plain.longestGapEndedAtMs / 1000);
+                repairing.longestGapEndedAtMs / 1000, plain.longestGapMs, plain.longestGapEndedAtMs / 1000,
+                cli);
     }
     const qint64 peakKb = peakRssKb();
 
@@ -510,6 +550,8 @@ int Bench::run()
                     median(repairRatios), median(repairTimes), median(findTimes));
         std::printf("median scan without repairs / find: %.2f (scan %.3f s)\n", median(plainRatios),
                     median(plainTimes));
+        std::printf("window scan / command line, same run: %.2f (both without repairs)\n",
+                    median(windowRatios));
         std::printf("shortcuts checked per second:       %.0f with repairs, %.0f without\n",
                     examined / median(repairTimes), examined / median(plainTimes));
         std::printf("longest gap between two dispatches: %.1f ms (while searching for targets: %.1f ms)\n",

@@ -4,7 +4,8 @@
 # (see bench/README-performance.md).
 add_executable(scan-bench ${CMAKE_CURRENT_LIST_DIR}/ScanBench.cpp)
 target_link_libraries(scan-bench PRIVATE app bench_tree Qt6::Widgets)
-add_dependencies(scan-bench make-tree)
+target_compile_definitions(scan-bench PRIVATE LINKMEND_PROGRAM="$<TARGET_FILE:Linkmend>")
+add_dependencies(scan-bench make-tree Linkmend)
 
 # The checks alone (no timings) on the small tree S, made once in the build
 # folder and put back as planted before every run.

@@ -54,6 +54,9 @@ long blockedSoFar()
 constexpr int kReadsPerSample = 8;
 constexpr int kSamplesPerAdapt = 8;
 
+// How much less of the processors a worker asks for than the caller.
+constexpr int kWorkerNice = 5;
+
 // Folders a worker reads in one turn of the lock, at most.
 constexpr size_t kBatch = 4;
 
@@ -371,6 +374,9 @@ struct FolderReadAhead::Shared
 
     void run(size_t index)
     {
+        // Below the caller's thread: where the processors are short, the
+        // thread that takes the reads (a window's, too) goes first.
+        ::setpriority(PRIO_PROCESS, pid_t(::gettid()), kWorkerNice);
         FolderReader reader;
         int sinceSample = 0;
         struct Slot
