@@ -113,7 +113,7 @@ struct FolderReadAhead::Shared
     int processors = 1;
     std::chrono::milliseconds noAnswer = BoundedCall::kNoAnswer;
     EnterRule enter;
-    FileRule wanted;
+    Warmer warm;
     std::atomic<int> heldOpen{0};
     FolderReader callerReader; // for readHere(), on the caller's thread
 
@@ -127,6 +127,7 @@ struct FolderReadAhead::Shared
     std::vector<Read> spare; // given back, emptied
     size_t queued = 0;       // jobs still Queued
     int busy = 0;
+    int warming = 0;       // workers warming files of reads handed over
     int idleWorkers = 0;   // waiting for work
     int callerWaiting = 0; // waiting for a read
     // What the caller waits for: one read (its key), or any (then it is
@@ -249,20 +250,37 @@ struct FolderReadAhead::Shared
         return read;
     }
 
-    // Asks the device for the wanted files of a folder just read, open on
-    // `fd`, without waiting for their contents to come.
-    void warmFiles(const Read &read, int fd) const
+    // The plain files of a folder just read, open on `fd`, for the warmer
+    // (while reads block on the device): the folder kept open on a file
+    // descriptor of its own and their names, each followed by a zero byte.
+    // They are warmed once the read was handed over, so that a look that
+    // hangs can never pass for the folder's read not answering.
+    struct ToWarm
     {
-        if (!wanted || read.error != 0 || fd < 0 || !deviceBlocks.load(std::memory_order_relaxed))
-            return;
+        posix::UniqueFd folder;
+        std::string names;
+    };
+    ToWarm filesToWarm(const Read &read, int fd) const
+    {
+        ToWarm files;
+        if (!warm || read.error != 0 || fd < 0 || !deviceBlocks.load(std::memory_order_relaxed))
+            return files;
         const FolderListing &listing = read.listing;
-        for (const FolderListing::Item &item : listing.items) {
-            if (item.type != EntryType::File || !wanted(std::string_view(listing.name(item), item.nameSize)))
-                continue;
-            const posix::UniqueFd file(
-                ::openat(fd, listing.name(item), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-            if (file.isValid())
-                ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_WILLNEED);
+        for (const FolderListing::Item &item : listing.items)
+            if (item.type == EntryType::File)
+                files.names.append(listing.name(item), size_t(item.nameSize) + 1);
+        if (!files.names.empty())
+            files.folder = posix::UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+        return files;
+    }
+    void warmFiles(const ToWarm &files) const
+    {
+        if (!files.folder.isValid())
+            return;
+        for (size_t at = 0; at < files.names.size();) {
+            const std::string_view name(files.names.data() + at);
+            warm(files.folder.get(), name);
+            at += name.size() + 1;
         }
     }
 
@@ -338,15 +356,23 @@ struct FolderReadAhead::Shared
         return read;
     }
 
-    // Reads `key`, not taken by a worker yet, on the caller's thread: sooner
-    // than waiting for a worker to come to it, and no wake-up either way.
-    Read readHere(quint64 key, std::unique_lock<std::mutex> &lock)
+    // Marks a job picked for reading (the lock held); the job's fields stay
+    // as they are while it is Reading: the caller only marks it, and only
+    // the one reading it erases it.
+    const Job *startReading(quint64 key)
     {
         Job &job = jobs[key];
         job.state = State::Reading;
         job.progress = std::make_shared<BoundedCall::Progress>();
         --queued;
-        const Job *reading = &job;
+        return &job;
+    }
+
+    // Reads `key`, not taken by a worker yet, on the caller's thread: sooner
+    // than waiting for a worker to come to it, and no wake-up either way.
+    Read readHere(quint64 key, std::unique_lock<std::mutex> &lock)
+    {
+        const Job *reading = startReading(key);
         Read fresh = spareRead();
         lock.unlock();
         posix::UniqueFd fd;
@@ -357,19 +383,6 @@ struct FolderReadAhead::Shared
         std::optional<Read> kept = finish(key, std::move(read), children);
         jobs.erase(key);
         return std::move(*kept); // only the caller abandons a read, and not this one
-    }
-
-    // Marks a job picked by a worker (the lock held); the job's fields stay
-    // as they are while it is Reading: the caller only marks it, and only
-    // the worker erases it.
-    const Job *startReading(quint64 key)
-    {
-        Job &job = jobs[key];
-        job.state = State::Reading;
-        job.progress = std::make_shared<BoundedCall::Progress>();
-        --queued;
-        ++busy;
-        return &job;
     }
 
     void run(size_t index)
@@ -385,6 +398,7 @@ struct FolderReadAhead::Shared
             const Job *job;
             Read read;
             std::vector<std::pair<quint32, Job>> children;
+            ToWarm files;
         };
         std::vector<Slot> batch;
         std::vector<std::optional<Read>> kept;
@@ -401,7 +415,8 @@ struct FolderReadAhead::Shared
             // Folders that always answer go a few at a time, for fewer turns
             // of the lock; one on a place that may not answer goes alone.
             batch.clear();
-            batch.push_back(Slot{key, startReading(key), spareRead(), {}});
+            batch.push_back(Slot{key, startReading(key), spareRead(), {}, {}});
+            ++busy;
             while (batch.front().job->place.isEmpty() && batch.size() < kBatch && !queue.empty() &&
                    urgent.empty() && done.size() + batch.size() < limit()) {
                 const auto next = jobs.find(queue.front());
@@ -411,7 +426,8 @@ struct FolderReadAhead::Shared
                 queue.pop_front();
                 if (next == jobs.end() || next->second.state != State::Queued)
                     continue;
-                batch.push_back(Slot{next->first, startReading(next->first), spareRead(), {}});
+                batch.push_back(Slot{next->first, startReading(next->first), spareRead(), {}, {}});
+                ++busy;
             }
             lock.unlock();
 
@@ -422,7 +438,7 @@ struct FolderReadAhead::Shared
                 posix::UniqueFd fd;
                 slot.read = readFolder(std::move(slot.read), slot.key, *slot.job, reader, fd,
                                        watched ? &didBlock : nullptr);
-                warmFiles(slot.read, fd.get());
+                slot.files = filesToWarm(slot.read, fd.get());
                 slot.children = subFolders(*slot.job, slot.read, fd);
                 if (watched) {
                     sinceSample = 0;
@@ -454,6 +470,17 @@ struct FolderReadAhead::Shared
                     done.push_back(std::move(*read));
             for (const Slot &slot : batch)
                 wakeCaller(slot.key);
+            if (std::any_of(batch.begin(), batch.end(),
+                            [](const Slot &slot) { return slot.files.folder.isValid(); })) {
+                ++warming;
+                lock.unlock();
+                for (Slot &slot : batch) {
+                    warmFiles(slot.files);
+                    slot.files = ToWarm{};
+                }
+                lock.lock();
+                --warming;
+            }
         }
         exited[index] = 1;
         finished.notify_all();
@@ -499,13 +526,13 @@ void growIfWanted(const std::shared_ptr<FolderReadAhead::Shared> &shared)
 } // namespace
 
 FolderReadAhead::FolderReadAhead(std::shared_ptr<posix::UniqueFd> top, int processors,
-                                 std::chrono::milliseconds noAnswer, EnterRule enter, FileRule wanted)
+                                 std::chrono::milliseconds noAnswer, EnterRule enter, Warmer warm)
     : m_shared(std::make_shared<Shared>())
 {
     m_shared->top = std::move(top);
     m_shared->noAnswer = noAnswer;
     m_shared->enter = std::move(enter);
-    m_shared->wanted = std::move(wanted);
+    m_shared->warm = std::move(warm);
     m_shared->processors = std::max(1, processors);
     // A worker per processor: the caller's thread takes a read in a fraction
     // of the time a read takes. The device asks for more when it keeps them
@@ -530,8 +557,9 @@ FolderReadAhead::~FolderReadAhead()
             return entry.second.state == Shared::State::Reading && entry.second.progress &&
                    entry.second.progress->quietFor() < shared.noAnswer;
         });
-        // Whoever is still busy is caught on a place given up or silent.
-        if (!answering && shared.busy > 0)
+        // Whoever is still busy is caught on a place given up or silent, or
+        // warming files after its reads were handed over.
+        if (!answering && (shared.busy > 0 || shared.warming > 0))
             break;
         ++shared.callerWaiting;
         shared.finished.wait_for(lock, BoundedCall::kSlice);

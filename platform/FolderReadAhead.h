@@ -67,19 +67,20 @@ public:
     // `parent` by themselves. Called on the workers' threads.
     using EnterRule = std::function<bool(const FileIdentity &parent, std::string_view name)>;
 
-    // Whether the caller will read the file `name` of a folder it takes.
-    // Called on the workers' threads.
-    using FileRule = std::function<bool(std::string_view name)>;
+    // Brings the plain file `name` of the folder open on `folder` into
+    // memory if the caller will read it, with whatever else of the device
+    // the caller will look at for it. Called on the workers' threads.
+    using Warmer = std::function<void(int folder, std::string_view name)>;
 
     // Paths are below `top` (an open folder, shared with the workers). A
     // read that gives no answer for `noAnswer` has stopped answering. With
     // `enter`, the workers go on to the sub-folders it allows (see above).
-    // With `wanted`, while reads block on the device, the workers also ask
-    // it for the files the caller will read next, so that the caller finds
-    // them in memory rather than waiting for each in turn.
+    // With `warm`, while reads block on the device, the workers also hand
+    // it the plain files of each folder they read, so that the caller finds
+    // what it reads next in memory rather than waiting for each in turn.
     FolderReadAhead(std::shared_ptr<posix::UniqueFd> top, int processors,
                     std::chrono::milliseconds noAnswer = BoundedCall::kNoAnswer, EnterRule enter = {},
-                    FileRule wanted = {});
+                    Warmer warm = {});
     // Stops the workers and waits for them; a worker caught in a call on a
     // place that stopped answering (or one given up already) is left to
     // finish on its own.
@@ -89,10 +90,10 @@ public:
 
     // Asks for the folder at `path` (relative to the top, "" for the top
     // itself) to be read; `key` (below kOwnKeys) names it to the caller,
-    // once. `place` names
-    // the file system that may not answer it lies on (empty for one that
-    // always answers): while a read given up there has not returned, reads
-    // of that place fail at once (BoundedCall::processHungPlaces).
+    // once. `place` names the file system that may not answer it lies on
+    // (empty for one that always answers): while a read given up there has
+    // not returned, reads of that place fail at once
+    // (BoundedCall::processHungPlaces).
     void add(quint64 key, QByteArray path, QByteArray place = {});
     // Gives up the requests of `keys` (the workers' own, of a read the
     // caller did not take): not read if not read yet, and not gone on from.
@@ -105,9 +106,9 @@ public:
     // Waits for the read of `key`, running `keepWaiting` every few
     // milliseconds. One no worker took yet is read on the calling thread at
     // once, or, on a place that may not answer, put before every other
-    // request.
-    // Nothing when `keepWaiting` said stop, when the key is unknown, or when
-    // the read stopped answering (no progress for `noAnswer`).
+    // request. Nothing when `keepWaiting` said stop, when the key is
+    // unknown, or when the read stopped answering (no progress for
+    // `noAnswer`).
     std::optional<Read> waitFor(quint64 key, const std::function<bool()> &keepWaiting,
                                 std::chrono::milliseconds noAnswer = BoundedCall::kNoAnswer);
     // Waits up to `most` for some read to be done; false when none is

@@ -1,10 +1,12 @@
 #include "shell/DirIndex.h"
 
+#include "lnk/LnkFile.h"
 #include "platform/AsciiCase.h"
 #include "platform/DriveContext.h"
 #include "platform/FileClock.h"
 #include "platform/PosixPath.h"
 #include "platform/SystemFolders.h"
+#include "platform/WinPath.h"
 #include "shell/SearchBudget.h"
 
 #include <QElapsedTimer>
@@ -16,6 +18,7 @@
 #include <cstring>
 #include <thread>
 #include <unordered_map>
+#include <variant>
 
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -938,14 +941,9 @@ void DirIndex::startReadAhead(quint32 top)
     auto enter = [view = m_drives->systemFolders()](const FileIdentity &parent, std::string_view name) {
         return name.front() != '.' && !view->placeAt(parent, name);
     };
-    // On a cold disk or a share, the shortcut files the walk will read are
-    // asked for as their folders are read.
-    auto shortcut = [](std::string_view name) {
-        return name.size() > 4 && (name[name.size() - 4] == '.') &&
-               QByteArrayView(name.substr(name.size() - 3)).compare("lnk", Qt::CaseInsensitive) == 0;
-    };
     m_ahead = std::make_unique<FolderReadAhead>(std::move(topFd), int(std::thread::hardware_concurrency()),
-                                                m_drives->noAnswer(), std::move(enter), std::move(shortcut));
+                                                m_drives->noAnswer(), std::move(enter),
+                                                shortcutWarmer(m_drives->systemFolders()));
     m_aheadTop = top;
     if (node(top).state == State::Unread) {
         const quint64 key = ++m_aheadSerial;
@@ -966,6 +964,39 @@ void DirIndex::startReadAhead(quint32 top)
             if (const quint32 child = m_entries[node(id).first + i].child; child != kNone)
                 stack.push_back(child);
     }
+}
+
+FolderReadAhead::Warmer DirIndex::shortcutWarmer(std::shared_ptr<const SystemFolders> view)
+{
+    // On a cold disk or a share, a worker reads each shortcut file of a
+    // folder it read and looks at where its target is written to lie: the
+    // walk then finds both in memory. Nothing on a place that may not
+    // answer is looked at, and nothing is judged here.
+    return [view = std::move(view)](int folder, std::string_view name) {
+        constexpr qint64 kLargest = 64 * 1024;
+        if (name.size() <= 4 ||
+            QByteArrayView(name.substr(name.size() - 4)).compare(".lnk", Qt::CaseInsensitive) != 0)
+            return;
+        const posix::UniqueFd file(::openat(folder,
+                                            QByteArray(name.data(), qsizetype(name.size())).constData(),
+                                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat st;
+        if (!file.isValid() || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kLargest)
+            return;
+        const std::optional<QByteArray> bytes = posix::readUpTo(file.get(), kLargest, st.st_size);
+        if (!bytes)
+            return;
+        const auto parsed = LnkFile::parse(*bytes);
+        const LnkFile *link = std::get_if<LnkFile>(&parsed);
+        const std::optional<QString> target = link ? link->targetPath(false) : std::nullopt;
+        if (!target)
+            return;
+        const std::optional<QByteArray> posix =
+            WinPath::toPosixAsWritten(*target, *view->map(), *view->mounts());
+        struct stat targetSt;
+        if (posix && !view->mayHangAt(*posix))
+            ::fstatat(AT_FDCWD, posix->constData(), &targetSt, AT_NO_AUTOMOUNT);
+    };
 }
 
 void DirIndex::readAhead(quint32 id)
@@ -1023,7 +1054,8 @@ void DirIndex::storeRead(quint32 id, FolderReadAhead::Read &read)
 {
     forgetReadAhead(id);
     if (node(id).state != State::Unread) {
-        m_ahead->drop(read.children); // read meanwhile by the walk or a search
+        if (m_ahead)
+            m_ahead->drop(read.children); // read meanwhile by the walk or a search
         return;
     }
     if (read.error != 0 || repeatsAncestor(id, read.st)) {
@@ -1047,7 +1079,8 @@ size_t DirIndex::storeReads(size_t most, SearchBudget *budget)
     for (FolderReadAhead::Read &read : m_reads) {
         const auto it = m_aheadNodes.find(read.key);
         if (it == m_aheadNodes.end()) {
-            m_ahead->drop(read.children); // forgotten since it was asked for
+            if (m_ahead)
+                m_ahead->drop(read.children); // forgotten since it was asked for
             continue;
         }
         storeRead(it->second, read);
@@ -1079,9 +1112,11 @@ bool DirIndex::waitForRead(quint32 id)
         return false;
     }
     storeRead(id, *read);
-    std::vector<FolderReadAhead::Read> used;
-    used.push_back(std::move(*read));
-    m_ahead->giveBack(used);
+    if (m_ahead) {
+        std::vector<FolderReadAhead::Read> used;
+        used.push_back(std::move(*read));
+        m_ahead->giveBack(used);
+    }
     return node(id).state == State::Fresh;
 }
 

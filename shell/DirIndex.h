@@ -215,9 +215,12 @@ private:
     bool isBelow(quint32 id, quint32 ancestor, int &depth) const;
     void compactIfWasteful(SearchBudget &budget);
 
-    // Read-ahead (see startFolder): the unread sub-folders of a folder just
-    // stored are handed to the workers, their reads stored as they come.
+    // Read-ahead (see startFolder): the workers read the walk's tree below
+    // its top by themselves, depth first; what they do not go on to (a
+    // mount point that may not answer, the unread sub-folders of a folder
+    // read here) is handed to them. Their reads are stored as they come.
     void startReadAhead(quint32 top);
+    static FolderReadAhead::Warmer shortcutWarmer(std::shared_ptr<const SystemFolders> view);
     void readAhead(quint32 id);
     void forgetReadAhead(quint32 id);
     // Stores reads done (at most `most`); what was stored.
