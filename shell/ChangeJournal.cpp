@@ -250,8 +250,14 @@ int ChangeJournal::open()
     return EEXIST;
 }
 
-int ChangeJournal::record(const JournalChange &change)
+int ChangeJournal::record(const JournalChange &change, const Flush &flush)
 {
+    const auto toDisk = [&flush](int fd, bool dataOnly) {
+        if (flush)
+            return flush(fd);
+        const int done = dataOnly ? ::fdatasync(fd) : ::fsync(fd);
+        return done == 0 ? 0 : (errno ? errno : EIO);
+    };
     bool made = false;
     if (!m_fd.isValid()) {
         if (const int error = open()) {
@@ -270,13 +276,12 @@ int ChangeJournal::record(const JournalChange &change)
         return EIO;
     const off_t before = ::lseek(m_fd.get(), 0, SEEK_END);
     int error = before < 0 ? errno : posix::writeAll(m_fd.get(), changeLine(change));
-    if (!error && ::fdatasync(m_fd.get()) != 0)
-        error = errno ? errno : EIO;
+    if (!error)
+        error = toDisk(m_fd.get(), true);
     if (!error && made) {
         // The new file's name must last as well as its contents.
         const posix::UniqueFd dir(::open(m_folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!dir.isValid() || ::fsync(dir.get()) != 0)
-            error = errno ? errno : EIO;
+        error = dir.isValid() ? toDisk(dir.get(), false) : (errno ? errno : EIO);
     }
     if (error) {
         // A part of a line is passed over by readers, and so is the line of

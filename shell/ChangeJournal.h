@@ -30,6 +30,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <variant>
 
@@ -106,7 +107,11 @@ public:
     // Appends a change and flushes it to disk; the first one makes the
     // run's file (and removes journals beyond the limits). Returns 0, or
     // the errno of the step that failed: the change must then not be made.
-    int record(const JournalChange &change);
+    // `flush`, when given, brings an open file to the disk in place of
+    // fsync (a window's caller flushes on a worker thread and stays served
+    // meanwhile); it returns 0 or an errno.
+    using Flush = std::function<int(int fd)>;
+    int record(const JournalChange &change, const Flush &flush = {});
 
     // The run's name and file; empty until the first change.
     const QString &runName() const { return m_name; }

@@ -244,7 +244,7 @@ LinkWriter::Result LinkWriter::replace(const QByteArray &posixPath, const QByteA
             change.newSize = bytes.size();
             change.oldTarget = note.oldTarget;
             change.newTarget = note.newTarget;
-            error = m_journal->record(change);
+            error = m_journal->record(change, [this](int fd) { return sync(fd); });
         }
         if (error) {
             result.outcome = Outcome::NotJournalled;
