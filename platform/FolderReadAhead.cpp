@@ -110,7 +110,6 @@ struct FolderReadAhead::Shared
     };
 
     std::shared_ptr<posix::UniqueFd> top;
-    int processors = 1;
     std::chrono::milliseconds noAnswer = BoundedCall::kNoAnswer;
     EnterRule enter;
     Warmer warm;
@@ -219,11 +218,11 @@ struct FolderReadAhead::Shared
         // may block as well, on any device.
         const long before = blocked ? blockedSoFar() : 0;
         fd = posix::UniqueFd(open(job));
-        const bool statted = fd.isValid() && ::fstat(fd.get(), &read.st) == 0;
+        const int error = fd.isValid() && ::fstat(fd.get(), &read.st) == 0 ? 0 : (errno ? errno : EIO);
         if (blocked)
             *blocked = blockedSoFar() > before;
-        if (!statted) {
-            read.error = errno ? errno : EIO;
+        if (error != 0) {
+            read.error = error;
             fd.reset();
             return read;
         }
@@ -277,16 +276,13 @@ struct FolderReadAhead::Shared
     {
         if (!files.folder.isValid())
             return;
-        for (size_t at = 0; at < files.names.size();) {
-            const std::string_view name(files.names.data() + at);
-            warm(files.folder.get(), name);
-            at += name.size() + 1;
-        }
+        for (size_t at = 0; at < files.names.size(); at += std::strlen(files.names.data() + at) + 1)
+            warm(files.folder.get(), files.names.data() + at);
     }
 
     // The sub-folders of a folder just read that the workers go on to, as
     // jobs (without keys yet), in the folder's order.
-    std::vector<std::pair<quint32, Job>> subFolders(const Job &job, Read &read, posix::UniqueFd &fd)
+    std::vector<std::pair<quint32, Job>> subFolders(const Job &job, const Read &read, posix::UniqueFd &fd)
     {
         std::vector<std::pair<quint32, Job>> children;
         if (!enter || read.error != 0)
@@ -301,10 +297,7 @@ struct FolderReadAhead::Shared
             if (!enter(identity, name))
                 continue;
             Job child;
-            child.path.reserve(job.path.size() + 1 + qsizetype(name.size()));
-            child.path = job.path;
-            if (!child.path.isEmpty())
-                child.path += '/';
+            child.path = job.path.isEmpty() ? QByteArray() : job.path + '/';
             child.nameAt = child.path.size();
             child.path.append(name.data(), qsizetype(name.size()));
             child.place = job.place;
@@ -533,11 +526,10 @@ FolderReadAhead::FolderReadAhead(std::shared_ptr<posix::UniqueFd> top, int proce
     m_shared->noAnswer = noAnswer;
     m_shared->enter = std::move(enter);
     m_shared->warm = std::move(warm);
-    m_shared->processors = std::max(1, processors);
     // A worker per processor: the caller's thread takes a read in a fraction
     // of the time a read takes. The device asks for more when it keeps them
     // waiting.
-    const int first = std::clamp(m_shared->processors, 1, kMaxWorkers);
+    const int first = std::clamp(processors, 1, kMaxWorkers);
     for (int i = 0; i < first; ++i)
         startWorker(m_shared);
 }

@@ -67,10 +67,11 @@ public:
     // `parent` by themselves. Called on the workers' threads.
     using EnterRule = std::function<bool(const FileIdentity &parent, std::string_view name)>;
 
-    // Brings the plain file `name` of the folder open on `folder` into
-    // memory if the caller will read it, with whatever else of the device
-    // the caller will look at for it. Called on the workers' threads.
-    using Warmer = std::function<void(int folder, std::string_view name)>;
+    // Brings the plain file `name` (zero-terminated) of the folder open on
+    // `folder` into memory if the caller will read it, with whatever else
+    // of the device the caller will look at for it. Called on the workers'
+    // threads.
+    using Warmer = std::function<void(int folder, const char *name)>;
 
     // Paths are below `top` (an open folder, shared with the workers). A
     // read that gives no answer for `noAnswer` has stopped answering. With

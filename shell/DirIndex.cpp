@@ -1,12 +1,10 @@
 #include "shell/DirIndex.h"
 
-#include "lnk/LnkFile.h"
 #include "platform/AsciiCase.h"
 #include "platform/DriveContext.h"
 #include "platform/FileClock.h"
 #include "platform/PosixPath.h"
 #include "platform/SystemFolders.h"
-#include "platform/WinPath.h"
 #include "shell/SearchBudget.h"
 
 #include <QElapsedTimer>
@@ -18,7 +16,6 @@
 #include <cstring>
 #include <thread>
 #include <unordered_map>
-#include <variant>
 
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -488,6 +485,14 @@ bool DirIndex::readNode(quint32 id, int fd, SearchBudget *budget)
     return true;
 }
 
+QByteArray DirIndex::hangPlaceOf(const QByteArray &path) const
+{
+    // The mount point that may not answer, by which a call that hangs is
+    // known (the path itself for a place the mount table does not name).
+    const QByteArray *point = m_drives->systemFolders()->hangPointOf(path);
+    return point ? *point : path;
+}
+
 bool DirIndex::readSlowNode(quint32 id, int parentFd, SearchBudget &budget, int *fdOut)
 {
     // Relative to the folder above when that is open; by the full path
@@ -495,9 +500,7 @@ bool DirIndex::readSlowNode(quint32 id, int parentFd, SearchBudget &budget, int 
     const QByteArray path = pathOf(id);
     auto base = std::make_shared<posix::UniqueFd>(parentFd >= 0 ? ::fcntl(parentFd, F_DUPFD_CLOEXEC, 0) : -1);
     const QByteArray name = base->isValid() ? posix::baseName(path) : path;
-    const SystemFolders &view = *m_drives->systemFolders();
-    const QByteArray *point = view.hangPointOf(path);
-    const QByteArray place = point ? *point : path;
+    const QByteArray place = hangPlaceOf(path);
     const bool wanted = node(id).state == State::Unread;
     // Waited for while it answers (and the search goes on): a slow share
     // is read however long it takes, a place that stopped answering is not.
@@ -942,8 +945,7 @@ void DirIndex::startReadAhead(quint32 top)
         return name.front() != '.' && !view->placeAt(parent, name);
     };
     m_ahead = std::make_unique<FolderReadAhead>(std::move(topFd), int(std::thread::hardware_concurrency()),
-                                                m_drives->noAnswer(), std::move(enter),
-                                                shortcutWarmer(m_drives->systemFolders()));
+                                                m_drives->noAnswer(), std::move(enter), m_warmer);
     m_aheadTop = top;
     if (node(top).state == State::Unread) {
         const quint64 key = ++m_aheadSerial;
@@ -964,39 +966,6 @@ void DirIndex::startReadAhead(quint32 top)
             if (const quint32 child = m_entries[node(id).first + i].child; child != kNone)
                 stack.push_back(child);
     }
-}
-
-FolderReadAhead::Warmer DirIndex::shortcutWarmer(std::shared_ptr<const SystemFolders> view)
-{
-    // On a cold disk or a share, a worker reads each shortcut file of a
-    // folder it read and looks at where its target is written to lie: the
-    // walk then finds both in memory. Nothing on a place that may not
-    // answer is looked at, and nothing is judged here.
-    return [view = std::move(view)](int folder, std::string_view name) {
-        constexpr qint64 kLargest = 64 * 1024;
-        if (name.size() <= 4 ||
-            QByteArrayView(name.substr(name.size() - 4)).compare(".lnk", Qt::CaseInsensitive) != 0)
-            return;
-        const posix::UniqueFd file(::openat(folder,
-                                            QByteArray(name.data(), qsizetype(name.size())).constData(),
-                                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        struct stat st;
-        if (!file.isValid() || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kLargest)
-            return;
-        const std::optional<QByteArray> bytes = posix::readUpTo(file.get(), kLargest, st.st_size);
-        if (!bytes)
-            return;
-        const auto parsed = LnkFile::parse(*bytes);
-        const LnkFile *link = std::get_if<LnkFile>(&parsed);
-        const std::optional<QString> target = link ? link->targetPath(false) : std::nullopt;
-        if (!target)
-            return;
-        const std::optional<QByteArray> posix =
-            WinPath::toPosixAsWritten(*target, *view->map(), *view->mounts());
-        struct stat targetSt;
-        if (posix && !view->mayHangAt(*posix))
-            ::fstatat(AT_FDCWD, posix->constData(), &targetSt, AT_NO_AUTOMOUNT);
-    };
 }
 
 void DirIndex::readAhead(quint32 id)
@@ -1022,18 +991,12 @@ void DirIndex::readAhead(quint32 id)
         below.append(m_names.at(node(*it).nameAt), node(*it).nameSize);
         below += '/';
     }
-    const std::shared_ptr<const SystemFolders> view = m_drives->systemFolders();
     for (quint32 i = 0; i < parent.count; ++i) {
         const Entry &entry = m_entries[parent.first + i];
         if (entry.child == kNone || node(entry.child).state != State::Unread ||
             m_aheadKeys.contains(entry.child))
             continue;
-        QByteArray place;
-        if (node(entry.child).mayHang) {
-            const QByteArray path = pathOf(entry.child);
-            const QByteArray *point = view->hangPointOf(path);
-            place = point ? *point : path;
-        }
+        const QByteArray place = node(entry.child).mayHang ? hangPlaceOf(pathOf(entry.child)) : QByteArray();
         const quint64 key = ++m_aheadSerial;
         m_aheadKeys[entry.child] = key;
         m_aheadNodes[key] = entry.child;

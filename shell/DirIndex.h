@@ -106,6 +106,9 @@ public:
     // What a wait for a folder read ahead runs every few milliseconds (the
     // scan's progress); false stops the wait.
     void setWaitHook(std::function<bool()> hook) { m_waitHook = std::move(hook); }
+    // What the workers reading ahead do with the plain files of the folders
+    // they read, on a cold disk or a share (see FolderReadAhead::Warmer).
+    void setFileWarmer(FolderReadAhead::Warmer warmer) { m_warmer = std::move(warmer); }
 
     // Forgets everything, read-ahead included; the memory is given back on
     // a worker thread.
@@ -207,6 +210,7 @@ private:
     int openNode(quint32 id) const;
     bool readNode(quint32 id, int fd, SearchBudget *budget);
     bool readSlowNode(quint32 id, int parentFd, SearchBudget &budget, int *fdOut);
+    QByteArray hangPlaceOf(const QByteArray &path) const;
     bool repeatsAncestor(quint32 id, const struct stat &st) const;
     quint32 nodeFor(const QByteArray &folder, SearchBudget &budget);
     quint32 deepestRoot(const QByteArray &folder, qsizetype &pathLength) const;
@@ -220,7 +224,6 @@ private:
     // mount point that may not answer, the unread sub-folders of a folder
     // read here) is handed to them. Their reads are stored as they come.
     void startReadAhead(quint32 top);
-    static FolderReadAhead::Warmer shortcutWarmer(std::shared_ptr<const SystemFolders> view);
     void readAhead(quint32 id);
     void forgetReadAhead(quint32 id);
     // Stores reads done (at most `most`); what was stored.
@@ -259,4 +262,5 @@ private:
     std::unordered_map<quint64, quint32> m_aheadNodes; // request, its node
     std::vector<FolderReadAhead::Read> m_reads;
     std::function<bool()> m_waitHook;
+    FolderReadAhead::Warmer m_warmer;
 };

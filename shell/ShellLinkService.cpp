@@ -5,6 +5,7 @@
 #include "platform/FolderSearch.h"
 #include "platform/PosixPath.h"
 #include "platform/ProfileLinks.h"
+#include "platform/SystemFolders.h"
 #include "platform/WinPath.h"
 #include "shell/ChangeJournal.h"
 #include "shell/DirIndex.h"
@@ -18,12 +19,46 @@
 #include <algorithm>
 #include <cerrno>
 #include <optional>
+#include <variant>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+// On a cold disk or a share, the workers reading folders ahead of a scan
+// read each shortcut file of a folder and look at where its target is
+// written to lie: the walk then finds both in memory. Nothing on a place
+// that may not answer is looked at, and nothing is judged here.
+FolderReadAhead::Warmer shortcutWarmer(const std::shared_ptr<const DriveContext> &drives)
+{
+    return [drives](int folder, const char *name) {
+        constexpr qint64 kLargest = 64 * 1024;
+        const QByteArrayView shown(name);
+        if (shown.size() <= 4 || shown.last(4).compare(".lnk", Qt::CaseInsensitive) != 0)
+            return;
+        const posix::UniqueFd file(
+            ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat st;
+        if (!file.isValid() || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kLargest)
+            return;
+        const std::optional<QByteArray> bytes = posix::readUpTo(file.get(), kLargest, st.st_size);
+        if (!bytes)
+            return;
+        const auto parsed = LnkFile::parse(*bytes);
+        const LnkFile *link = std::get_if<LnkFile>(&parsed);
+        const std::optional<QString> target = link ? link->targetPath(false) : std::nullopt;
+        if (!target)
+            return;
+        const std::shared_ptr<const SystemFolders> view = drives->systemFolders();
+        const std::optional<QByteArray> posix =
+            WinPath::toPosixAsWritten(*target, *view->map(), *view->mounts());
+        struct stat targetSt;
+        if (posix && !view->mayHangAt(*posix))
+            ::fstatat(AT_FDCWD, posix->constData(), &targetSt, AT_NO_AUTOMOUNT);
+    };
+}
 
 constexpr quint32 SLR_NOUPDATE = 0x8;
 constexpr quint32 ERROR_INSUFFICIENT_BUFFER = 122;
@@ -116,6 +151,7 @@ struct ShellLinkService::Context
                 hook();
             return !(stop && stop());
         });
+        index.setFileWarmer(shortcutWarmer(drives));
         // Every repair is journalled; callers that know what the run is
         // give it a journal of its own.
         writer.setJournal(std::make_shared<ChangeJournal>(QStringLiteral("repair")));
