@@ -242,12 +242,24 @@ int ChangeJournal::open()
         };
         if (!m_undoes.isEmpty())
             header.insert(QStringLiteral("undoes"), m_undoes);
-        if (const int error = posix::writeAll(m_fd.get(), line(header)))
+        if (const int error = posix::writeAll(m_fd.get(), line(header))) {
+            discard();
             return error;
+        }
         prune();
         return 0;
     }
     return EEXIST;
+}
+
+void ChangeJournal::discard()
+{
+    // A file begun but holding no change is no journal: nothing of this run
+    // was changed.
+    ::unlink(m_path.constData());
+    m_fd.reset();
+    m_name.clear();
+    m_path.clear();
 }
 
 int ChangeJournal::record(const JournalChange &change, const Flush &flush)
@@ -260,16 +272,8 @@ int ChangeJournal::record(const JournalChange &change, const Flush &flush)
     };
     bool made = false;
     if (!m_fd.isValid()) {
-        if (const int error = open()) {
-            // A file begun but not finished is no journal: nothing of this
-            // run was changed.
-            if (m_fd.isValid())
-                ::unlink(m_path.constData());
-            m_fd.reset();
-            m_name.clear();
-            m_path.clear();
+        if (const int error = open())
             return error;
-        }
         made = true;
     }
     if (m_broken)
@@ -287,10 +291,7 @@ int ChangeJournal::record(const JournalChange &change, const Flush &flush)
         // A part of a line is passed over by readers, and so is the line of
         // a change that is not made; a file that holds no change goes.
         if (made) {
-            ::unlink(m_path.constData());
-            m_fd.reset();
-            m_name.clear();
-            m_path.clear();
+            discard();
         } else if (before < 0 || ::ftruncate(m_fd.get(), before) != 0) {
             // What follows would join the cut-off line: nothing more is
             // recorded, so nothing more is changed.
@@ -327,7 +328,6 @@ std::optional<JournalRun> ChangeJournal::read(const QByteArray &file)
         return std::nullopt;
     JournalRun run;
     run.file = file;
-    run.size = bytes->size();
     qsizetype at = 0;
     bool first = true;
     while (at < bytes->size()) {

@@ -83,7 +83,6 @@ struct JournalRun
     QList<JournalChange> changes;
     // A last change whose line was cut off: it was never made.
     bool torn = false;
-    qint64 size = 0;
 };
 
 class ChangeJournal
@@ -118,7 +117,6 @@ public:
     const QByteArray &filePath() const { return m_path; }
     int changeCount() const { return m_changes; }
     int replaceCount() const { return m_replaces; }
-    const QString &what() const { return m_what; }
 
     // Every run in `folder` (empty: defaultFolder()), oldest first.
     static QList<JournalRun> runs(const QByteArray &folder = {});
@@ -130,6 +128,8 @@ public:
 
 private:
     int open();
+    // Removes the file begun for this run and forgets it.
+    void discard();
     void prune() const;
 
     QString m_what;
