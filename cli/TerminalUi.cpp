@@ -1,6 +1,7 @@
 #include "cli/TerminalUi.h"
 
 #include "cli/RunDrives.h"
+#include "shell/ShellServices.h"
 
 bool TerminalUi::confirmDelete(const QStringList &paths, const QString &, int launchers)
 {
@@ -9,13 +10,7 @@ bool TerminalUi::confirmDelete(const QStringList &paths, const QString &, int la
     // The paths as the user named them on this machine, not in Windows form.
     QByteArray text;
     // The launchers Wine made for the shortcuts go with them; the question says so.
-    QByteArray along;
-    if (launchers == 1)
-        along = paths.size() == 1 ? " The Wine launcher that starts it goes too."
-                                  : " The Wine launcher that starts one of them goes too.";
-    else if (launchers > 1)
-        along = " The " + QByteArray::number(launchers) + " Wine launchers that start " +
-                (paths.size() == 1 ? "it" : "them") + " go too.";
+    const QByteArray along = ShellServices::launchersGoingText(launchers, paths.size() == 1).toUtf8();
     if (paths.size() == 1) {
         text =
             "Move " + printable(posixPathOf(*m_drives, paths.first())) + " to the trash?" + along + " [y/N] ";

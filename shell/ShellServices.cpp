@@ -267,8 +267,8 @@ private:
     static bool moveAlong(const QByteArray &file, TrashGroup &group, QSet<QByteArray> &moved,
                           TrashResult &result, QList<Failure> &failures)
     {
-        if (entryAt(file) != Entry::Other)
-            return entryAt(file) == Entry::Missing;
+        if (const Entry at = entryAt(file); at != Entry::Other)
+            return at == Entry::Missing;
         GErrorPtr error;
         if (const std::optional<TrashEntry> move = trashFile(file, error)) {
             group.files << *move;
@@ -300,14 +300,19 @@ QString ShellServices::deleteQuestion(const QStringList &winPaths, int launchers
         one ? QStringLiteral("Are you sure you want to move \"%1\" to the Trash?").arg(winPaths.first())
             : QStringLiteral("Are you sure you want to move these %1 files to the Trash?")
                   .arg(winPaths.size());
+    return question + launchersGoingText(launchers, one);
+}
+
+QString ShellServices::launchersGoingText(int launchers, bool one)
+{
     if (launchers == 1)
-        question += one ? QStringLiteral(" The Wine launcher that starts it goes too.")
-                        : QStringLiteral(" The Wine launcher that starts one of them goes too.");
-    else if (launchers > 1)
-        question += (one ? QStringLiteral(" The %1 Wine launchers that start it go too.")
-                         : QStringLiteral(" The %1 Wine launchers that start them go too."))
-                        .arg(launchers);
-    return question;
+        return one ? QStringLiteral(" The Wine launcher that starts it goes too.")
+                   : QStringLiteral(" The Wine launcher that starts one of them goes too.");
+    if (launchers > 1)
+        return (one ? QStringLiteral(" The %1 Wine launchers that start it go too.")
+                    : QStringLiteral(" The %1 Wine launchers that start them go too."))
+            .arg(launchers);
+    return QString();
 }
 
 namespace {

@@ -89,6 +89,10 @@ public:
     // The question asked before moving `winPaths` to the trash, with
     // `launchers` Wine launchers going along.
     static QString deleteQuestion(const QStringList &winPaths, int launchers = 0);
+    // The sentence, with a space before it, that tells of `launchers` Wine
+    // launchers going along with one shortcut (`one`) or several; empty for
+    // none.
+    static QString launchersGoingText(int launchers, bool one);
 
     // Where the trash keeps a file it has just taken from `path` (a file
     // keeps its device and inode on its way into the trash, which never
