@@ -109,11 +109,14 @@ void CheckRun::findOrphanLaunchers(const QList<RunDrives::Place> &roots)
     // the prefix links elsewhere is walked as part of its drive) or by its
     // path here.
     const WineLaunchers launchers(*m_drives);
+    QList<QByteArray> realRoots;
+    for (const RunDrives::Place &root : roots)
+        realRoots << posix::canonicalPath(root.posix);
     for (const WineLauncher &launcher : launchers.orphans()) {
-        const bool walked = std::any_of(roots.cbegin(), roots.cend(), [&](const RunDrives::Place &root) {
-            return WinPathText::isWithin(root.win, launcher.named) ||
-                   posix::isWithin(posix::canonicalPath(root.posix), launcher.shortcut);
-        });
+        bool walked = false;
+        for (qsizetype i = 0; i < roots.size() && !walked; ++i)
+            walked = WinPathText::isWithin(roots.at(i).win, launcher.named) ||
+                     posix::isWithin(realRoots.at(i), launcher.shortcut);
         if (!walked)
             continue;
         const CheckReport::OrphanLauncher orphan{posix::shownPath(launcher.file), launcher.named,

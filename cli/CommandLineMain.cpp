@@ -10,6 +10,7 @@
 #include "platform/PosixPath.h"
 #include "platform/StopSignal.h"
 #include "platform/VolumeServices.h"
+#include "platform/WinPath.h"
 #include "shell/ChangeJournal.h"
 #include "shell/JournalUndo.h"
 #include "shell/ShellLinkService.h"
@@ -250,7 +251,7 @@ int runDrives(const CommandLine &line, Console &console)
     QJsonArray list;
     QByteArray text;
     for (const QChar letter : drives->map().letters()) {
-        const QString root = QString(letter) + QStringLiteral(":\\");
+        const QString root = WinPath::driveRoot(letter);
         const QByteArray folder = drives->map().folder(letter).value_or(QByteArray());
         const QString kind = driveKind(volumes.driveType(root));
         const QString label = volumes.volumeLabel(root).value_or(QString());
@@ -365,7 +366,9 @@ int runTrash(const CommandLine &line, const QList<QByteArray> &raw, Console &con
     // Every file is checked first: unless each one is a shortcut or a
     // launcher Wine made for one of this prefix, nothing is moved.
     ShellLinkService service(drives->drives());
-    const WineLaunchers launchers(*drives->drives());
+    // The launcher folders are read only when a desktop entry is named: the
+    // move to the trash reads them in any case.
+    std::optional<WineLaunchers> launchers;
     QStringList request;
     QHash<QString, QString> pathOf;
     bool bad = false;
@@ -388,7 +391,12 @@ int runTrash(const CommandLine &line, const QList<QByteArray> &raw, Console &con
         // A desktop entry is taken only when it is one of this prefix's
         // launchers; anything else must be a shortcut.
         QString refused;
-        if (!launchers.at(file.posix)) {
+        const bool desktopEntry =
+            file.posix.size() > 8 &&
+            QByteArrayView(file.posix).last(8).compare(".desktop", Qt::CaseInsensitive) == 0;
+        if (desktopEntry && !launchers)
+            launchers.emplace(*drives->drives());
+        if (!desktopEntry || !launchers->at(file.posix)) {
             if (file.posix.endsWith(".desktop"))
                 refused = QStringLiteral("not a launcher that Wine made for a shortcut of this prefix");
             else if (const LinkVerdict read = service.read(file.win);

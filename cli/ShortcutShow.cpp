@@ -204,25 +204,22 @@ ShortcutShow ShortcutShow::describe(const RunDrives::Place &place, LinkJudge &li
     out.line(QStringLiteral("target created"), timeText(link->creationTime()));
     out.line(QStringLiteral("target accessed"), timeText(link->accessTime()));
     out.line(QStringLiteral("target written"), timeText(link->writeTime()));
-    const std::pair<QString, std::optional<QString>> strings[] = {
-        {QStringLiteral("name"), link->name()},
-        {QStringLiteral("working folder"), link->workingDirectory()},
-        {QStringLiteral("arguments"), link->arguments()},
-        {QStringLiteral("icon"), link->iconLocation()},
+    struct Text
+    {
+        QString label, key;
+        std::optional<QString> value;
     };
-    for (const auto &[label, value] : strings) {
-        if (value)
-            out.line(label, *value);
-    }
-    const std::pair<QString, std::optional<QString>> jsonStrings[] = {
-        {QStringLiteral("name"), link->name()},
-        {QStringLiteral("workingFolder"), link->workingDirectory()},
-        {QStringLiteral("arguments"), link->arguments()},
-        {QStringLiteral("icon"), link->iconLocation()},
+    const Text strings[] = {
+        {QStringLiteral("name"), QStringLiteral("name"), link->name()},
+        {QStringLiteral("working folder"), QStringLiteral("workingFolder"), link->workingDirectory()},
+        {QStringLiteral("arguments"), QStringLiteral("arguments"), link->arguments()},
+        {QStringLiteral("icon"), QStringLiteral("icon"), link->iconLocation()},
     };
-    for (const auto &[key, value] : jsonStrings) {
-        if (value)
-            json.insert(key, *value);
+    for (const Text &text : strings) {
+        if (text.value) {
+            out.line(text.label, *text.value);
+            json.insert(text.key, *text.value);
+        }
     }
 
     if (judged.looks.isEmpty()) {
