@@ -103,10 +103,15 @@ bool FolderReader::readPiece(int fd, FolderListing &listing)
     return true;
 }
 
-void FolderReader::readAll(int fd, FolderListing &listing)
+int FolderReader::readAll(int fd, FolderListing &listing, const std::function<void()> &afterPiece)
 {
     while (readPiece(fd, listing)) {
+        if (afterPiece)
+            afterPiece();
     }
+    if (m_error != 0)
+        listing = FolderListing{}; // half a folder is not the folder
+    return m_error;
 }
 
 std::optional<FolderOpenedAside> openFolderAside(std::shared_ptr<posix::UniqueFd> base,
@@ -128,18 +133,12 @@ std::optional<FolderOpenedAside> openFolderAside(std::shared_ptr<posix::UniqueFd
             }
             progress.advance();
             out.listing.stamp = FolderStamp::of(out.st, wallClockNs());
+            // Each piece that comes is an answer, so a folder of many
+            // entries on a slow share is waited for.
             if (read) {
-                // Piece by piece: each piece that comes is an answer, so a
-                // folder of many entries on a slow share is waited for.
-                FolderReader reader;
-                while (reader.readPiece(out.fd.get(), out.listing))
-                    progress.advance();
-                if (reader.error() != 0) {
-                    // Half a folder is not the folder.
-                    out.error = reader.error();
+                out.error = FolderReader().readAll(out.fd.get(), out.listing, [&] { progress.advance(); });
+                if (out.error != 0)
                     out.fd.reset();
-                    out.listing = FolderListing{};
-                }
             }
             return out;
         },

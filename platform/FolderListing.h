@@ -84,8 +84,10 @@ public:
     // Appends the next piece of the folder open on `fd` to `listing`; false
     // once the end was reached (or reading failed), with nothing appended.
     bool readPiece(int fd, FolderListing &listing);
-    // Appends every remaining entry.
-    void readAll(int fd, FolderListing &listing);
+    // Appends every remaining entry, running `afterPiece` after each piece.
+    // A folder whose reading fails half-way is not the folder: the listing
+    // is emptied and the error (an errno) returned; 0 otherwise.
+    int readAll(int fd, FolderListing &listing, const std::function<void()> &afterPiece = {});
     // Why the last piece could not be read (errno); 0 when it was read, or
     // when the end was reached. A read that fails half-way leaves a listing
     // that is not the folder's.

@@ -238,14 +238,9 @@ struct FolderReadAhead::Shared
         job.progress->advance();
         read.listing.stamp = FolderStamp::of(read.st, wallClockNs());
         read.listing.current = true;
-        while (reader.readPiece(fd.get(), read.listing))
-            job.progress->advance();
-        if (reader.error() != 0) {
-            // Half a folder is not the folder.
-            read.error = reader.error();
-            read.listing = FolderListing{};
+        read.error = reader.readAll(fd.get(), read.listing, [&job] { job.progress->advance(); });
+        if (read.error != 0)
             fd.reset();
-        }
         return read;
     }
 
