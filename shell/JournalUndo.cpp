@@ -148,38 +148,51 @@ void JournalUndo::undoReplace(const JournalChange &change, Report &report)
     done(Item::Result::Failed, errorText(written.error));
 }
 
-void JournalUndo::recordReversal(JournalChange::Kind kind, const QString &winPath, QList<TrashEntry> &files,
-                                 QList<Item> &items)
+void JournalUndo::reverseMoves(const JournalChange &change, JournalChange::Kind reversal, const Check &check,
+                               const Move &move, Report &report)
 {
-    // The reversal is journalled before any file moves, so that it can be
-    // undone in turn; when it cannot be, nothing moves.
-    if (files.isEmpty())
-        return;
-    JournalChange reversal;
-    reversal.kind = kind;
-    reversal.winPath = winPath;
-    reversal.files = files;
-    const int error = m_journal->record(reversal);
-    if (error == 0)
-        return;
-    for (Item &item : items) {
-        if (item.result == Item::Result::Restored) {
-            item.result = Item::Result::Failed;
-            item.reason =
-                QStringLiteral("the undo could not be recorded in the journal (%1)").arg(errorText(error));
-        }
-    }
-    files.clear();
-}
-
-void JournalUndo::undoTrash(const JournalChange &change, Report &report)
-{
-    // Every file that can go back is recorded first, then moved.
-    QList<TrashEntry> back;
+    // Every file that can be moved is journalled first, then moved, so that
+    // the undo can be undone in turn; when it cannot be journalled, nothing
+    // moves.
+    QList<TrashEntry> moving;
     QList<Item> items;
     for (const TrashEntry &file : change.files) {
         Item item{file.path, file.path == change.files.first().path ? change.winPath : QString(),
                   Item::Result::Failed, QString()};
+        check(file, item);
+        if (item.result == Item::Result::Restored)
+            moving.append(file);
+        items.append(item);
+    }
+    JournalChange recorded;
+    recorded.kind = reversal;
+    recorded.winPath = change.winPath;
+    recorded.files = moving;
+    if (const int error = moving.isEmpty() ? 0 : m_journal->record(recorded)) {
+        for (Item &item : items) {
+            if (item.result == Item::Result::Restored) {
+                item.result = Item::Result::Failed;
+                item.reason = QStringLiteral("the undo could not be recorded in the journal (%1)")
+                                  .arg(errorText(error));
+            }
+        }
+    }
+    // The files to move are the items still to restore, in their order.
+    qsizetype next = 0;
+    for (Item &item : items) {
+        if (item.result != Item::Result::Restored)
+            continue;
+        if (QString reason = move(moving.at(next++)); !reason.isEmpty()) {
+            item.result = Item::Result::Failed;
+            item.reason = std::move(reason);
+        }
+    }
+    report.items.append(items);
+}
+
+void JournalUndo::undoTrash(const JournalChange &change, Report &report)
+{
+    const auto check = [](const TrashEntry &file, Item &item) {
         struct stat st = {};
         if (file.trashPath.isEmpty()) {
             item.reason = QStringLiteral("where the trash keeps it is not known; restore it from the trash");
@@ -193,35 +206,22 @@ void JournalUndo::undoTrash(const JournalChange &change, Report &report)
             item.result = Item::Result::ChangedSince;
             item.reason = QStringLiteral("the trash holds another file under its name");
         } else {
-            back.append(file);
             item.result = Item::Result::Restored;
         }
-        items.append(item);
-    }
-    recordReversal(JournalChange::Kind::Untrash, change.winPath, back, items);
-    for (Item &item : items) {
-        if (item.result != Item::Result::Restored)
-            continue;
-        const auto file = std::find_if(back.cbegin(), back.cend(),
-                                       [&item](const TrashEntry &f) { return f.path == item.path; });
-        if (const int error = moveNoReplace(file->trashPath, file->path)) {
-            item.result = Item::Result::Failed;
-            item.reason = error == ENOENT ? QStringLiteral("its folder is gone") : errorText(error);
-            continue;
-        }
+    };
+    const auto back = [](const TrashEntry &file) {
+        if (const int error = moveNoReplace(file.trashPath, file.path))
+            return error == ENOENT ? QStringLiteral("its folder is gone") : errorText(error);
         // The trash's note goes with it; a note left behind names nothing.
-        ::unlink(file->infoPath.constData());
-    }
-    report.items.append(items);
+        ::unlink(file.infoPath.constData());
+        return QString();
+    };
+    reverseMoves(change, JournalChange::Kind::Untrash, check, back, report);
 }
 
 void JournalUndo::undoUntrash(const JournalChange &change, Report &report)
 {
-    QList<TrashEntry> again;
-    QList<Item> items;
-    for (const TrashEntry &file : change.files) {
-        Item item{file.path, file.path == change.files.first().path ? change.winPath : QString(),
-                  Item::Result::Failed, QString()};
+    const auto check = [](const TrashEntry &file, Item &item) {
         struct stat st = {};
         if (!somethingAt(file.path, &st)) {
             item.result = Item::Result::Gone;
@@ -232,30 +232,22 @@ void JournalUndo::undoUntrash(const JournalChange &change, Report &report)
         } else if (somethingAt(file.trashPath) || somethingAt(file.infoPath)) {
             item.reason = QStringLiteral("the trash holds another file under its name");
         } else {
-            again.append(file);
             item.result = Item::Result::Restored;
         }
-        items.append(item);
-    }
-    recordReversal(JournalChange::Kind::Trash, change.winPath, again, items);
-    for (Item &item : items) {
-        if (item.result != Item::Result::Restored)
-            continue;
-        const auto file = std::find_if(again.cbegin(), again.cend(),
-                                       [&item](const TrashEntry &f) { return f.path == item.path; });
+    };
+    const auto again = [](const TrashEntry &file) {
         // The note first, made exclusively, so that the trash never holds a
         // file it has no note on.
         const posix::UniqueFd note(
-            ::open(file->infoPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        int error = note.isValid() ? posix::writeAll(note.get(), file->info) : errno;
+            ::open(file.infoPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        int error = note.isValid() ? posix::writeAll(note.get(), file.info) : errno;
         if (!error)
-            error = moveNoReplace(file->path, file->trashPath);
-        if (error) {
-            if (note.isValid())
-                ::unlink(file->infoPath.constData());
-            item.result = Item::Result::Failed;
-            item.reason = errorText(error);
-        }
-    }
-    report.items.append(items);
+            error = moveNoReplace(file.path, file.trashPath);
+        if (!error)
+            return QString();
+        if (note.isValid())
+            ::unlink(file.infoPath.constData());
+        return errorText(error);
+    };
+    reverseMoves(change, JournalChange::Kind::Trash, check, again, report);
 }

@@ -60,11 +60,15 @@ public:
 private:
     void undoReplace(const JournalChange &change, Report &report);
     void undoTrash(const JournalChange &change, Report &report);
-    // Journals the moves an undo is about to make; when that fails, the
-    // files are not moved and their items say why.
-    void recordReversal(JournalChange::Kind kind, const QString &winPath, QList<TrashEntry> &files,
-                        QList<Item> &items);
     void undoUntrash(const JournalChange &change, Report &report);
+    // Reverses a move to or from the trash: `check` tells each file's item
+    // (Restored for one to move), the moves are journalled as `reversal`,
+    // then `move` makes each (an empty reason when it was made). When the
+    // journal cannot take them, no file moves and the items say why.
+    using Check = std::function<void(const TrashEntry &file, Item &item)>;
+    using Move = std::function<QString(const TrashEntry &file)>;
+    void reverseMoves(const JournalChange &change, JournalChange::Kind reversal, const Check &check,
+                      const Move &move, Report &report);
 
     std::shared_ptr<ChangeJournal> m_journal;
     std::function<bool()> m_stop;
