@@ -91,19 +91,13 @@ QByteArray CheckReport::toJson() const
         rootList.append(
             QJsonObject{{QStringLiteral("path"), root.path}, {QStringLiteral("windowsPath"), root.winPath}});
 
-    // Each entry names its shortcut in both forms, then what is said of it.
-    // A path that is not valid UTF-8 (or holds control characters) cannot
-    // be a JSON string as it is: "path" shows it with those bytes escaped,
-    // and "pathBytes" holds it exactly, in base64.
-    const auto exactly = [](QJsonObject &object, const QString &path, const QByteArray &bytes) {
-        if (!bytes.isEmpty() && path != QString::fromUtf8(bytes))
-            object.insert(QStringLiteral("pathBytes"), QString::fromLatin1(bytes.toBase64()));
-    };
-    const auto entry = [&exactly](const Shortcut &shortcut,
-                                  std::initializer_list<std::pair<QString, QJsonValue>> fields) {
+    // Each entry names its shortcut in both forms, then what is said of it;
+    // a path that is not UTF-8 also exactly (see insertExactBytes).
+    const auto entry = [](const Shortcut &shortcut,
+                          std::initializer_list<std::pair<QString, QJsonValue>> fields) {
         QJsonObject object{{QStringLiteral("path"), shortcut.path},
                            {QStringLiteral("windowsPath"), shortcut.winPath}};
-        exactly(object, shortcut.path, shortcut.bytes);
+        insertExactBytes(object, QStringLiteral("path"), shortcut.path, shortcut.bytes);
         for (const auto &[key, value] : fields)
             object.insert(key, value);
         return object;
@@ -130,7 +124,7 @@ QByteArray CheckReport::toJson() const
             object.insert(QStringLiteral("windowsPath"), found.winPath);
         if (found.byRule)
             object.insert(QStringLiteral("byRule"), true);
-        exactly(object, found.path, found.bytes);
+        insertExactBytes(object, QStringLiteral("path"), found.path, found.bytes);
         skippedList.append(object);
     }
 

@@ -253,17 +253,17 @@ int runDrives(const CommandLine &line, Console &console)
     for (const QChar letter : drives->map().letters()) {
         const QString root = WinPath::driveRoot(letter);
         const QByteArray folder = drives->map().folder(letter).value_or(QByteArray());
+        const QString shown = posix::shownPath(folder);
         const QString kind = driveKind(volumes.driveType(root));
         const QString label = volumes.volumeLabel(root).value_or(QString());
         QJsonObject drive{{QStringLiteral("letter"), QString(letter) + QLatin1Char(':')},
-                          {QStringLiteral("folder"), posix::shownPath(folder)},
+                          {QStringLiteral("folder"), shown},
                           {QStringLiteral("kind"), kind},
                           {QStringLiteral("label"), label}};
-        if (posix::shownPath(folder) != QString::fromUtf8(folder))
-            drive.insert(QStringLiteral("folderBytes"), QString::fromLatin1(folder.toBase64()));
+        insertExactBytes(drive, QStringLiteral("folder"), shown, folder);
         list.append(drive);
-        text += QString(letter).toUtf8() + ":\t" + posix::shownPath(folder).toUtf8() + '\t' + kind.toUtf8() +
-                '\t' + printable(label) + '\n';
+        text += QString(letter).toUtf8() + ":\t" + shown.toUtf8() + '\t' + kind.toUtf8() + '\t' +
+                printable(label) + '\n';
     }
     console.out(line.json ? QJsonDocument(list).toJson(QJsonDocument::Indented) : text);
     return finish(console, 0);

@@ -76,6 +76,12 @@ void Progress::clear()
     m_shown = false;
 }
 
+void insertExactBytes(QJsonObject &object, const QString &key, const QString &shown, const QByteArray &bytes)
+{
+    if (!bytes.isEmpty() && shown != QString::fromUtf8(bytes))
+        object.insert(key + QStringLiteral("Bytes"), QString::fromLatin1(bytes.toBase64()));
+}
+
 QByteArray printable(const QString &text)
 {
     // A tab or a line end inside a field would split a line of output, so

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QString>
 
 #include <optional>
@@ -61,3 +62,9 @@ private:
 // are in paths, so every record stays one line and its fields stay apart.
 // JSON holds them exactly.
 QByteArray printable(const QString &text);
+
+// A path that is not valid UTF-8 (or holds control characters) cannot be a
+// JSON string as it is: the field `key` shows it with those bytes escaped
+// (`shown`), and `key` + "Bytes" holds it exactly, in base64, whenever the
+// two differ.
+void insertExactBytes(QJsonObject &object, const QString &key, const QString &shown, const QByteArray &bytes);

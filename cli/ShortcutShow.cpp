@@ -185,9 +185,9 @@ ShortcutShow ShortcutShow::describe(const RunDrives::Place &place, LinkJudge &li
     Writer out;
     out.raw(path);
     QJsonObject &json = shown.json;
-    json.insert(QStringLiteral("path"), posix::shownPath(place.posix));
-    if (posix::shownPath(place.posix) != QString::fromUtf8(place.posix))
-        json.insert(QStringLiteral("pathBytes"), QString::fromLatin1(place.posix.toBase64()));
+    const QString shownPath = posix::shownPath(place.posix);
+    json.insert(QStringLiteral("path"), shownPath);
+    insertExactBytes(json, QStringLiteral("path"), shownPath, place.posix);
     json.insert(QStringLiteral("windowsPath"), place.shown ? QJsonValue(place.win) : QJsonValue());
     json.insert(QStringLiteral("linkFlags"), qint64(link->linkFlags()));
     json.insert(QStringLiteral("targetAttributes"), qint64(link->fileAttributes()));
