@@ -49,10 +49,13 @@ QList<QByteArray> desktopFilesIn(const QByteArray &folder, bool deep)
     QList<QByteArray> files;
     if (folder.isEmpty())
         return files;
-    QDirIterator it(QFile::decodeName(folder), {QStringLiteral("*.desktop")}, QDir::Files | QDir::Hidden,
+    // The folder resolved once: the iterator follows no link to a folder,
+    // so every folder it reaches below it is resolved already.
+    QDirIterator it(QFile::decodeName(posix::canonicalPath(folder)), {QStringLiteral("*.desktop")},
+                    QDir::Files | QDir::Hidden,
                     deep ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
     while (it.hasNext())
-        files << entryPath(QFile::encodeName(it.next()));
+        files << posix::cleanPath(QFile::encodeName(it.next()));
     return files;
 }
 
@@ -125,6 +128,7 @@ WineLaunchers::WineLaunchers(const DriveContext &drives, const Folders &folders)
         if (!entries.contains(file))
             entries << file;
     }
+    QHash<QByteArray, QByteArray> realPrefix; // the prefixes launchers name, resolved once each
     for (const QByteArray &file : std::as_const(entries)) {
         const std::optional<QByteArray> contents = posix::readSmallFile(file, MaxEntryBytes);
         const std::optional<DesktopEntry> entry =
@@ -139,7 +143,12 @@ WineLaunchers::WineLaunchers(const DriveContext &drives, const Folders &folders)
 
         const bool mayLaunch = onDesktop.contains(file) || posix::isWithin(wineFolder, file);
         const std::optional<WineLaunch> launch = mayLaunch ? WineLaunch::fromEntry(*entry) : std::nullopt;
-        if (!launch || posix::canonicalPath(launch->prefix) != prefix)
+        if (!launch)
+            continue;
+        auto named = realPrefix.find(launch->prefix);
+        if (named == realPrefix.end())
+            named = realPrefix.insert(launch->prefix, posix::canonicalPath(launch->prefix));
+        if (*named != prefix)
             continue;
 
         WineLauncher launcher;
