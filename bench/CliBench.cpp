@@ -122,13 +122,9 @@ int main(int argc, char **argv)
     bool checkOnly = false;
     while (!args.isEmpty()) {
         const QString arg = args.takeFirst();
-        if (arg == QLatin1String("--size") && !args.isEmpty())
-            size = args.takeFirst().toLatin1().toUpper();
-        else if (arg == QLatin1String("--dir") && !args.isEmpty())
-            folder = args.takeFirst();
-        else if (arg == QLatin1String("--rounds") && !args.isEmpty())
-            rounds = args.takeFirst().toInt();
-        else if (arg == QLatin1String("--check-only"))
+        if (TreeGenerator::takeTreeOption(arg, args, size, folder, rounds))
+            continue;
+        if (arg == QLatin1String("--check-only"))
             checkOnly = true;
         else
             rounds = 0;

@@ -573,13 +573,9 @@ std::optional<Options> parse(QStringList args)
     while (!args.isEmpty()) {
         const QString arg = args.takeFirst();
         const bool hasValue = !args.isEmpty();
-        if (arg == QLatin1String("--size") && hasValue)
-            options.size = args.takeFirst().toLatin1().toUpper();
-        else if (arg == QLatin1String("--dir") && hasValue)
-            options.dir = args.takeFirst();
-        else if (arg == QLatin1String("--rounds") && hasValue)
-            options.rounds = args.takeFirst().toInt();
-        else if (arg == QLatin1String("--memory") && hasValue)
+        if (TreeGenerator::takeTreeOption(arg, args, options.size, options.dir, options.rounds))
+            continue;
+        if (arg == QLatin1String("--memory") && hasValue)
             options.memorySize = args.takeFirst().toLatin1().toUpper();
         else if (arg == QLatin1String("--check-only"))
             options.checkOnly = true;

@@ -268,13 +268,9 @@ int main(int argc, char **argv)
     QStringList command = kDefaultCommand;
     while (!args.isEmpty()) {
         const QString arg = args.takeFirst();
-        if (arg == QLatin1String("--size") && !args.isEmpty())
-            size = args.takeFirst().toLatin1().toUpper();
-        else if (arg == QLatin1String("--dir") && !args.isEmpty())
-            folder = args.takeFirst();
-        else if (arg == QLatin1String("--rounds") && !args.isEmpty())
-            rounds = args.takeFirst().toInt();
-        else if (arg == QLatin1String("--mode") && !args.isEmpty())
+        if (TreeGenerator::takeTreeOption(arg, args, size, folder, rounds))
+            continue;
+        if (arg == QLatin1String("--mode") && !args.isEmpty())
             mode = args.takeFirst();
         else if (arg == QLatin1String("--delay-us") && !args.isEmpty())
             delayUs = args.takeFirst().toLong();

@@ -847,4 +847,19 @@ std::optional<TreeManifest> readOrMake(const QByteArray &sizeName, QString &fold
     return manifest;
 }
 
+bool takeTreeOption(const QString &arg, QStringList &rest, QByteArray &size, QString &folder, int &rounds)
+{
+    if (rest.isEmpty())
+        return false;
+    if (arg == QLatin1String("--size"))
+        size = rest.takeFirst().toLatin1().toUpper();
+    else if (arg == QLatin1String("--dir"))
+        folder = rest.takeFirst();
+    else if (arg == QLatin1String("--rounds"))
+        rounds = rest.takeFirst().toInt();
+    else
+        return false;
+    return true;
+}
+
 } // namespace TreeGenerator

@@ -84,6 +84,11 @@ std::optional<TreeManifest> readManifest(const QByteArray &treeFolder, QString *
 // when it holds none.
 std::optional<TreeManifest> readOrMake(const QByteArray &sizeName, QString &folder, QString *error);
 
+// The options every benchmark over a generated tree takes: --size S|M|L,
+// --dir FOLDER and --rounds N. True when `arg` is one of them (its value
+// taken from the front of `rest`).
+bool takeTreeOption(const QString &arg, QStringList &rest, QByteArray &size, QString &folder, int &rounds);
+
 // Puts back the bytes every moved shortcut had when it was made, so the
 // next scan repairs them again. Shortcuts that already hold them are left
 // alone.
