@@ -407,13 +407,10 @@ void TForm2::undoRepairs()
         }
     }
     const int restored = report.count(Result::Restored);
-    const int left = int(report.items.size()) - restored - report.count(Result::AlreadyAsBefore);
-    QString line =
-        restored == 1 ? QStringLiteral("1 repair undone") : QStringLiteral("%1 repairs undone").arg(restored);
-    if (left > 0)
-        line += QStringLiteral(", %1 left as %2")
-                    .arg(left)
-                    .arg(left == 1 ? QStringLiteral("it is") : QStringLiteral("they are"));
+    const int left = report.left();
+    const QString line = (restored == 1 ? QStringLiteral("1 repair undone")
+                                        : QStringLiteral("%1 repairs undone").arg(restored)) +
+                         report.leftText();
     setReportLine(line, details);
     QString message = line + QLatin1Char('.');
     if (restored > 0)

@@ -340,12 +340,8 @@ int runUndo(const CommandLine &line, Console &console)
         }
     }
     const int restored = report.count(Result::Restored);
-    QString summary = QStringLiteral("%1 of %2 put back").arg(restored).arg(report.items.size());
-    if (const int left =
-            report.count(Result::ChangedSince) + report.count(Result::Gone) + report.count(Result::Failed))
-        summary += QStringLiteral(", %1 left as %2")
-                       .arg(left)
-                       .arg(left == 1 ? QStringLiteral("it is") : QStringLiteral("they are"));
+    QString summary =
+        QStringLiteral("%1 of %2 put back").arg(restored).arg(report.items.size()) + report.leftText();
     if (!journal->runName().isEmpty())
         summary +=
             QStringLiteral("; this undo is run %1, which linkmend undo %1 undoes").arg(journal->runName());

@@ -50,6 +50,21 @@ int JournalUndo::Report::count(Item::Result result) const
                              [result](const Item &item) { return item.result == result; }));
 }
 
+int JournalUndo::Report::left() const
+{
+    return count(Item::Result::ChangedSince) + count(Item::Result::Gone) + count(Item::Result::Failed);
+}
+
+QString JournalUndo::Report::leftText() const
+{
+    const int n = left();
+    if (n == 0)
+        return QString();
+    return QStringLiteral(", %1 left as %2")
+        .arg(n)
+        .arg(n == 1 ? QStringLiteral("it is") : QStringLiteral("they are"));
+}
+
 bool JournalUndo::Report::complete() const
 {
     return !stopped && std::all_of(items.cbegin(), items.cend(), [](const Item &item) {

@@ -44,6 +44,10 @@ public:
         QList<Item> items;
         bool stopped = false;
         int count(Item::Result result) const;
+        // Changes left as they are (changed or deleted since, or failed),
+        // and the words for them: ", 2 left as they are"; empty for none.
+        int left() const;
+        QString leftText() const;
         // Whether everything the run changed is as before it now.
         bool complete() const;
     };
